@@ -1,0 +1,130 @@
+// Start-up: flags, paths, the usage page and the choice of mode.
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "app/tagloom.h"
+#include "exif/run_state.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char* const kUsagePage[] = {
+    "usage: Tagloom [-ruox] [-v1..f] Src Dst\n",
+    "\n",
+    "    -r   Recursively walk Src folder\n",
+    "    -u   Copy tags that don't match (else, just copy missing tags)\n",
+    "    -s   Don't delete backup of original Dst files\n",
+    "    -x   Don't update Dst files - show diffs only\n",
+    "    -o   Overwrite Exif info in Dst (removes entries)\n",
+    "    -t   Remove embedded thumbnail\n",
+    "    -vn  Verbose output mask\n",
+    "    -?   This page\n",
+    "\n",
+    "    Src  Source image file or folder\n",
+    "    Dst  Destination image file or folder\n",
+    "\n",
+    "Copies/Adds Exif datum (from IFD0 & SubIFD) from Source to Destionation.\n",
+    "If Source & Destionation are folders, the Exif copy is performed on\n",
+    "all image files that appear in both the Source & Desitation folders.\n",
+    "\n",
+    "Note not all jpg exif formats are understood - in particular files\n",
+    "encoded with big-endian format exif data will be skipped\n",
+    "\n",
+};
+
+}  // namespace
+
+void printUsage() {
+    for (const char* line : kUsagePage) std::fputs(line, stdout);
+    throw UsageStop{};
+}
+
+std::int32_t parseHexMask(const char* text) {
+    std::uint32_t value = 0;
+    for (; *text != '\0'; ++text) {
+        std::uint32_t digit;
+        if (*text >= '0' && *text <= '9') {
+            digit = static_cast<std::uint32_t>(*text - '0');
+        } else if (*text >= 'a' && *text <= 'f') {
+            digit = static_cast<std::uint32_t>(*text - 'a' + 10);
+        } else if (*text >= 'A' && *text <= 'F') {
+            digit = static_cast<std::uint32_t>(*text - 'A' + 10);
+        } else {
+            break;
+        }
+        value = value * 16 + digit;  // unsigned: a long run of digits wraps instead of overflowing
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+void parseFlags(const std::string& argument) {
+    for (std::size_t i = 1; i < argument.size(); ++i) {
+        switch (argument[i]) {
+            case 'r': Options.recurse = 1; break;
+            case 'u': Options.copyMismatched = 1; break;
+            case 'o': Options.overwrite = 1; break;
+            case 's': Options.keepBackup = 1; break;
+            case 't': Options.dropThumbnail = 1; break;
+            case 'x':
+                Options.showOnly = 1;
+                Options.verboseMask |= verbose::kDiffs;
+                break;
+            case 'v':
+                Options.verboseMask = parseHexMask(argument.c_str() + i + 1);
+                if (Options.verboseMask == 0) printUsage();
+                ++i;  // over the first digit only: a second digit is read as a flag letter
+                break;
+            case '?': printUsage();
+            default:
+                std::printf("Unknown flag: %c\n", argument[i]);
+                printUsage();
+        }
+    }
+}
+
+bool isDirectory(const std::string& path) { return platform::statusOf(path).isDirectory; }
+
+bool isFile(const std::string& path) {
+    const platform::FileStatus status = platform::statusOf(path);
+    return status.exists && !status.isDirectory;
+}
+
+int runTagloom(int argc, const char* const* argv) {
+    try {
+        for (int i = 1; i < argc; ++i) {
+            const std::string argument = argv[i];
+            if (!argument.empty() && argument[0] == '-') {
+                parseFlags(argument);
+            } else if (Src.empty()) {
+                Src = argument;
+            } else if (Dst.empty()) {
+                Dst = argument;
+            } else {
+                printUsage();
+            }
+        }
+        if (copyBuffer == nullptr) {
+            copyBuffer = new (std::nothrow) std::uint8_t[kCopyBufferSize];
+            if (copyBuffer == nullptr) {
+                std::printf("Fatal Error: out of memory for the copy buffer\n");
+                return 1;
+            }
+        }
+        if (Src.empty() || Dst.empty()) printUsage();
+
+        if (isDirectory(Src) && isDirectory(Dst)) {
+            walkFolder(Src);
+            std::printf("Files found %d, checked %d, updated %d\n", filesFound, filesChecked, filesUpdated);
+            return 0;
+        }
+        if (isFile(Src) && isFile(Dst)) {
+            processPair(Src, Dst);
+            return 0;
+        }
+        std::printf("Src and Dst must either be directories or folders\n");
+        printUsage();
+    } catch (const UsageStop&) {
+        return 1;
+    }
+}

@@ -1,0 +1,3 @@
+#include "app/tagloom.h"
+
+int main(int argc, char** argv) { return runTagloom(argc, argv); }

@@ -1,0 +1,27 @@
+// The run driver: command line, modes, the folder walk and the processing of one file pair.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// Runs the whole tool on argv; gives the exit status (1 after the usage page, else 0).
+int runTagloom(int argc, const char* const* argv);
+
+/// Applies one command-line argument that begins with '-' to Options.
+void parseFlags(const std::string& argument);
+/// The value of the run of hexadecimal digits at the start of `text`.
+std::int32_t parseHexMask(const char* text);
+/// Prints the usage page and ends the run with status 1 (throws UsageStop to unwind).
+[[noreturn]] void printUsage();
+
+/// Thrown by printUsage; runTagloom turns it into exit status 1.
+struct UsageStop {};
+
+bool isDirectory(const std::string& path);
+bool isFile(const std::string& path);
+
+/// Loads both images, merges, rewrites unless -x; any refusal becomes one report line.
+void processPair(std::string sourcePath, std::string destinationPath);
+
+/// Pairs every ".jpg" and ".cr2" file under `folder` with its ".jpg" under Dst.
+void walkFolder(std::string folder);

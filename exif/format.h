@@ -1,0 +1,55 @@
+// The on-disk Exif format that Tagloom reads and writes.
+//
+// A JPEG image starts with a 20-byte header, then the TIFF data of its APP1 segment:
+//   0  FF D8        start of image
+//   2  FF E1        APP1 marker: the APP1 segment must come first
+//   4  L (2, big-endian) APP1 length, counting these two bytes and the rest of the segment
+//   6  "Exif\0\0"   not tested
+//   12 "II"         little-endian TIFF data; every stored offset counts from here (base = 12)
+//   14 42           not tested
+//   16 offset of IFD0 (4)
+// The segment ends at absolute L + 4 (sectionEnd).
+// A raw image starts with "II" and is TIFF data from byte 0 (base = 0); IFD0 is read at absolute 16
+// and no seek may pass absolute 0xFFFF.
+//
+// A directory: count N (2), N entries of 12 bytes, next-directory offset (4, 0 ends the chain).
+// An entry: tag (2), type (2), count (4), value field (4): the data itself when it takes 4 bytes
+// or fewer, else the offset of the data. All little-endian.
+#pragma once
+
+#include <cstdint>
+
+namespace tag {
+constexpr std::uint16_t kThumbnailOffset = 0x0201;  // 513, IFD1
+constexpr std::uint16_t kThumbnailLength = 0x0202;  // 514, IFD1
+constexpr std::uint16_t kSoftware = 0x0131;         // 305, IFD0
+constexpr std::uint16_t kExifIfdPointer = 0x8769;   // 34665, IFD0 -> Exif sub-directory
+constexpr std::uint16_t kGpsIfdPointer = 0x8825;    // 34853, IFD0 -> GPS directory
+constexpr std::uint16_t kMakerNote = 0x927C;        // 37500, Exif sub-directory -> maker-note directory
+constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
+constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
+constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject: unit size 2 whatever the type
+}  // namespace tag
+
+namespace exif {
+constexpr std::uint32_t kJpegHeaderSize = 20;
+constexpr std::uint32_t kJpegBase = 12;           // TIFF header of a JPEG image
+constexpr std::uint32_t kRawSectionEnd = 0xFFFF;  // raw images: seeks stay in the first 64 KiB
+constexpr std::uint64_t kRawIfd0Position = 16;
+constexpr std::uint16_t kLittleEndianMark = 0x4949;  // "II" read little-endian
+constexpr std::uint16_t kStartOfImage = 0xD8FF;      // FF D8 read little-endian
+constexpr std::uint16_t kEndOfImage = 0xD9FF;        // written as FF D9
+constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kApp1Marker = 0xE1;
+constexpr std::uint32_t kEntrySize = 12;
+constexpr std::uint32_t kInlineValueSize = 4;
+constexpr std::uint32_t kMaxEntrySize = 0x10000;     // data of one entry, 64 KiB
+constexpr std::uint16_t kMaxFieldType = 12;          // DOUBLE
+constexpr std::uint64_t kMaxExifEnd = 0xFFF0;        // the new APP1 segment ends at most here
+constexpr std::uint64_t kMaxHeldBytes = 0x100000;    // what one image may hold in memory
+constexpr std::uint64_t kHeldBytesPerEntry = 64;     // bookkeeping charged per entry against that
+constexpr int kMaxChainLength = 64;                  // directories chained behind one top directory
+
+/// Unit size of a TIFF field type (0 to 12; type 0 counts as bytes).
+std::uint32_t typeUnitSize(std::uint16_t type);
+}  // namespace exif

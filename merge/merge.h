@@ -1,0 +1,20 @@
+// The merge: which source entries the destination gains, which of its values are replaced,
+// which of its entries are dropped; and the diff report that lists them.
+#pragma once
+
+class CExifDirectory;
+class CExifImage;
+
+/// Merges `source` into `destination` (IFD0, the Exif sub-directory, the maker note, GPS and
+/// interoperability data; never chained directories), applies the thumbnail and Software rules,
+/// counts the differences in destination.diffCount and prints the report under verbose bit 1.
+void mergeFrom(CExifImage& destination, const CExifImage& source);
+
+/// Merges the entries of one source directory into the destination directory of the same role.
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source);
+
+/// Marks every entry of this one directory removed, counting each newly removed entry.
+void markAllRemoved(CExifDirectory& directory);
+
+/// Labels removed entries "remove" and lists every labelled entry of this one directory.
+void listDiffs(CExifDirectory& directory);

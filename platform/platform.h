@@ -1,0 +1,112 @@
+// The operating-system layer: every file, folder and link operation that Tagloom uses.
+// Only this library talks to the system; a port to another system replaces posix.cpp alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+/// A failed system call: names the call, the path and the system's reason,
+/// e.g. "write(photo.jpg.tmp): No space left on device".
+class IoError : public std::runtime_error {
+public:
+    explicit IoError(const std::string& what) : std::runtime_error(what) {}
+};
+
+/// What a path names right now. `exists` is false when the path names nothing (or cannot be looked up).
+struct FileStatus {
+    bool exists = false;
+    bool isDirectory = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::uint32_t permissions = 0;  // the mode's permission bits (07777)
+
+    /// Same file, same length, same modification time: nothing has rewritten it in between.
+    bool sameContentAs(const FileStatus& other) const {
+        return exists && other.exists && device == other.device && inode == other.inode && size == other.size &&
+               modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds;
+    }
+};
+
+/// Follows symbolic links, as opening the path would.
+FileStatus statusOf(const std::string& path);
+
+/// A move-only open file. The destructor closes a file that is still open; paths that write
+/// call close() themselves so that a failing close is seen.
+class File {
+public:
+    File() noexcept = default;
+    File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    /// Opens an existing file for reading. Returns a closed File when it cannot be opened.
+    static File openForReading(const std::string& path);
+    /// Creates a file for reading and writing, truncating an existing regular file of that name.
+    /// Never follows a symbolic link in the last component. Returns a closed File on failure.
+    static File createForWriting(const std::string& path);
+
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+    /// Reads up to n bytes at an absolute offset; returns how many arrived (fewer only at the end of the file).
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+    /// Writes all n bytes at an absolute offset, or throws.
+    void writeAt(std::uint64_t offset, const void* buffer, std::size_t n);
+    /// Copies n bytes from `from` at fromOffset to this file at toOffset, letting the kernel move the data
+    /// where it can, else through `buffer`. Throws on any failure or when `from` ends early.
+    void copyFrom(const File& from, std::uint64_t fromOffset, std::uint64_t toOffset, std::uint64_t n,
+                  std::uint8_t* buffer, std::size_t bufferSize);
+    std::uint64_t length() const;
+    FileStatus status() const;
+    void setPermissions(std::uint32_t permissions);
+    void sync();
+    /// Closes and reports a failing close; the File is closed afterwards either way.
+    void close();
+
+private:
+    File(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
+    int fd_ = -1;
+    std::string path_;
+};
+
+struct DirectoryEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+/// The entries of a folder except "." and "..", sorted by name in byte order.
+/// Nothing when the folder cannot be listed.
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path);
+
+/// Makes `to` a second name of `from`. Returns false with errno-style `error` set when it fails;
+/// never replaces an existing `to`.
+bool linkNoReplace(const std::string& from, const std::string& to, int& error);
+/// Renames without ever replacing an existing `to`. Returns false with `error` set when it fails.
+bool renameNoReplace(const std::string& from, const std::string& to, int& error);
+/// Renames, replacing `to` atomically. Throws on failure.
+void renameReplace(const std::string& from, const std::string& to);
+/// Removes a file name. Returns false with `error` set when it fails.
+bool removeFile(const std::string& path, int& error);
+/// Makes the folder holding `path` durable (its entries survive a power cut). Throws on failure.
+void syncParentDirectory(const std::string& path);
+
+/// True when `error` says the file system cannot make hard links (FAT and exFAT, for instance).
+bool isLinkUnsupported(int error);
+/// True when `error` says the target name is taken.
+bool isNameTaken(int error);
+/// The system's text for an error number.
+std::string errorText(int error);
+
+}  // namespace platform

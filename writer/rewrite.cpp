@@ -1,0 +1,200 @@
+#include "writer/rewrite.h"
+
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "exif/exception.h"
+#include "exif/format.h"
+#include "exif/image.h"
+#include "exif/run_state.h"
+#include "writer/layout.h"
+
+// The rewritten file, by absolute offset:
+//   0        the 20 header bytes as read, but for the APP1 length (4-5, big-endian) and the
+//            IFD0 offset (16-19), which is 8: IFD0 now lies right behind the header
+//   20       IFD0 and its chain, the Exif sub-directory, the maker note, GPS, interoperability
+//   exifEnd-2  FF D9
+//   exifEnd  the old file from sectionEnd on, unchanged
+namespace {
+
+constexpr std::uint32_t kIfd0Position = 8;
+
+/// A pointer entry that will be written and can hold an offset.
+CExifEntry* livePointer(CExifDirectory& holder, std::uint16_t pointerTag) {
+    CExifEntry* entry = holder.findEntry(pointerTag);
+    if (entry == nullptr || entry->removed || entry->size < exif::kInlineValueSize) return nullptr;
+    return entry;
+}
+
+void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void discard(const std::string& temporary) {
+    int error = 0;
+    platform::removeFile(temporary, error);
+}
+
+/// Writes the block built so far over the start of the temporary file.
+void flushBlock(CExifImage& image) { image.target.writeAt(0, image.targetBlock.data(), image.targetBlock.size()); }
+
+/// Builds the new file under `temporary`: steps that may leave the temporary file behind
+/// (the three refusals of the format) throw CExifException*; system failures throw IoError.
+void buildNewFile(CExifImage& image) {
+    writeBytes(image, image.header, exif::kJpegHeaderSize);
+
+    CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
+    if (subPointer == nullptr || subPointer->removed) {
+        flushBlock(image);
+        throw new CExifException("not done - target needs new sub ifd in ifd0");
+    }
+
+    writeDirectory(image.ifd0);
+    writeDirectory(image.subIfd);
+    writeDirectory(image.makerNote);
+    CExifEntry* gpsPointer = livePointer(image.ifd0, tag::kGpsIfdPointer);
+    if (gpsPointer != nullptr) writeDirectory(image.gpsIfd);
+    CExifEntry* interopPointer = livePointer(image.subIfd, tag::kInteropIfdPointer);
+    if (interopPointer != nullptr) writeDirectory(image.interopIfd);
+    writeU16(image, exif::kEndOfImage);
+    image.exifEnd = targetFilePosition(image);
+    printVerbose(verbose::kRewrite, "  IFD-EOF: 0x%04x.   Re-write:\n", static_cast<unsigned>(image.exifEnd));
+
+    // Pointer entries now point where their directories were written.
+    subPointer->action = "SubPtr";
+    putU32(subPointer->data, 0, static_cast<std::uint32_t>(image.subIfd.startPos));
+    rewriteEntry(*subPointer);
+
+    CExifEntry* makerNoteEntry = image.subIfd.findEntry(tag::kMakerNote);
+    if (makerNoteEntry != nullptr && !makerNoteEntry->removed) {
+        makerNoteEntry->action = "Maker Note";
+        makerNoteEntry->size = static_cast<std::uint32_t>(image.makerNote.endPos - image.makerNote.startPos);
+        makerNoteEntry->fixedDataPos = static_cast<std::uint32_t>(image.makerNote.startPos);
+        makerNoteEntry->count = makerNoteEntry->size & 0xFFFF;
+        rewriteEntry(*makerNoteEntry);
+    }
+    for (auto [entry, directory, label] : {std::tuple{gpsPointer, &image.gpsIfd, "GpsPtr"},
+                                           std::tuple{interopPointer, &image.interopIfd, "InteropPtr"}}) {
+        if (entry == nullptr) continue;
+        entry->action = label;
+        putU32(entry->data, 0, static_cast<std::uint32_t>(directory->startPos));
+        rewriteEntry(*entry);
+    }
+
+    if (image.exifEnd > exif::kMaxExifEnd) {
+        flushBlock(image);
+        throw new CExifException("Exif data too large");
+    }
+
+    // The header again, with the new APP1 length and IFD0 where it now is.
+    std::uint16_t app1Length = static_cast<std::uint16_t>(image.exifEnd - 4);
+    swapBytes16(app1Length);
+    image.header[4] = static_cast<std::uint8_t>(app1Length);
+    image.header[5] = static_cast<std::uint8_t>(app1Length >> 8);
+    for (std::size_t i = 0; i < 4; ++i) image.header[16 + i] = static_cast<std::uint8_t>(kIfd0Position >> (8 * i));
+    image.targetCursor = 0;
+    writeBytes(image, image.header, exif::kJpegHeaderSize);
+    flushBlock(image);
+
+    const std::uint64_t remainder = image.sourceStatus.size - image.sectionEnd;
+    printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
+                 static_cast<unsigned>(remainder), image.sectionEnd);
+    image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, copyBuffer, kCopyBufferSize);
+
+    // Durable before it takes the destination's name; readable by whoever could read the old one.
+    image.target.setPermissions(image.sourceStatus.permissions);
+    image.target.sync();
+    image.target.close();
+    image.targetOpen = false;
+}
+
+/// Puts the new file under the destination's name. At every instant that name holds the complete
+/// old file or the complete new one; nothing this run did not create is replaced or deleted.
+void swapIn(CExifImage& image, const std::string& temporary, const std::string& backup) {
+    const std::string& path = image.path;
+    int error = 0;
+    if (platform::linkNoReplace(path, backup, error)) {
+        try {
+            platform::renameReplace(temporary, path);
+        } catch (const platform::IoError& failure) {
+            platform::removeFile(backup, error);  // our second name of the untouched destination
+            discard(temporary);
+            throw new CExifException("not done - %s", failure.what());
+        }
+    } else if (platform::isNameTaken(error)) {
+        discard(temporary);
+        throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
+    } else if (!platform::isLinkUnsupported(error)) {
+        discard(temporary);
+        throw new CExifException("not done - link(%s): %s", backup.c_str(), platform::errorText(error).c_str());
+    } else {
+        // No hard links here (FAT, exFAT): the destination becomes the backup, then the new file the destination.
+        if (!platform::renameNoReplace(path, backup, error)) {
+            discard(temporary);
+            if (platform::isNameTaken(error))
+                throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
+            throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
+        }
+        if (!platform::renameNoReplace(temporary, path, error)) {
+            const std::string reason = platform::errorText(error);
+            if (!platform::renameNoReplace(backup, path, error))
+                throw new CExifException("not done - the original is kept as '%s' (%s)", backup.c_str(),
+                                         reason.c_str());
+            discard(temporary);
+            throw new CExifException("not done - rename(%s): %s", temporary.c_str(), reason.c_str());
+        }
+    }
+    filesUpdated++;
+    try {
+        platform::syncParentDirectory(path);
+    } catch (const platform::IoError& failure) {
+        throw new CExifException("updated, but the folder could not be synced (%s); backup kept as '%s'",
+                                 failure.what(), backup.c_str());
+    }
+    if (!Options.keepBackup && !platform::removeFile(backup, error))
+        throw new CExifException("could not remove backup '%s': %s", backup.c_str(),
+                                 platform::errorText(error).c_str());
+}
+
+}  // namespace
+
+void rewrite(CExifImage& image) {
+    if (image.diffCount == 0) {
+        std::printf("%s - no diffs\n", image.path.c_str());
+        return;
+    }
+    for (CExifDirectory* directory : {&image.ifd0, &image.subIfd, &image.makerNote, &image.gpsIfd, &image.interopIfd})
+        countWritable(*directory);
+    std::printf("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+
+    // Refusals that need nothing written.
+    if (image.isRaw) throw new CExifException("not done - a raw image cannot be rewritten");
+    const CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
+    if (subPointer != nullptr && !subPointer->removed && subPointer->data.size() < exif::kInlineValueSize)
+        throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");
+    if (image.sourceStatus.size < image.sectionEnd)
+        throw new CExifException("not done - file ends inside its Exif segment");
+
+    const std::string temporary = image.path + ".tmp";
+    const std::string backup = image.path + ".old";
+    image.target = platform::File::createForWriting(temporary);
+    image.targetOpen = image.target.isOpen();
+    if (!image.targetOpen) throw new CExifException("Failed to open tmp file");
+
+    try {
+        buildNewFile(image);
+        // Nothing else may have rewritten the destination since it was loaded.
+        if (!platform::statusOf(image.path).sameContentAs(image.sourceStatus)) {
+            discard(temporary);
+            throw new CExifException("not done - file changed while it was being rewritten");
+        }
+        image.closeFiles();
+        swapIn(image, temporary, backup);
+    } catch (const platform::IoError& failure) {
+        image.closeFiles();
+        discard(temporary);
+        throw new CExifException("not done - %s", failure.what());
+    }
+}
