@@ -51,7 +51,7 @@ public:
     File& operator=(const File&) = delete;
     ~File();
 
-    /// Opens an existing file for reading. Returns a closed File when it cannot be opened.
+    /// Opens an existing regular file for reading. Returns a closed File when it cannot be opened.
     static File openForReading(const std::string& path);
     /// Creates a file for reading and writing, truncating an existing regular file of that name.
     /// Never follows a symbolic link in the last component. Returns a closed File on failure.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "exif/exception.h"
@@ -32,22 +33,42 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t valu
     for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-void discard(const std::string& temporary) {
-    int error = 0;
-    platform::removeFile(temporary, error);
+/// Refuses the pair when another program has rewritten the destination since it was loaded.
+void ensureUnchanged(const CExifImage& image) {
+    if (!platform::statusOf(image.path).sameContentAs(image.sourceStatus))
+        throw new CExifException("not done - file changed while it was being rewritten");
 }
+
+/// The temporary file of one rewrite: removed when the rewrite ends, unless kept (the refusals of
+/// the format leave what they wrote) or renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        int ignored = 0;
+        if (armed_) platform::removeFile(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+    void keep() { armed_ = false; }
+
+private:
+    std::string path_;
+    bool armed_ = true;
+};
 
 /// Writes the block built so far over the start of the temporary file.
 void flushBlock(CExifImage& image) { image.target.writeAt(0, image.targetBlock.data(), image.targetBlock.size()); }
 
-/// Builds the new file under `temporary`: steps that may leave the temporary file behind
-/// (the three refusals of the format) throw CExifException*; system failures throw IoError.
-void buildNewFile(CExifImage& image) {
+/// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
+void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
     writeBytes(image, image.header, exif::kJpegHeaderSize);
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (subPointer == nullptr || subPointer->removed) {
         flushBlock(image);
+        temporary.keep();
         throw new CExifException("not done - target needs new sub ifd in ifd0");
     }
 
@@ -85,6 +106,7 @@ void buildNewFile(CExifImage& image) {
 
     if (image.exifEnd > exif::kMaxExifEnd) {
         flushBlock(image);
+        temporary.keep();
         throw new CExifException("Exif data too large");
     }
 
@@ -101,6 +123,7 @@ void buildNewFile(CExifImage& image) {
     const std::uint64_t remainder = image.sourceStatus.size - image.sectionEnd;
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
+    ensureUnchanged(image);
     image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, copyBuffer, kCopyBufferSize);
 
     // Durable before it takes the destination's name; readable by whoever could read the old one.
@@ -112,27 +135,24 @@ void buildNewFile(CExifImage& image) {
 
 /// Puts the new file under the destination's name. At every instant that name holds the complete
 /// old file or the complete new one; nothing this run did not create is replaced or deleted.
-void swapIn(CExifImage& image, const std::string& temporary, const std::string& backup) {
+void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& backup) {
     const std::string& path = image.path;
+    const std::string& temporary = temporaryFile.path();
     int error = 0;
     if (platform::linkNoReplace(path, backup, error)) {
         try {
             platform::renameReplace(temporary, path);
         } catch (const platform::IoError& failure) {
             platform::removeFile(backup, error);  // our second name of the untouched destination
-            discard(temporary);
             throw new CExifException("not done - %s", failure.what());
         }
     } else if (platform::isNameTaken(error)) {
-        discard(temporary);
         throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
     } else if (!platform::isLinkUnsupported(error)) {
-        discard(temporary);
         throw new CExifException("not done - link(%s): %s", backup.c_str(), platform::errorText(error).c_str());
     } else {
         // No hard links here (FAT, exFAT): the destination becomes the backup, then the new file the destination.
         if (!platform::renameNoReplace(path, backup, error)) {
-            discard(temporary);
             if (platform::isNameTaken(error))
                 throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
             throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
@@ -142,10 +162,10 @@ void swapIn(CExifImage& image, const std::string& temporary, const std::string& 
             if (!platform::renameNoReplace(backup, path, error))
                 throw new CExifException("not done - the original is kept as '%s' (%s)", backup.c_str(),
                                          reason.c_str());
-            discard(temporary);
             throw new CExifException("not done - rename(%s): %s", temporary.c_str(), reason.c_str());
         }
     }
+    temporaryFile.keep();  // it is the destination now
     filesUpdated++;
     try {
         platform::syncParentDirectory(path);
@@ -177,24 +197,21 @@ void rewrite(CExifImage& image) {
     if (image.sourceStatus.size < image.sectionEnd)
         throw new CExifException("not done - file ends inside its Exif segment");
 
-    const std::string temporary = image.path + ".tmp";
+    TemporaryFile temporary(image.path + ".tmp");
     const std::string backup = image.path + ".old";
-    image.target = platform::File::createForWriting(temporary);
+    image.target = platform::File::createForWriting(temporary.path());
     image.targetOpen = image.target.isOpen();
-    if (!image.targetOpen) throw new CExifException("Failed to open tmp file");
-
+    if (!image.targetOpen) {
+        temporary.keep();  // whatever holds that name is not ours
+        throw new CExifException("Failed to open tmp file");
+    }
     try {
-        buildNewFile(image);
-        // Nothing else may have rewritten the destination since it was loaded.
-        if (!platform::statusOf(image.path).sameContentAs(image.sourceStatus)) {
-            discard(temporary);
-            throw new CExifException("not done - file changed while it was being rewritten");
-        }
+        buildNewFile(image, temporary);
+        ensureUnchanged(image);
         image.closeFiles();
         swapIn(image, temporary, backup);
     } catch (const platform::IoError& failure) {
         image.closeFiles();
-        discard(temporary);
         throw new CExifException("not done - %s", failure.what());
     }
 }

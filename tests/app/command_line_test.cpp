@@ -1,0 +1,188 @@
+// The command line: flags, the usage page, the choice of mode and the exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/tagloom.h"
+#include "exif/run_state.h"
+#include "tests/support/run_tool.h"
+
+using fixture::ExifBuilder;
+using fixture::runTagloom;
+using fixture::TempFolder;
+
+namespace {
+
+const std::string kUsage =
+    "usage: Tagloom [-ruox] [-v1..f] Src Dst\n"
+    "\n"
+    "    -r   Recursively walk Src folder\n"
+    "    -u   Copy tags that don't match (else, just copy missing tags)\n"
+    "    -s   Don't delete backup of original Dst files\n"
+    "    -x   Don't update Dst files - show diffs only\n"
+    "    -o   Overwrite Exif info in Dst (removes entries)\n"
+    "    -t   Remove embedded thumbnail\n"
+    "    -vn  Verbose output mask\n"
+    "    -?   This page\n"
+    "\n"
+    "    Src  Source image file or folder\n"
+    "    Dst  Destination image file or folder\n"
+    "\n"
+    "Copies/Adds Exif datum (from IFD0 & SubIFD) from Source to Destionation.\n"
+    "If Source & Destionation are folders, the Exif copy is performed on\n"
+    "all image files that appear in both the Source & Desitation folders.\n"
+    "\n"
+    "Note not all jpg exif formats are understood - in particular files\n"
+    "encoded with big-endian format exif data will be skipped\n"
+    "\n";
+
+const std::string kNotBoth = "Src and Dst must either be directories or folders\n";
+
+// A pair that differs by one tag, so that output shows what the flags did.
+class ACommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder.write("src.jpg", ExifBuilder::jpeg().ifd0({fixture::ascii(0x010F, "Canon")}).subIfd({}).build());
+        folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+        folder.write("other.jpg", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+    }
+    fixture::RunResult run(std::vector<std::string> args) { return runTagloom(args, folder.path()); }
+    TempFolder folder;
+};
+
+TEST_F(ACommandLine, printsTheUsagePageWithStatus1WhenPathsAreMissing) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"src.jpg"}, {"-u"}, {"", "src.jpg"}}) {
+        const auto result = run(args);
+        EXPECT_EQ(result.output, kUsage);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.errors, "");
+    }
+}
+
+TEST_F(ACommandLine, stopsAtUnknownFlagsAndBadMasks) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"-R", "src.jpg", "dst.jpg"}, "Unknown flag: R\n" + kUsage},
+        {{"-v10", "src.jpg", "dst.jpg"}, "Unknown flag: 0\n" + kUsage},
+        {{"-v", "src.jpg", "dst.jpg"}, kUsage},
+        {{"-v0", "src.jpg", "dst.jpg"}, kUsage},
+        {{"-vz", "src.jpg", "dst.jpg"}, kUsage},
+        {{"src.jpg", "dst.jpg", "-?"}, kUsage},
+        {{"src.jpg", "dst.jpg", "other.jpg"}, kUsage},
+        {{"-uq"}, "Unknown flag: q\n" + kUsage},
+    };
+    for (const Case& c : cases) {
+        const auto result = run(c.args);
+        EXPECT_EQ(result.output, c.output) << c.args[0];
+        EXPECT_EQ(result.status, 1) << c.args[0];
+    }
+    EXPECT_EQ(folder.read("dst.jpg"), ExifBuilder::jpeg().ifd0({}).subIfd({}).build()) << "nothing was processed";
+}
+
+TEST_F(ACommandLine, refusesAFolderAndAFileOrAMissingPath) {
+    const auto folderAndFile = run({".", "dst.jpg"});
+    EXPECT_EQ(folderAndFile.output, kNotBoth + kUsage);
+    EXPECT_EQ(folderAndFile.status, 1);
+    const auto missing = run({"nothing.jpg", "dst.jpg"});
+    EXPECT_EQ(missing.output, kNotBoth + kUsage);
+    EXPECT_EQ(missing.status, 1);
+}
+
+TEST_F(ACommandLine, readsFlagsBeforeBetweenAndAfterThePaths) {
+    const std::string listing = "dst.jpg diffs:\n    01 IFD0:0x010f add      - 6 bytes\n\n";
+    EXPECT_EQ(run({"-x", "src.jpg", "dst.jpg"}).output, listing);
+    EXPECT_EQ(run({"src.jpg", "-x", "dst.jpg"}).output, listing);
+    EXPECT_EQ(run({"src.jpg", "dst.jpg", "-x"}).output, listing);
+    EXPECT_EQ(run({"-", "src.jpg", "-", "dst.jpg", "-x"}).output, listing) << "a lone '-' does nothing";
+    EXPECT_EQ(run({"-x", "-v4", "src.jpg", "dst.jpg"}).output.find("diffs:"), std::string::npos)
+        << "-v replaces the mask that -x set";
+    EXPECT_EQ(run({"-v8", "-x", "src.jpg", "dst.jpg"}).output, listing) << "bit 8 selects nothing";
+    EXPECT_EQ(run({"-v8", "src.jpg", "dst.jpg", "-x", "-v8"}).output, "");
+}
+
+TEST_F(ACommandLine, runsFileModeWithoutSummaryAndSkipsEqualPathsSilently) {
+    const auto same = run({"dst.jpg", "dst.jpg"});
+    EXPECT_EQ(same.output, "");
+    EXPECT_EQ(same.status, 0);
+
+    const auto pair = run({"src.jpg", "dst.jpg"});
+    EXPECT_EQ(pair.output, "dst.jpg - 1 diffs\n");
+    EXPECT_EQ(pair.status, 0);
+}
+
+TEST_F(ACommandLine, usesPathsExactlyAsGiven) {
+    folder.write("Upper/Shot.JPG", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+    const auto result = run({"-x", "src.jpg", "Upper/Shot.JPG"});
+    EXPECT_EQ(result.output, "Upper/Shot.JPG diffs:\n    01 IFD0:0x010f add      - 6 bytes\n\n");
+    EXPECT_EQ(run({"-x", "src.jpg", "upper/shot.jpg"}).output, kNotBoth + kUsage) << "no lower-casing";
+}
+
+TEST_F(ACommandLine, endsFolderModeWithTheSummary) {
+    folder.write("a/readme", {});
+    std::filesystem::create_directories(folder / "b");
+    const auto result = run({"a", "b"});
+    EXPECT_EQ(result.output, "Files found 0, checked 0, updated 0\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(run({"a/", "/"}).output, "Files found 0, checked 0, updated 0\n") << "paths ending in '/' are folders";
+}
+
+// parseFlags in the process: what each letter sets.
+class AFlagParser : public ::testing::Test {
+protected:
+    void SetUp() override { resetRunState(); }
+    void TearDown() override { resetRunState(); }
+    bool stops(const std::string& argument) {
+        ::testing::internal::CaptureStdout();
+        bool stopped = false;
+        try {
+            parseFlags(argument);
+        } catch (const UsageStop&) {
+            stopped = true;
+        }
+        printed = ::testing::internal::GetCapturedStdout();
+        return stopped;
+    }
+    std::string printed;
+};
+
+TEST_F(AFlagParser, setsOneOptionPerLetter) {
+    EXPECT_FALSE(stops("-rux"));
+    EXPECT_EQ(Options.recurse, 1);
+    EXPECT_EQ(Options.copyMismatched, 1);
+    EXPECT_EQ(Options.showOnly, 1);
+    EXPECT_EQ(Options.verboseMask, 1);
+    EXPECT_EQ(Options.overwrite, 0);
+    EXPECT_FALSE(stops("-ost"));
+    EXPECT_EQ(Options.overwrite, 1);
+    EXPECT_EQ(Options.keepBackup, 1);
+    EXPECT_EQ(Options.dropThumbnail, 1);
+    EXPECT_EQ(printed, "");
+}
+
+TEST_F(AFlagParser, takesOneHexDigitForTheMask) {
+    EXPECT_FALSE(stops("-v3x"));
+    EXPECT_EQ(Options.verboseMask, 3);
+    EXPECT_EQ(Options.showOnly, 1);
+    EXPECT_FALSE(stops("-vF"));
+    EXPECT_EQ(Options.verboseMask, 15);
+    EXPECT_FALSE(stops("-x"));
+    EXPECT_FALSE(stops("-v4"));
+    EXPECT_EQ(Options.verboseMask, 4) << "-x -v4";
+    EXPECT_FALSE(stops("-x"));
+    EXPECT_EQ(Options.verboseMask, 5) << "-v4 -x";
+    EXPECT_TRUE(stops("-v10"));
+    EXPECT_EQ(printed, "Unknown flag: 0\n" + kUsage);
+}
+
+TEST(AHexMask, readsTheLeadingRunOfHexDigits) {
+    EXPECT_EQ(parseHexMask(""), 0);
+    EXPECT_EQ(parseHexMask("z1"), 0);
+    EXPECT_EQ(parseHexMask("7"), 7);
+    EXPECT_EQ(parseHexMask("aF"), 0xAF);
+    EXPECT_EQ(parseHexMask("10x"), 16);
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+#include "tests/support/exif_builder.h"
+
+#include <algorithm>
+
+namespace fixture {
+namespace {
+
+constexpr std::uint16_t kExifPointer = 0x8769;
+constexpr std::uint16_t kGpsPointer = 0x8825;
+constexpr std::uint16_t kMakerNote = 0x927C;
+constexpr std::uint16_t kInteropPointer = 0xA005;
+constexpr std::uint16_t kThumbnailOffset = 0x0201;
+constexpr std::uint16_t kThumbnailLength = 0x0202;
+
+std::uint32_t even(std::size_t n) { return static_cast<std::uint32_t>((n + 1) & ~std::size_t(1)); }
+
+std::uint32_t directorySize(const Directory& directory) {
+    std::uint32_t size = 2 + 12 * static_cast<std::uint32_t>(directory.entries.size()) + 4;
+    for (const Entry& e : directory.entries) {
+        if (!e.valueField && e.bytes.size() > 4) size += even(e.bytes.size());
+    }
+    return size;
+}
+
+void insertSorted(Directory& directory, Entry added) {
+    for (const Entry& e : directory.entries) {
+        if (e.tag == added.tag) return;  // the test laid it out itself
+    }
+    auto at = std::find_if(directory.entries.begin(), directory.entries.end(),
+                           [&](const Entry& e) { return e.tag > added.tag; });
+    directory.entries.insert(at, std::move(added));
+}
+
+Entry* find(Directory& directory, std::uint16_t tag) {
+    for (Entry& e : directory.entries) {
+        if (e.tag == tag) return &e;
+    }
+    return nullptr;
+}
+
+void setPointer(Directory& directory, std::uint16_t tag, std::uint32_t value) {
+    if (Entry* e = find(directory, tag); e != nullptr && e->bytes.size() >= 4 && !e->valueField) {
+        putU32(e->bytes, 0, value);
+    }
+}
+
+void writeDirectory(Bytes& tiff, std::uint32_t at, const Directory& directory, std::uint32_t next) {
+    const auto n = static_cast<std::uint32_t>(directory.entries.size());
+    if (tiff.size() < at + directorySize(directory)) tiff.resize(at + directorySize(directory));
+    putU16(tiff, at, static_cast<std::uint16_t>(n));
+    std::uint32_t data = at + 2 + 12 * n + 4;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const Entry& e = directory.entries[i];
+        const std::uint32_t slot = at + 2 + 12 * i;
+        putU16(tiff, slot, e.tag);
+        putU16(tiff, slot + 2, e.type);
+        putU32(tiff, slot + 4, e.count);
+        if (e.valueField) {
+            putU32(tiff, slot + 8, *e.valueField);
+        } else if (e.bytes.size() <= 4) {
+            std::copy(e.bytes.begin(), e.bytes.end(), tiff.begin() + slot + 8);
+        } else {
+            putU32(tiff, slot + 8, data);
+            std::copy(e.bytes.begin(), e.bytes.end(), tiff.begin() + data);
+            data += even(e.bytes.size());
+        }
+    }
+    putU32(tiff, at + 2 + 12 * n, directory.nextOffset.value_or(next));
+}
+
+}  // namespace
+
+Entry ascii(std::uint16_t tag, const std::string& text) {
+    Bytes bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return entry(tag, 2, static_cast<std::uint32_t>(bytes.size()), bytes);
+}
+
+Entry shortValue(std::uint16_t tag, std::uint16_t value) {
+    Bytes bytes(2);
+    putU16(bytes, 0, value);
+    return entry(tag, 3, 1, bytes);
+}
+
+Entry longValue(std::uint16_t tag, std::uint32_t value) {
+    Bytes bytes(4);
+    putU32(bytes, 0, value);
+    return entry(tag, 4, 1, bytes);
+}
+
+Entry rational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator) {
+    Bytes bytes(8);
+    putU32(bytes, 0, numerator);
+    putU32(bytes, 4, denominator);
+    return entry(tag, 5, 1, bytes);
+}
+
+Entry undefinedBytes(std::uint16_t tag, const Bytes& bytes) {
+    return entry(tag, 7, static_cast<std::uint32_t>(bytes.size()), bytes);
+}
+
+Entry entry(std::uint16_t tag, std::uint16_t type, std::uint32_t count, const Bytes& bytes) {
+    Entry e;
+    e.tag = tag;
+    e.type = type;
+    e.count = count;
+    e.bytes = bytes;
+    return e;
+}
+
+ExifBuilder ExifBuilder::jpeg() { return ExifBuilder(); }
+
+ExifBuilder ExifBuilder::raw() {
+    ExifBuilder builder;
+    builder.raw_ = true;
+    builder.ifd0Offset_ = 16;
+    return builder;
+}
+
+ExifBuilder& ExifBuilder::ifd0(std::vector<Entry> entries) {
+    ifd0Chain_[0].entries = std::move(entries);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::ifd1(std::vector<Entry> entries) {
+    ifd0Chain_.resize(std::max<std::size_t>(ifd0Chain_.size(), 2));
+    ifd0Chain_[1].entries = std::move(entries);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::chainAfterIfd0(std::vector<Entry> entries) {
+    ifd0Chain_.push_back(Directory{std::move(entries), std::nullopt});
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::subIfd(std::vector<Entry> entries) {
+    if (subChain_.empty()) subChain_.emplace_back();
+    subChain_[0].entries = std::move(entries);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::chainAfterSubIfd(std::vector<Entry> entries) {
+    if (subChain_.empty()) subChain_.emplace_back();
+    subChain_.push_back(Directory{std::move(entries), std::nullopt});
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::makerNote(std::vector<Entry> entries) {
+    makerNote_ = Directory{std::move(entries), std::nullopt};
+    if (subChain_.empty()) subChain_.emplace_back();
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::gps(std::vector<Entry> entries) {
+    gps_ = Directory{std::move(entries), std::nullopt};
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::interop(std::vector<Entry> entries) {
+    interop_ = Directory{std::move(entries), std::nullopt};
+    if (subChain_.empty()) subChain_.emplace_back();
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::thumbnail(Bytes bytes) {
+    thumbnail_ = std::move(bytes);
+    ifd0Chain_.resize(std::max<std::size_t>(ifd0Chain_.size(), 2));
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::imageData(Bytes bytes) {
+    imageData_ = std::move(bytes);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::app1Length(std::uint16_t length) {
+    app1Length_ = length;
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::ifd0Offset(std::uint32_t offset) {
+    ifd0Offset_ = offset;
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::padding(std::uint32_t bytes) {
+    padding_ = bytes;
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::noAutoPointers() {
+    autoPointers_ = false;
+    return *this;
+}
+
+Layout ExifBuilder::layout() const {
+    Layout layout;
+    build(layout);
+    return layout;
+}
+
+Bytes ExifBuilder::build() const {
+    Layout layout;
+    return build(layout);
+}
+
+Bytes ExifBuilder::build(Layout& layout) const {
+    std::vector<Directory> ifd0Chain = ifd0Chain_;
+    std::vector<Directory> subChain = subChain_;
+    std::optional<Directory> makerNote = makerNote_;
+    if (autoPointers_) {
+        if (!subChain.empty()) insertSorted(ifd0Chain[0], longValue(kExifPointer, 0));
+        if (gps_) insertSorted(ifd0Chain[0], longValue(kGpsPointer, 0));
+        if (interop_) insertSorted(subChain[0], longValue(kInteropPointer, 0));
+        if (makerNote) {
+            Entry note = entry(kMakerNote, 7, directorySize(*makerNote), {});
+            note.valueField = 0;
+            insertSorted(subChain[0], note);
+        }
+        if (thumbnail_) {
+            insertSorted(ifd0Chain[1], longValue(kThumbnailOffset, 0));
+            insertSorted(ifd0Chain[1], longValue(kThumbnailLength, static_cast<std::uint32_t>(thumbnail_->size())));
+        }
+    }
+
+    // Positions, relative to the TIFF header, one block after the other.
+    layout.base = raw_ ? 0 : 12;
+    std::uint32_t position = ifd0Offset_;
+    auto place = [&position](const Directory& directory) {
+        const std::uint32_t at = position;
+        position += directorySize(directory);
+        return at;
+    };
+    std::vector<std::uint32_t> ifd0At, subAt;
+    for (const Directory& d : ifd0Chain) ifd0At.push_back(place(d));
+    for (const Directory& d : subChain) subAt.push_back(place(d));
+    layout.ifd0 = ifd0At[0];
+    layout.ifd0Chain.assign(ifd0At.begin() + 1, ifd0At.end());
+    if (!subAt.empty()) {
+        layout.subIfd = subAt[0];
+        layout.subChain.assign(subAt.begin() + 1, subAt.end());
+    }
+    if (makerNote) layout.makerNote = place(*makerNote);
+    if (gps_) layout.gps = place(*gps_);
+    if (interop_) layout.interop = place(*interop_);
+    if (thumbnail_) {
+        layout.thumbnail = position;
+        position += even(thumbnail_->size());
+    }
+    position += padding_;
+
+    if (autoPointers_) {
+        if (!subChain.empty()) setPointer(ifd0Chain[0], kExifPointer, layout.subIfd);
+        if (gps_) setPointer(ifd0Chain[0], kGpsPointer, layout.gps);
+        if (interop_) setPointer(subChain[0], kInteropPointer, layout.interop);
+        if (makerNote) {
+            if (Entry* note = find(subChain[0], kMakerNote)) note->valueField = layout.makerNote;
+        }
+        if (thumbnail_) setPointer(ifd0Chain[1], kThumbnailOffset, layout.thumbnail);
+    }
+
+    Bytes tiff(position, 0);
+    tiff[0] = tiff[1] = 'I';
+    putU16(tiff, 2, 42);
+    putU32(tiff, 4, ifd0Offset_);
+    if (raw_) {
+        tiff[8] = 'C';
+        tiff[9] = 'R';
+        tiff[10] = 2;
+    }
+    auto writeChain = [&tiff](const std::vector<Directory>& chain, const std::vector<std::uint32_t>& at) {
+        for (std::size_t i = 0; i < chain.size(); ++i)
+            writeDirectory(tiff, at[i], chain[i], i + 1 < chain.size() ? at[i + 1] : 0);
+    };
+    writeChain(ifd0Chain, ifd0At);
+    writeChain(subChain, subAt);
+    if (makerNote) writeDirectory(tiff, layout.makerNote, *makerNote, 0);
+    if (gps_) writeDirectory(tiff, layout.gps, *gps_, 0);
+    if (interop_) writeDirectory(tiff, layout.interop, *interop_, 0);
+    if (thumbnail_) std::copy(thumbnail_->begin(), thumbnail_->end(), tiff.begin() + layout.thumbnail);
+
+    Bytes file;
+    if (raw_) {
+        file = tiff;
+        layout.sectionEnd = 0xFFFF;
+        if (imageData_) file.insert(file.end(), imageData_->begin(), imageData_->end());
+        return file;
+    }
+    const std::uint32_t length = app1Length_.value_or(static_cast<std::uint16_t>(tiff.size() + 8));
+    const Bytes& body = imageData_ ? *imageData_ : tinyJpegScan();
+    const std::uint8_t head[12] = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<std::uint8_t>(length >> 8),
+                                   static_cast<std::uint8_t>(length), 'E', 'x', 'i', 'f', 0, 0};
+    file.reserve(sizeof head + tiff.size() + body.size());
+    file.insert(file.end(), head, head + sizeof head);
+    file.insert(file.end(), tiff.begin(), tiff.end());
+    file.insert(file.end(), body.begin(), body.end());
+    layout.sectionEnd = length + 4;
+    return file;
+}
+
+const Bytes& tinyJpegScan() {
+    static const Bytes scan = {
+        0xff, 0xdb, 0x00, 0x43, 0x00, 0x10, 0x0b, 0x0c, 0x0e, 0x0c, 0x0a, 0x10, 0x0e, 0x0d, 0x0e, 0x12, 0x11, 0x10,
+        0x13, 0x18, 0x28, 0x1a, 0x18, 0x16, 0x16, 0x18, 0x31, 0x23, 0x25, 0x1d, 0x28, 0x3a, 0x33, 0x3d, 0x3c, 0x39,
+        0x33, 0x38, 0x37, 0x40, 0x48, 0x5c, 0x4e, 0x40, 0x44, 0x57, 0x45, 0x37, 0x38, 0x50, 0x6d, 0x51, 0x57, 0x5f,
+        0x62, 0x67, 0x68, 0x67, 0x3e, 0x4d, 0x71, 0x79, 0x70, 0x64, 0x78, 0x5c, 0x65, 0x67, 0x63, 0xff, 0xc0, 0x00,
+        0x0b, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00, 0xff, 0xc4, 0x00, 0x14, 0x00, 0x01, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xff, 0xc4, 0x00, 0x14,
+        0x10, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0xff, 0xda, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3f, 0x00, 0x1f, 0xff, 0xd9};
+    return scan;
+}
+
+void putU16(Bytes& bytes, std::size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<std::uint8_t>(value);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void putU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint16_t getU16(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+std::uint32_t getU32(const Bytes& bytes, std::size_t at) {
+    return std::uint32_t(bytes[at]) | (std::uint32_t(bytes[at + 1]) << 8) | (std::uint32_t(bytes[at + 2]) << 16) |
+           (std::uint32_t(bytes[at + 3]) << 24);
+}
+
+}  // namespace fixture

@@ -1,0 +1,96 @@
+// Lays out JPEG and raw files from a description, so that every test input is exact and readable
+// in the test itself. Pointer entries (34665, 37500, 34853, 40965, 513/514) are added and filled in
+// by the builder unless a test turns that off.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fixture {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Entry {
+    std::uint16_t tag = 0;
+    std::uint16_t type = 0;
+    std::uint32_t count = 0;
+    Bytes bytes;                             // the value bytes as stored
+    std::optional<std::uint32_t> valueField;  // forced value field: data is then not laid out
+};
+
+Entry ascii(std::uint16_t tag, const std::string& text);  // type 2, count = length + 1
+Entry shortValue(std::uint16_t tag, std::uint16_t value);  // type 3, count 1
+Entry longValue(std::uint16_t tag, std::uint32_t value);   // type 4, count 1
+Entry rational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator);
+Entry undefinedBytes(std::uint16_t tag, const Bytes& bytes);  // type 7
+Entry entry(std::uint16_t tag, std::uint16_t type, std::uint32_t count, const Bytes& bytes);
+
+struct Directory {
+    std::vector<Entry> entries;
+    std::optional<std::uint32_t> nextOffset;  // forced next-directory offset
+};
+
+/// Where the builder put things, relative to the TIFF header.
+struct Layout {
+    std::uint32_t base = 0;
+    std::uint32_t ifd0 = 0;
+    std::vector<std::uint32_t> ifd0Chain;  // IFD1, IFD2 ...
+    std::uint32_t subIfd = 0;
+    std::vector<std::uint32_t> subChain;
+    std::uint32_t makerNote = 0;
+    std::uint32_t gps = 0;
+    std::uint32_t interop = 0;
+    std::uint32_t thumbnail = 0;
+    std::uint32_t sectionEnd = 0;  // absolute
+};
+
+class ExifBuilder {
+public:
+    static ExifBuilder jpeg();
+    static ExifBuilder raw();
+
+    ExifBuilder& ifd0(std::vector<Entry> entries);
+    ExifBuilder& ifd1(std::vector<Entry> entries);       // the directory chained after IFD0
+    ExifBuilder& chainAfterIfd0(std::vector<Entry> entries);  // IFD1, then IFD2 ...
+    ExifBuilder& subIfd(std::vector<Entry> entries);
+    ExifBuilder& chainAfterSubIfd(std::vector<Entry> entries);
+    ExifBuilder& makerNote(std::vector<Entry> entries);
+    ExifBuilder& gps(std::vector<Entry> entries);
+    ExifBuilder& interop(std::vector<Entry> entries);
+    ExifBuilder& thumbnail(Bytes bytes);  // adds 513 and 514 to IFD1
+    ExifBuilder& imageData(Bytes bytes);  // what follows the APP1 segment; a tiny real JPEG scan by default
+    ExifBuilder& app1Length(std::uint16_t length);  // forced APP1 length
+    ExifBuilder& ifd0Offset(std::uint32_t offset);  // IFD0 stored further on, recorded in the TIFF header
+    ExifBuilder& padding(std::uint32_t bytes);      // zero bytes at the end of the Exif data
+    ExifBuilder& noAutoPointers();                   // leave pointer entries to the test
+
+    Bytes build() const;
+    Layout layout() const;
+
+private:
+    Bytes build(Layout& layout) const;
+    bool raw_ = false;
+    std::vector<Directory> ifd0Chain_{Directory{}};
+    std::vector<Directory> subChain_;
+    std::optional<Directory> makerNote_;
+    std::optional<Directory> gps_;
+    std::optional<Directory> interop_;
+    std::optional<Bytes> thumbnail_;
+    std::optional<Bytes> imageData_;
+    std::optional<std::uint16_t> app1Length_;
+    std::uint32_t ifd0Offset_ = 8;
+    std::uint32_t padding_ = 0;
+    bool autoPointers_ = true;
+};
+
+/// A small valid JPEG body (quantisation and Huffman tables, one 8x8 scan, end of image).
+const Bytes& tinyJpegScan();
+
+void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
+void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
+std::uint16_t getU16(const Bytes& bytes, std::size_t at);
+std::uint32_t getU32(const Bytes& bytes, std::size_t at);
+
+}  // namespace fixture

@@ -1,0 +1,51 @@
+// Runs the built tagloom binary in a folder and captures what it prints; temporary folders for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/exif_builder.h"
+
+namespace fixture {
+
+struct RunResult {
+    int status = -1;     // exit status, or 128 + signal
+    std::string output;  // everything printed on standard output
+    std::string errors;  // standard error: tagloom prints nothing there
+};
+
+struct RunLimits {
+    long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
+};
+
+/// Runs `tagloom args...` with `folder` as its working directory.
+RunResult runTagloom(const std::vector<std::string>& args, const std::string& folder, RunLimits limits = {});
+
+/// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    void write(const std::string& name, const Bytes& bytes) const;
+    Bytes read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    /// Names of the files and folders in the folder (or a sub-folder), sorted.
+    std::vector<std::string> list(const std::string& sub = "") const;
+
+private:
+    std::string path_;
+};
+
+/// Where the shared camera samples are, or "" when the folder is absent.
+std::string samplesFolder();
+/// True when exiftool can be run.
+bool haveExiftool();
+/// Runs a shell command and gives its standard output.
+std::string commandOutput(const std::string& command);
+
+}  // namespace fixture

@@ -1,0 +1,273 @@
+// Rewriting a destination: the new file's bytes, its trace, its limits, and the swap under faults.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include <sys/stat.h>
+
+#include "exif/exception.h"
+#include "exif/image.h"
+#include "exif/run_state.h"
+#include "merge/merge.h"
+#include "tests/support/run_tool.h"
+#include "writer/rewrite.h"
+
+using fixture::ascii;
+using fixture::Bytes;
+using fixture::ExifBuilder;
+using fixture::shortValue;
+using fixture::TempFolder;
+using fixture::undefinedBytes;
+
+namespace {
+
+constexpr std::uint16_t kMake = 0x010F;
+constexpr std::uint16_t kModel = 0x0110;
+constexpr std::uint16_t kSoftware = 0x0131;
+constexpr std::uint16_t kOrientation = 0x0112;
+constexpr std::uint16_t kFlash = 0x9209;
+
+ExifBuilder destinationFile() {
+    return ExifBuilder::jpeg()
+        .ifd0({ascii(kMake, "Canon"), ascii(kSoftware, "Ed")})
+        .subIfd({shortValue(kFlash, 0)})
+        .makerNote({shortValue(0x0001, 1)});
+}
+
+ExifBuilder sourceFile() {
+    return ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kModel, "EOS")}).subIfd({shortValue(kFlash, 0)});
+}
+
+/// A destination whose rewritten block ends at 76 + padding (even) once the source adds one small entry.
+ExifBuilder destinationEndingAt(std::uint32_t exifEnd) {
+    return ExifBuilder::jpeg().ifd0({undefinedBytes(0xC000, Bytes(exifEnd - 76, 0x5A))}).subIfd({});
+}
+
+Bytes tail(const Bytes& bytes, std::size_t from) { return Bytes(bytes.begin() + static_cast<long>(from), bytes.end()); }
+
+std::uint32_t app1End(const Bytes& file) { return ((std::uint32_t(file[4]) << 8) | file[5]) + 4; }
+
+class ARewrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder.write("dst.jpg", destinationFile().build());
+        folder.write("src.jpg", sourceFile().build());
+    }
+    fixture::RunResult run(std::vector<std::string> args, fixture::RunLimits limits = {}) {
+        return fixture::runTagloom(args, folder.path(), limits);
+    }
+    TempFolder folder;
+};
+
+TEST_F(ARewrite, tracesEveryDirectoryAndThePatchedPointers) {
+    const std::uint32_t oldEnd = destinationFile().layout().sectionEnd;
+    const auto result = run({"-v2", "src.jpg", "dst.jpg"});
+    char append[80];
+    std::snprintf(append, sizeof append, "  Append 0x%zx bytes from offset 0x%x of original jpg\n",
+                  fixture::tinyJpegScan().size(), oldEnd);
+    EXPECT_EQ(result.output,
+              "dst.jpg - 2 diffs\n"
+              "  IFD0 3 entries start at 0x0014\n"
+              "    Dir Entry 0x0016, Tag IFD0:0x010f, Data 0x003e, Size 0x0006  \n"
+              "    Dir Entry 0x0022, Tag IFD0:0x0110, Data ------, Size 0x0004  add\n"
+              "    Dir Entry         Tag IFD0:0x0131, Data         Size 0x0003  remove\n"
+              "    Dir Entry 0x002e, Tag IFD0:0x8769, Data ------, Size 0x0004  \n"
+              "  SUB0 2 entries start at 0x0044\n"
+              "    Dir Entry 0x0046, Tag SUB0:0x9209, Data ------, Size 0x0002  \n"
+              "    Dir Entry 0x0052, Tag SUB0:0x927c, Data ------, Size 0x0004  \n"
+              "  MAK0 1 entries start at 0x0062\n"
+              "    Dir Entry 0x0064, Tag MAK0:0x0001, Data ------, Size 0x0002  \n"
+              "  IFD-EOF: 0x0076.   Re-write:\n"
+              "    Dir Entry 0x002e, Tag IFD0:0x8769, Data ------, Size 0x0004  SubPtr\n"
+              "    Dir Entry 0x0052, Tag SUB0:0x927c, Data 0x0062, Size 0x0012  Maker Note\n" +
+                  std::string(append));
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"})) << "no .tmp, no .old left";
+}
+
+TEST_F(ARewrite, buildsTheNewHeaderAndKeepsTheImageDataByteForByte) {
+    Bytes imageData(2'621'440);  // 2.5 MiB: more than two pieces of the copy buffer
+    for (std::size_t i = 0; i < imageData.size(); ++i) imageData[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    const Bytes old = destinationFile().ifd0Offset(24).imageData(imageData).build();
+    folder.write("dst.jpg", old);
+    ASSERT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+
+    const Bytes now = folder.read("dst.jpg");
+    const std::uint32_t exifEnd = app1End(now);
+    EXPECT_EQ(exifEnd, 0x76u);
+    EXPECT_EQ(Bytes(now.begin(), now.begin() + 4), Bytes(old.begin(), old.begin() + 4));
+    EXPECT_EQ(Bytes(now.begin() + 6, now.begin() + 16), Bytes(old.begin() + 6, old.begin() + 16));
+    EXPECT_EQ(fixture::getU32(now, 16), 8u) << "IFD0 now lies right behind the header";
+    EXPECT_EQ(now[exifEnd - 2], 0xFF);
+    EXPECT_EQ(now[exifEnd - 1], 0xD9);
+    EXPECT_EQ(tail(now, exifEnd), tail(old, app1End(old)));
+}
+
+TEST_F(ARewrite, keepsTheBackupUnderKeepBackupAndThePermissions) {
+    const Bytes old = folder.read("dst.jpg");
+    ASSERT_EQ(::chmod((folder / "dst.jpg").c_str(), 0640), 0);
+    EXPECT_EQ(run({"-s", "src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+    EXPECT_EQ(folder.read("dst.jpg.old"), old);
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "dst.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
+}
+
+TEST_F(ARewrite, writesNothingWithoutDifferences) {
+    folder.write("same.jpg", sourceFile().build());
+    EXPECT_EQ(run({"src.jpg", "same.jpg"}).output, "same.jpg - no diffs\n");
+    EXPECT_FALSE(folder.exists("same.jpg.tmp"));
+    EXPECT_EQ(run({"-x", "src.jpg", "dst.jpg"}).output.find("dst.jpg - "), std::string::npos)
+        << "-x prints no result line";
+}
+
+TEST_F(ARewrite, allowsABlockEndingAt65520AndRefusesOneAt65522) {
+    folder.write("src.jpg", ExifBuilder::jpeg().ifd0({shortValue(kOrientation, 1)}).build());
+    folder.write("fits.jpg", destinationEndingAt(65520).build());
+    EXPECT_EQ(run({"src.jpg", "fits.jpg"}).output, "fits.jpg - 1 diffs\n");
+    EXPECT_EQ(app1End(folder.read("fits.jpg")), 65520u);
+
+    const Bytes tooLarge = destinationEndingAt(65522).build();
+    folder.write("big.jpg", tooLarge);
+    EXPECT_EQ(run({"src.jpg", "big.jpg"}).output, "big.jpg - 1 diffs\nTagloom: '' Exif data too large\n");
+    EXPECT_EQ(folder.read("big.jpg"), tooLarge);
+    EXPECT_EQ(folder.read("big.jpg.tmp").size(), 65522u) << "the whole block stays in the temporary file";
+    EXPECT_FALSE(folder.exists("big.jpg.old"));
+}
+
+TEST_F(ARewrite, needsAnExifSubDirectoryInOneOfTheTwo) {
+    const Bytes bare = ExifBuilder::jpeg().ifd0({ascii(kMake, "A")}).build();
+    folder.write("bare.jpg", bare);
+    folder.write("plain.jpg", ExifBuilder::jpeg().ifd0({ascii(kModel, "B")}).build());
+    EXPECT_EQ(run({"plain.jpg", "bare.jpg"}).output,
+              "bare.jpg - 1 diffs\nTagloom: '' not done - target needs new sub ifd in ifd0\n");
+    EXPECT_EQ(folder.read("bare.jpg"), bare);
+    EXPECT_EQ(folder.read("bare.jpg.tmp").size(), 20u);
+
+    // A source with an Exif sub-directory gives the destination one.
+    EXPECT_EQ(run({"-v2", "src.jpg", "bare.jpg"}).output.find("SubPtr") != std::string::npos, true);
+    CExifImage reread;
+    reread.load(folder / "bare.jpg");
+    EXPECT_NE(reread.subIfd.findEntry(kFlash), nullptr);
+}
+
+TEST_F(ARewrite, skipsThePatchOfARemovedMakerNoteAndRefusesARemovedSubPointer) {
+    folder.write("nonote.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({}).build());
+    ASSERT_EQ(run({"-o", "nonote.jpg", "dst.jpg"}).output, "dst.jpg - 4 diffs\n");
+    CExifImage reread;
+    reread.load(folder / "dst.jpg");
+    EXPECT_EQ(reread.subIfd.findEntry(0x927C), nullptr);
+    EXPECT_EQ(reread.ifd0.findEntry(kSoftware), nullptr);
+    EXPECT_NE(reread.ifd0.findEntry(kMake), nullptr);
+
+    folder.write("nosub.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).build());
+    folder.write("dst2.jpg", destinationFile().build());
+    EXPECT_EQ(run({"-o", "nosub.jpg", "dst2.jpg"}).output,
+              "dst2.jpg - 5 diffs\nTagloom: '' not done - target needs new sub ifd in ifd0\n");
+    EXPECT_EQ(folder.read("dst2.jpg"), destinationFile().build());
+}
+
+TEST_F(ARewrite, refusesARawDestinationAndAShortSubPointerBeforeWriting) {
+    const Bytes raw = ExifBuilder::raw().ifd0({ascii(kMake, "A")}).subIfd({}).build();
+    folder.write("raw.jpg", raw);
+    EXPECT_EQ(run({"src.jpg", "raw.jpg"}).output,
+              "raw.jpg - 2 diffs\nTagloom: '' not done - a raw image cannot be rewritten\n");
+    EXPECT_EQ(folder.read("raw.jpg"), raw);
+    EXPECT_FALSE(folder.exists("raw.jpg.tmp"));
+
+    // A 34665 entry of type SHORT: its two bytes still lead to the sub-directory when read.
+    auto shortPointer = ExifBuilder::jpeg().noAutoPointers().ifd0({shortValue(0x8769, 0)}).subIfd({});
+    auto bytes = shortPointer.build();
+    fixture::putU16(bytes, 12 + 8 + 2 + 8, static_cast<std::uint16_t>(shortPointer.layout().subIfd));
+    folder.write("short.jpg", bytes);
+    EXPECT_EQ(run({"src.jpg", "short.jpg"}).output,
+              "short.jpg - 3 diffs\nTagloom: '' not done - Exif sub-directory pointer holds fewer than four bytes\n");
+    EXPECT_EQ(folder.read("short.jpg"), bytes);
+    EXPECT_FALSE(folder.exists("short.jpg.tmp"));
+}
+
+TEST_F(ARewrite, refusesAnOldFileThatEndsInsideItsSegment) {
+    Bytes cut = destinationFile().app1Length(2000).imageData({}).padding(0).build();
+    ASSERT_LT(cut.size(), 2004u) << "the segment claims 2004 bytes";
+    folder.write("cut.jpg", cut);
+    EXPECT_EQ(run({"src.jpg", "cut.jpg"}).output,
+              "cut.jpg - 2 diffs\nTagloom: '' not done - file ends inside its Exif segment\n");
+    EXPECT_EQ(folder.read("cut.jpg"), cut);
+}
+
+TEST_F(ARewrite, leavesEveryFileAsItWasOnAFullDisk) {
+    const Bytes old = destinationFile().imageData(Bytes(200'000, 0x33)).build();
+    folder.write("dst.jpg", old);
+    const auto result = run({"src.jpg", "dst.jpg"}, {100'000});
+    EXPECT_EQ(result.output.rfind("dst.jpg - 2 diffs\nTagloom: '' not done - ", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find("File too large\n"), std::string::npos) << result.output;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(folder.read("dst.jpg"), old);
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
+}
+
+TEST_F(ARewrite, refusesWhenTheBackupNameOrTheTemporaryNameIsTaken) {
+    const Bytes old = folder.read("dst.jpg");
+    folder.write("dst.jpg.old", {'k', 'e', 'e', 'p'});
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output,
+              "dst.jpg - 2 diffs\nTagloom: '' not done - backup file 'dst.jpg.old' is in the way\n");
+    EXPECT_EQ(folder.read("dst.jpg"), old);
+    EXPECT_EQ(folder.read("dst.jpg.old"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
+
+    std::filesystem::remove(folder / "dst.jpg.old");
+    std::filesystem::create_directory(folder / "dst.jpg.tmp");
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\nTagloom: '' Failed to open tmp file\n");
+    EXPECT_EQ(folder.read("dst.jpg"), old);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "dst.jpg.tmp"));
+
+    // A temporary file left by an earlier run is simply reused.
+    std::filesystem::remove(folder / "dst.jpg.tmp");
+    folder.write("dst.jpg.tmp", Bytes(100'000, 1));
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+    EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
+}
+
+TEST_F(ARewrite, countsOnlyDestinationsWhoseNewFileIsInPlace) {
+    folder.write("in/a.jpg", sourceFile().build());
+    folder.write("in/b.jpg", sourceFile().build());
+    folder.write("out/a.jpg", destinationFile().build());
+    folder.write("out/b.jpg", destinationFile().build());
+    folder.write("out/a.jpg.old", {});
+    EXPECT_EQ(run({"in", "out"}).output,
+              "out/a.jpg - 2 diffs\n"
+              "Tagloom: '' not done - backup file 'out/a.jpg.old' is in the way\n"
+              "out/b.jpg - 2 diffs\n"
+              "Files found 2, checked 2, updated 1\n");
+}
+
+TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
+    resetRunState();
+    TempFolder folder;
+    folder.write("dst.jpg", destinationFile().build());
+    folder.write("src.jpg", sourceFile().build());
+    CExifImage destination;
+    CExifImage source;
+    destination.load(folder / "dst.jpg");
+    source.load(folder / "src.jpg");
+    mergeFrom(destination, source);
+    const Bytes edited = destinationFile().imageData(Bytes(50, 9)).build();
+    folder.write("dst.jpg", edited);  // another program saves the photo meanwhile
+
+    ::testing::internal::CaptureStdout();
+    std::string message;
+    try {
+        rewrite(destination);
+    } catch (CExifException* raw) {
+        std::unique_ptr<CExifException> failure(raw);
+        message = failure->message;
+    }
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(message, "not done - file changed while it was being rewritten");
+    EXPECT_EQ(folder.read("dst.jpg"), edited);
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
+    EXPECT_EQ(filesUpdated, 0);
+}
+
+}  // namespace
