@@ -1,0 +1,26 @@
+// exiftool as an independent reader of the files Tagloom writes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+namespace fixture {
+
+/// What exiftool's verbose listing shows of a file: per directory ("IFD0", "ExifIFD", "MakerNotes",
+/// "GPS", "InteropIFD", "IFD1"), each tag's value as text ("" for a sub-directory that exiftool
+/// decodes further); and its validation warnings.
+struct ExiftoolView {
+    std::map<std::string, std::map<std::uint16_t, std::string>> directories;  // first of repeated tags
+    std::map<std::string, std::set<std::uint16_t>> repeated;  // tags a directory holds more than once
+    std::string validation;  // exiftool -validate -warning -a output
+
+    const std::map<std::uint16_t, std::string>& operator[](const std::string& directory) const;
+    bool has(const std::string& directory, std::uint16_t tag) const;
+    bool isRepeated(const std::string& directory, std::uint16_t tag) const;
+};
+
+ExiftoolView readWithExiftool(const std::string& path);
+
+}  // namespace fixture
