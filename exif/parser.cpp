@@ -24,6 +24,7 @@ void CExifImage::seekSource(std::uint64_t position) {
 }
 
 std::uint64_t CExifImage::readAvailable(std::uint8_t* buffer, std::uint64_t n) {
+    if (n == 0) return 0;  // an empty entry's buffer may be null
     std::uint64_t got = 0;
     if (sourceCursor_ < sourceWindow_.size()) {
         got = std::min<std::uint64_t>(n, sourceWindow_.size() - sourceCursor_);

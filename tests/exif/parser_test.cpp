@@ -267,6 +267,17 @@ TEST_F(AParser, followsOnlyTheFirstExifPointerAndSubChainsButNoMakerNoteChain) {
     EXPECT_FALSE(image->ifd0.next) << "next offset 0: no IFD1";
 }
 
+TEST_F(AParser, readsAnEntryOfCountZeroAsAnEmptyValue) {
+    // Found by fuzzing: reading zero bytes into an empty buffer.
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({entry(0xC000, 4, 0, {})}).build());
+    EXPECT_EQ(run({"-x", "-v4", "dst.jpg", "dst.jpg"}).output, "");
+    const auto result = run({"-x", "-v4", "./dst.jpg", "dst.jpg"});
+    EXPECT_NE(result.output.find("    Dir Entry 0x0016, Tag IFD0:0xc000, Data ------, Size 0x0000\n"), std::string::npos)
+        << result.output;
+    ASSERT_EQ(refusal(ExifBuilder::jpeg().ifd0({entry(0xC000, 4, 0, {})}).build()), "");
+    EXPECT_TRUE(image->ifd0.findEntry(0xC000)->data.empty());
+}
+
 TEST_F(AParser, reportsTheFailingFileDestinationFirst) {
     Bytes bad = tracedJpeg().build();
     bad[3] = 0xE0;

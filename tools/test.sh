@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the suite plain, the suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzzers for a bounded time from a seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+jobs="$(nproc)"
+fuzz_seconds="${TAGLOOM_FUZZ_SECONDS:-60}"
+
+echo "== plain build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest -j"$jobs" --output-on-failure)
+
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTAGLOOM_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$jobs"
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j"$jobs" --output-on-failure)
+
+echo "== fuzzing for ${fuzz_seconds}s per target"
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTAGLOOM_FUZZ=ON \
+  -DTAGLOOM_TESTS=ON >/dev/null
+cmake --build build-fuzz -j"$jobs" --target tagloom_load_fuzzer tagloom_make_files
+corpus="build-fuzz/corpus"
+rm -rf "$corpus" && mkdir -p "$corpus"
+./build-fuzz/tests/tagloom_make_files corpus "$corpus"
+[ -d ../shared/samples ] && find ../shared/samples -type f ! -name '*.md' -size -200k -exec cp {} "$corpus" \;
+for target in tagloom_load_fuzzer; do
+  log="build-fuzz/$target.log"
+  if ! "./build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=512 \
+      -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzzing $target found a failure: the input is in build-fuzz/ (crash-*, leak-*, timeout-*)"
+    exit 1
+  fi
+  echo "$target: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
+done
