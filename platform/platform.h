@@ -68,6 +68,9 @@ public:
     /// where it can, else through `buffer`. Throws on any failure or when `from` ends early.
     void copyFrom(const File& from, std::uint64_t fromOffset, std::uint64_t toOffset, std::uint64_t n,
                   std::uint8_t* buffer, std::size_t bufferSize);
+    /// The same through `buffer` alone, in pieces of bufferSize and a last piece of the rest.
+    void copyThroughBuffer(const File& from, std::uint64_t fromOffset, std::uint64_t toOffset, std::uint64_t n,
+                           std::uint8_t* buffer, std::size_t bufferSize);
     std::uint64_t length() const;
     FileStatus status() const;
     void setPermissions(std::uint32_t permissions);

@@ -117,18 +117,14 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n) {
 void File::copyFrom(const File& from, std::uint64_t fromOffset, std::uint64_t toOffset, std::uint64_t n,
                     std::uint8_t* buffer, std::size_t bufferSize) {
     // First let the kernel move the data: no copy through user space.
-    bool kernelCopy = true;
-    while (n > 0 && kernelCopy) {
+    while (n > 0) {
         auto in = static_cast<off_t>(fromOffset);
         auto out = static_cast<off_t>(toOffset);
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, 1u << 30));
         const ssize_t moved = ::copy_file_range(from.fd_, &in, fd_, &out, chunk, 0);
         if (moved < 0) {
             if (errno == EINTR) continue;
-            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOTSUP) {
-                kernelCopy = false;
-                break;
-            }
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOTSUP) break;
             fail("copy_file_range", path_, errno);
         }
         if (moved == 0) fail("read", from.path_, ENODATA);
@@ -136,7 +132,12 @@ void File::copyFrom(const File& from, std::uint64_t fromOffset, std::uint64_t to
         toOffset += static_cast<std::uint64_t>(moved);
         n -= static_cast<std::uint64_t>(moved);
     }
-    // Where the kernel cannot, through the caller's buffer in pieces of at most bufferSize.
+    // Where the kernel cannot, through the caller's buffer.
+    copyThroughBuffer(from, fromOffset, toOffset, n, buffer, bufferSize);
+}
+
+void File::copyThroughBuffer(const File& from, std::uint64_t fromOffset, std::uint64_t toOffset, std::uint64_t n,
+                             std::uint8_t* buffer, std::size_t bufferSize) {
     while (n > 0) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(n, bufferSize));
         if (from.readAt(fromOffset, buffer, piece) != piece) fail("read", from.path_, ENODATA);

@@ -10,12 +10,12 @@ fuzz_seconds="${TAGLOOM_FUZZ_SECONDS:-60}"
 echo "== plain build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-(cd build && ctest -j"$jobs" --output-on-failure)
+(cd build && ctest -j"$jobs" --output-on-failure | tee ctest.log)
 
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTAGLOOM_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
-(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j"$jobs" --output-on-failure)
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j"$jobs" --output-on-failure | tee ctest.log)
 
 echo "== fuzzing for ${fuzz_seconds}s per target"
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTAGLOOM_FUZZ=ON \
@@ -35,3 +35,6 @@ for target in tagloom_load_fuzzer; do
   fi
   echo "$target: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
 done
+passed=$(cat build/ctest.log build-sanitize/ctest.log | sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' |
+  awk '{ total += $1 } END { print total }')
+echo "summary: $passed passed, 0 failed"

@@ -278,6 +278,29 @@ TEST_F(AParser, readsAnEntryOfCountZeroAsAnEmptyValue) {
     EXPECT_TRUE(image->ifd0.findEntry(0xC000)->data.empty());
 }
 
+TEST_F(AParser, reportsEachReadingFailureWithTheFileThatFailed) {
+    auto sub = [](std::uint32_t at) {
+        return ExifBuilder::jpeg().noAutoPointers().ifd0({longValue(0x8769, at)}).build();
+    };
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {{'G', 'I', 'F', '8'}, "File not support (header not understood)"},
+        {ExifBuilder::jpeg().ifd0({entry(kMake, 13, 1, {0})}).build(), "Unknown format type"},
+        {ExifBuilder::jpeg().ifd0({entry(kMake, 1, 0x10001, {})}).build(), "Parse error - size too big"},
+        {sub(0x8000), "Attempted to seek past end of section"},
+    };
+    Bytes app0 = tracedJpeg().build();
+    app0[3] = 0xE0;
+    folder.write("good.jpg", tracedJpeg().build());
+    folder.write("app0.jpg", app0);
+    for (const auto& [bytes, message] : cases) {
+        folder.write("bad.jpg", bytes);
+        EXPECT_EQ(run({"-x", "app0.jpg", "bad.jpg"}).output, "Tagloom: 'bad.jpg' " + message + "\n")
+            << "the destination is read first; the bad source is never opened";
+        EXPECT_EQ(run({"-x", "bad.jpg", "good.jpg"}).output, "Tagloom: 'bad.jpg' " + message + "\n");
+    }
+    EXPECT_EQ(run({"-x", "app0.jpg", "good.jpg"}).output, "Tagloom: 'app0.jpg' Jpg header type not supported\n");
+}
+
 TEST_F(AParser, reportsTheFailingFileDestinationFirst) {
     Bytes bad = tracedJpeg().build();
     bad[3] = 0xE0;
