@@ -33,9 +33,38 @@ bool ExiftoolView::isRepeated(const std::string& directory, std::uint16_t tag) c
 }
 
 ExiftoolView readWithExiftool(const std::string& path) {
-    ExiftoolView view;
-    const std::string quoted = "'" + path + "'";
-    std::istringstream listing(commandOutput("exiftool -v2 " + quoted + " 2>&1"));
+    return readWithExiftool(std::vector<std::string>{path}).at(path);
+}
+
+namespace {
+
+std::string quotedList(const std::vector<std::string>& paths) {
+    std::string list;
+    for (const std::string& path : paths) list += " '" + path + "'";
+    return list;
+}
+
+/// Splits exiftool's output for several files at its "======== path" lines.
+std::map<std::string, std::string> perFile(const std::vector<std::string>& paths, const std::string& output) {
+    std::map<std::string, std::string> parts;
+    if (paths.size() == 1) {
+        parts[paths[0]] = output;
+        return parts;
+    }
+    std::istringstream lines(output);
+    std::string current;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("======== ", 0) == 0) {
+            current = line.substr(9);
+        } else if (!current.empty()) {
+            parts[current] += line + "\n";
+        }
+    }
+    return parts;
+}
+
+void parseListing(const std::string& output, ExiftoolView& view) {
+    std::istringstream listing(output);
     const std::regex directoryLine(R"(^  (?:\| )*\+ \[(\w+) directory)");
     const std::regex valueLine(R"(^  (?:\| )*\d+\)\s+(.*)$)");
     const std::regex tagLine(R"(^  (?:\| )*\s+- Tag 0x([0-9a-f]{4}) )");
@@ -65,8 +94,31 @@ ExiftoolView readWithExiftool(const std::string& path) {
             }
         }
     }
-    view.validation = commandOutput("exiftool -validate -warning -a " + quoted + " 2>&1");
-    return view;
+}
+
+}  // namespace
+
+std::map<std::string, ExiftoolView> readWithExiftool(const std::vector<std::string>& paths) {
+    std::map<std::string, ExiftoolView> views;
+    const std::string list = quotedList(paths);
+    const auto listings = perFile(paths, commandOutput("exiftool -v2" + list + " 2>&1"));
+    const auto validations = perFile(paths, commandOutput("exiftool -validate -warning -a" + list + " 2>&1"));
+    for (const std::string& path : paths) {
+        ExiftoolView& view = views[path];
+        if (listings.count(path) != 0) parseListing(listings.at(path), view);
+        view.validation = validations.count(path) != 0 ? validations.at(path) : "exiftool printed nothing";
+    }
+    return views;
+}
+
+std::map<std::string, std::string> thumbnailsWithExiftool(const std::vector<std::string>& paths) {
+    std::map<std::string, std::string> thumbnails;
+    for (const std::string& path : paths) thumbnails[path] = "";
+    const std::string json = commandOutput("exiftool -j -b -IFD1:ThumbnailImage" + quotedList(paths) + " 2>/dev/null");
+    const std::regex record(R"re("SourceFile": "([^"]*)"(?:,\s*"ThumbnailImage": "([^"]*)")?)re");
+    for (std::sregex_iterator it(json.begin(), json.end(), record), end; it != end; ++it)
+        thumbnails[(*it)[1]] = (*it)[2];
+    return thumbnails;
 }
 
 }  // namespace fixture

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace fixture {
 
@@ -22,5 +23,9 @@ struct ExiftoolView {
 };
 
 ExiftoolView readWithExiftool(const std::string& path);
+/// The same for many files in two runs of exiftool, keyed by path.
+std::map<std::string, ExiftoolView> readWithExiftool(const std::vector<std::string>& paths);
+/// Each file's IFD1 thumbnail as exiftool extracts it (base64), keyed by path; "" when there is none.
+std::map<std::string, std::string> thumbnailsWithExiftool(const std::vector<std::string>& paths);
 
 }  // namespace fixture
