@@ -105,6 +105,10 @@ bool removeFile(const std::string& path, int& error);
 /// Makes the folder holding `path` durable (its entries survive a power cut). Throws on failure.
 void syncParentDirectory(const std::string& path);
 
+/// Test hook for crash-safety tests: with TAGLOOM_CRASH_AT=N in the environment, the N-th call
+/// kills the process on the spot (SIGKILL), as a power cut would stop it. Does nothing otherwise.
+void crashPoint();
+
 /// True when `error` says the file system cannot make hard links (FAT and exFAT, for instance).
 bool isLinkUnsupported(int error);
 /// True when `error` says the target name is taken.

@@ -20,20 +20,24 @@ cmake --build build-sanitize -j"$jobs"
 echo "== fuzzing for ${fuzz_seconds}s per target"
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTAGLOOM_FUZZ=ON \
   -DTAGLOOM_TESTS=ON >/dev/null
-cmake --build build-fuzz -j"$jobs" --target tagloom_load_fuzzer tagloom_make_files
-corpus="build-fuzz/corpus"
-rm -rf "$corpus" && mkdir -p "$corpus"
-./build-fuzz/tests/tagloom_make_files corpus "$corpus"
-[ -d ../shared/samples ] && find ../shared/samples -type f ! -name '*.md' -size -200k -exec cp {} "$corpus" \;
-for target in tagloom_load_fuzzer; do
+cmake --build build-fuzz -j"$jobs" --target tagloom_load_fuzzer tagloom_pair_fuzzer tagloom_make_files
+rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus/load build-fuzz/corpus/pair
+./build-fuzz/tests/tagloom_make_files corpus build-fuzz/corpus/load
+if [ -d ../shared/samples ]; then
+  ./build-fuzz/tests/tagloom_make_files pairs build-fuzz/corpus/pair ../shared/samples
+  find ../shared/samples -type f ! -name '*.md' -size -200k -exec cp {} build-fuzz/corpus/load \;
+else
+  ./build-fuzz/tests/tagloom_make_files pairs build-fuzz/corpus/pair
+fi
+for target in load pair; do
   log="build-fuzz/$target.log"
-  if ! "./build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=512 \
-      -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+  if ! (cd build-fuzz && "./fuzz/tagloom_${target}_fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 \
+      -rss_limit_mb=512 -print_final_stats=1 "corpus/$target") >"$log" 2>&1; then
     tail -n 60 "$log"
-    echo "fuzzing $target found a failure: the input is in build-fuzz/ (crash-*, leak-*, timeout-*)"
+    echo "fuzzing tagloom_${target}_fuzzer found a failure: the input is in build-fuzz/ (crash-*, leak-*, timeout-*)"
     exit 1
   fi
-  echo "$target: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
+  echo "tagloom_${target}_fuzzer: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
 done
 passed=$(cat build/ctest.log build-sanitize/ctest.log | sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' |
   awk '{ total += $1 } END { print total }')

@@ -119,16 +119,19 @@ void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
     image.targetCursor = 0;
     writeBytes(image, image.header, exif::kJpegHeaderSize);
     flushBlock(image);
+    platform::crashPoint();
 
     const std::uint64_t remainder = image.sourceStatus.size - image.sectionEnd;
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
     image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, copyBuffer, kCopyBufferSize);
+    platform::crashPoint();
 
     // Durable before it takes the destination's name; readable by whoever could read the old one.
     image.target.setPermissions(image.sourceStatus.permissions);
     image.target.sync();
+    platform::crashPoint();
     image.target.close();
     image.targetOpen = false;
 }
@@ -140,6 +143,7 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
     const std::string& temporary = temporaryFile.path();
     int error = 0;
     if (platform::linkNoReplace(path, backup, error)) {
+        platform::crashPoint();
         try {
             platform::renameReplace(temporary, path);
         } catch (const platform::IoError& failure) {
@@ -157,6 +161,7 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
                 throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
             throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
         }
+        platform::crashPoint();
         if (!platform::renameNoReplace(temporary, path, error)) {
             const std::string reason = platform::errorText(error);
             if (!platform::renameNoReplace(backup, path, error))
@@ -166,6 +171,7 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
         }
     }
     temporaryFile.keep();  // it is the destination now
+    platform::crashPoint();
     filesUpdated++;
     try {
         platform::syncParentDirectory(path);
@@ -173,9 +179,11 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
         throw new CExifException("updated, but the folder could not be synced (%s); backup kept as '%s'",
                                  failure.what(), backup.c_str());
     }
+    platform::crashPoint();
     if (!Options.keepBackup && !platform::removeFile(backup, error))
         throw new CExifException("could not remove backup '%s': %s", backup.c_str(),
                                  platform::errorText(error).c_str());
+    platform::crashPoint();
 }
 
 }  // namespace
@@ -201,6 +209,7 @@ void rewrite(CExifImage& image) {
     const std::string backup = image.path + ".old";
     image.target = platform::File::createForWriting(temporary.path());
     image.targetOpen = image.target.isOpen();
+    platform::crashPoint();
     if (!image.targetOpen) {
         temporary.keep();  // whatever holds that name is not ours
         throw new CExifException("Failed to open tmp file");

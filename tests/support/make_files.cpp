@@ -1,10 +1,15 @@
 // Writes files made by the fixture builder: the demo pair, or a seed corpus for the fuzzers.
 //   tagloom_make_files demo DIR    IMG_0001.CR2 (a raw source) and IMG_0001.JPG (its camera JPEG)
 //   tagloom_make_files corpus DIR  small JPEG and raw files covering every kind of directory
+//   tagloom_make_files pairs DIR [SAMPLES]  pairs framed for the pair fuzzer (flags, destination length,
+//                                  destination, source), with a few small camera samples when given
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/exif_builder.h"
 
@@ -15,6 +20,11 @@ namespace {
 void save(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
     stream.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes load(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 
 Entry text(std::uint16_t tag, const char* value) { return ascii(tag, value); }
@@ -46,7 +56,7 @@ ExifBuilder demoJpeg() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
+    if (argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: %s demo|corpus DIR\n", argv[0]);
         return 2;
     }
@@ -56,6 +66,34 @@ int main(int argc, char** argv) {
     if (mode == "demo") {
         save(folder / "IMG_0001.CR2", demoRaw().build());
         save(folder / "IMG_0001.JPG", demoJpeg().build());
+        return 0;
+    }
+    if (mode == "pairs") {
+        std::vector<std::pair<Bytes, Bytes>> pairs = {
+            {demoJpeg().build(), demoRaw().build()},
+            {demoJpeg().build(), demoJpeg().build()},
+            {ExifBuilder::jpeg().ifd0({text(0x010F, "A")}).thumbnail(tinyJpegScan()).subIfd({}).build(), demoRaw().build()},
+            {ExifBuilder::jpeg().ifd0({text(0x0131, "Editor")}).gps({text(0x0001, "N")}).subIfd({}).makerNote({}).build(),
+             demoJpeg().build()},
+        };
+        if (argc == 4) {
+            const std::filesystem::path samples = argv[3];
+            for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
+                     {"Canon.jpg", "CanonRaw.cr2"}, {"GPS.jpg", "Canon.jpg"}, {"Nikon.jpg", "GPS.jpg"}}) {
+                if (std::filesystem::exists(samples / destination) && std::filesystem::exists(samples / source))
+                    pairs.emplace_back(load(samples / destination), load(samples / source));
+            }
+        }
+        int index = 0;
+        for (const auto& [destination, source] : pairs) {
+            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17}) {
+                Bytes framed = {flags, 0, 0, 0, 0};
+                putU32(framed, 1, static_cast<std::uint32_t>(destination.size()));
+                framed.insert(framed.end(), destination.begin(), destination.end());
+                framed.insert(framed.end(), source.begin(), source.end());
+                save(folder / ("pair" + std::to_string(index++)), framed);
+            }
+        }
         return 0;
     }
     if (mode != "corpus") return 2;

@@ -45,6 +45,7 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
         ::close(out[0]);
         ::close(err[0]);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        for (std::string& setting : limits.environment) ::putenv(setting.data());
         if (limits.fileSizeLimit >= 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};

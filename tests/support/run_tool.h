@@ -15,7 +15,8 @@ struct RunResult {
 };
 
 struct RunLimits {
-    long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
+    long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
+    std::vector<std::string> environment;  // "NAME=value" settings added to the environment
 };
 
 /// Runs `tagloom args...` with `folder` as its working directory.

@@ -199,7 +199,7 @@ TEST_F(ARewrite, refusesAnOldFileThatEndsInsideItsSegment) {
 TEST_F(ARewrite, leavesEveryFileAsItWasOnAFullDisk) {
     const Bytes old = destinationFile().imageData(Bytes(200'000, 0x33)).build();
     folder.write("dst.jpg", old);
-    const auto result = run({"src.jpg", "dst.jpg"}, {100'000});
+    const auto result = run({"src.jpg", "dst.jpg"}, {100'000, {}});
     EXPECT_EQ(result.output.rfind("dst.jpg - 2 diffs\nTagloom: '' not done - ", 0), 0u) << result.output;
     EXPECT_NE(result.output.find("File too large\n"), std::string::npos) << result.output;
     EXPECT_EQ(result.status, 0);
