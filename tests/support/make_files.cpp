@@ -1,9 +1,14 @@
 // Writes files made by the fixture builder: the demo pair, or a seed corpus for the fuzzers.
 //   tagloom_make_files demo DIR    IMG_0001.CR2 (a raw source) and IMG_0001.JPG (its camera JPEG)
 //   tagloom_make_files corpus DIR  small JPEG and raw files covering every kind of directory
+//   tagloom_make_files workload DIR N BASE.jpg  N camera-like pairs for the benchmark: DIR/dst/IMG_nnnn.jpg
+//                                  with BASE.jpg's image data, DIR/src-jpg/IMG_nnnn.jpg and DIR/src-raw/IMG_nnnn.CR2
+//   tagloom_make_files hostile DIR  DIR/hostile.jpg: thousands of entries that all claim 64 KiB
 //   tagloom_make_files pairs DIR [SAMPLES]  pairs framed for the pair fuzzer (flags, destination length,
 //                                  destination, source), with a few small camera samples when given
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -53,9 +58,94 @@ ExifBuilder demoJpeg() {
         .thumbnail(tinyJpegScan());
 }
 
+/// The image data of a JPEG: everything after its start-of-image marker and its APPn segments.
+Bytes jpegBody(const Bytes& jpeg) {
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] >= 0xE0 && jpeg[at + 1] <= 0xEF)
+        at += 2 + ((std::size_t(jpeg[at + 2]) << 8) | jpeg[at + 3]);
+    return Bytes(jpeg.begin() + static_cast<long>(std::min(at, jpeg.size())), jpeg.end());
+}
+
+std::vector<Entry> cameraIfd0(int index, bool edited) {
+    std::vector<Entry> entries = {text(0x010F, "Canon"), text(0x0110, "Canon EOS 5D Mark IV"), shortValue(0x0112, 1),
+                                  rational(0x011A, 72, 1), rational(0x011B, 72, 1), shortValue(0x0128, 2),
+                                  text(0x0132, edited ? "2025:07:01 10:00:00" : "2025:06:14 18:59:18"),
+                                  shortValue(0x0213, 2)};
+    if (edited) entries.insert(entries.begin() + 6, text(0x0131, "Photo Editor 2.1"));
+    if (!edited) {
+        entries.insert(entries.begin() + 7, text(0x013B, "A. Photographer"));
+        entries.push_back(text(0x8298, ("(c) 2025 A. Photographer #" + std::to_string(index)).c_str()));
+    }
+    return entries;
+}
+
+std::vector<Entry> cameraSubIfd(int index, bool edited) {
+    std::vector<Entry> entries = {rational(0x829A, 1, 250), rational(0x829D, 80, 10), shortValue(0x8822, 3),
+                                  shortValue(0x8827, 400), entry(0x9000, 7, 4, {'0', '2', '3', '0'}),
+                                  text(0x9003, "2025:06:14 18:59:18"), text(0x9004, "2025:06:14 18:59:18"),
+                                  entry(0x9101, 7, 4, {1, 2, 3, 0}), rational(0x9201, 8, 1), rational(0x9202, 6, 1),
+                                  rational(0x9204, 0, 1), shortValue(0x9207, 5), shortValue(0x9209, 16),
+                                  rational(0x920A, 50, 1), entry(0xA000, 7, 4, {'0', '1', '0', '0'}),
+                                  shortValue(0xA001, 1), longValue(0xA002, 6720), longValue(0xA003, 4480),
+                                  rational(0xA20E, 6720000, 1418), rational(0xA20F, 4480000, 945),
+                                  shortValue(0xA210, 2), shortValue(0xA401, 0), shortValue(0xA402, 0),
+                                  shortValue(0xA403, 0), shortValue(0xA406, 0)};
+    if (!edited) {
+        entries.push_back(entry(0x9286, 7, 264, Bytes(264, 0)));
+        entries.push_back(text(0xA431, ("0231" + std::to_string(100000 + index)).c_str()));
+        entries.push_back(text(0xA434, "EF50mm f/1.8 STM"));
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    return entries;
+}
+
+std::vector<Entry> cameraMakerNote(int index) {
+    std::vector<Entry> entries;
+    for (std::uint16_t tag = 1; tag <= 20; ++tag)
+        entries.push_back(entry(tag, 3, 24, Bytes(48, static_cast<std::uint8_t>(tag + index))));
+    entries.push_back(text(0x0006, "Canon EOS 5D Mark IV"));
+    return entries;
+}
+
+void writeWorkload(const std::filesystem::path& folder, int pairs, const Bytes& body) {
+    for (const char* sub : {"dst", "src-jpg", "src-raw"}) std::filesystem::create_directories(folder / sub);
+    const Bytes thumbnail(6000, 0x55);
+    for (int i = 1; i <= pairs; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "IMG_%04d", i);
+        save(folder / "dst" / (std::string(name) + ".jpg"),
+             ExifBuilder::jpeg().ifd0(cameraIfd0(i, true)).subIfd(cameraSubIfd(i, true)).makerNote(cameraMakerNote(i))
+                 .interop({text(0x0001, "R98")}).thumbnail(thumbnail).imageData(body).build());
+        const auto source = [&](ExifBuilder builder) {
+            return builder.ifd0(cameraIfd0(i, false)).subIfd(cameraSubIfd(i, false)).makerNote(cameraMakerNote(i + 1))
+                .gps({text(0x0001, "N"), entry(0x0002, 5, 3, Bytes(24, 1))});
+        };
+        save(folder / "src-jpg" / (std::string(name) + ".jpg"),
+             source(ExifBuilder::jpeg()).interop({text(0x0001, "R98")}).thumbnail(thumbnail).build());
+        save(folder / "src-raw" / (std::string(name) + ".CR2"), source(ExifBuilder::raw()).build());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "hostile") {
+        // One directory of as many entries as the segment holds, each claiming 64 KiB at one offset.
+        std::vector<Entry> entries;
+        for (int i = 0; i < 5400; ++i) {
+            Entry claim = entry(static_cast<std::uint16_t>(0x1000 + i), 7, 0x10000, {});
+            claim.valueField = 8;
+            entries.push_back(claim);
+        }
+        std::filesystem::create_directories(argv[2]);
+        save(std::filesystem::path(argv[2]) / "hostile.jpg",
+             ExifBuilder::jpeg().ifd0(entries).imageData(Bytes(0x20000, 0)).build());
+        return 0;
+    }
+    if (argc == 5 && std::string(argv[1]) == "workload") {
+        writeWorkload(argv[2], std::atoi(argv[3]), jpegBody(load(argv[4])));
+        return 0;
+    }
     if (argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: %s demo|corpus DIR\n", argv[0]);
         return 2;

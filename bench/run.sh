@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Benchmark: tagloom in folder mode against the floors (cp -r; cp -r then sync) and its peers
+# (exiftool, exiv2, jhead), on camera-like pairs made here. Prints ms per pair, MB/s, the ratios to
+# the floors and tagloom's peak resident memory; with --scaling also cost against pairs and size.
+#
+#   bash bench/run.sh [--pairs N] [--size MB] [--rounds R] [--scaling]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+pairs=100 size=8 rounds=5 scaling=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --pairs) pairs="$2"; shift 2 ;;
+    --size) size="$2"; shift 2 ;;
+    --rounds) rounds="$2"; shift 2 ;;
+    --scaling) scaling=1; shift ;;
+    *) echo "usage: bash bench/run.sh [--pairs N] [--size MB] [--rounds R] [--scaling]"; exit 2 ;;
+  esac
+done
+
+bash tools/install-deps.sh
+for tool in convert:imagemagick exiv2:exiv2 jhead:jhead /usr/bin/time:time; do
+  command -v "${tool%%:*}" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${tool##*:}" >/dev/null
+done
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench -j"$(nproc)" --target tagloom tagloom_make_files >/dev/null
+tagloom="$PWD/build-bench/tagloom"
+make_files="$PWD/build-bench/tests/tagloom_make_files"
+out="$PWD/bench/out"
+mkdir -p "$out"
+
+# A noisy JPEG of about MB megabytes (about 1.64 bytes a pixel at quality 90).
+base_image() {
+  local mb="$1" file="$out/base-$1mb.jpg"
+  if [ ! -f "$file" ]; then
+    local width height
+    width=$(awk -v mb="$mb" 'BEGIN { printf "%d", sqrt(mb * 1e6 / 1.64 * 4 / 3) }')
+    height=$((width * 3 / 4))
+    convert -size "${width}x${height}" xc: +noise Random -quality 90 "$file"
+  fi
+  echo "$file"
+}
+
+# workload DIR N MB: N pairs whose destinations hold MB megabytes of image data.
+workload() {
+  rm -rf "$1" && "$make_files" workload "$1" "$2" "$(base_image "$3")"
+}
+
+now() { date +%s.%N; }
+
+# measure LABEL WORK COMMAND...: one timed run on a fresh copy of WORK's destinations.
+measure() {
+  local label="$1" work="$2"
+  shift 2
+  rm -rf "$work/run" && mkdir -p "$work/run/exv" && cp -r "$work/dst" "$work/run/dst" && sync
+  local start end
+  start=$(now)
+  "$@" >/dev/null 2>&1
+  end=$(now)
+  echo "$label $(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')" >>"$work/times"
+}
+
+run_tagloom() { "$tagloom" -u "$1/src-jpg" "$1/run/dst"; }
+run_tagloom_raw() { "$tagloom" -u "$1/src-raw" "$1/run/dst"; }
+run_cp() { cp -r "$1/run/dst" "$1/run/copy"; }
+run_cp_sync() { cp -r "$1/run/dst" "$1/run/copy" && sync; }
+run_exiftool() { exiftool -q -q -TagsFromFile "$1/src-jpg/%f.%e" -all:all -overwrite_original "$1/run/dst"; }
+run_exiv2() { exiv2 -ee -l "$1/run/exv" "$1"/src-jpg/*.jpg && exiv2 -ie -l "$1/run/exv" "$1"/run/dst/*.jpg; }
+run_jhead() { (cd "$1/run/dst" && jhead -te "$1/src-jpg/&i" ./*.jpg); }
+
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# table WORK N: medians per tool, in ms a pair, MB/s and ratios to the floors.
+table() {
+  local work="$1" n="$2" bytes
+  bytes=$(du -sb "$work/dst" | awk '{ print $1 }')
+  local cp_median sync_median
+  cp_median=$(awk '$1 == "cp" { print $2 }' "$work/times" | median)
+  sync_median=$(awk '$1 == "cp+sync" { print $2 }' "$work/times" | median)
+  printf '%-14s %10s %10s %10s %12s\n' tool "ms/pair" "MB/s" "x cp" "x cp+sync"
+  for label in tagloom tagloom-raw cp cp+sync exiftool exiv2 jhead; do
+    local m
+    m=$(awk -v l="$label" '$1 == l { print $2 }' "$work/times" | median)
+    [ -n "$m" ] || continue
+    awk -v l="$label" -v m="$m" -v n="$n" -v b="$bytes" -v c="$cp_median" -v s="$sync_median" \
+      'BEGIN { printf "%-14s %10.2f %10.1f %10.2f %12.2f\n", l, m * 1000 / n, b / 1e6 / m, m / c, m / s }'
+  done
+}
+
+echo "== $pairs pairs, destinations of about $size MB, $rounds rounds, $(nproc) cores, $(uname -r)"
+work="$out/main"
+workload "$work" "$pairs" "$size"
+rm -f "$work/times"
+tools=(tagloom tagloom_raw cp cp_sync exiftool exiv2 jhead)
+for round in $(seq 1 "$rounds"); do
+  # Interleaved, starting at another tool each round.
+  for i in "${!tools[@]}"; do
+    tool="${tools[$(((i + round) % ${#tools[@]}))]}"
+    label="${tool//_sync/+sync}"
+    label="${label//_raw/-raw}"
+    measure "$label" "$work" "run_$tool" "$work"
+  done
+done
+table "$work" "$pairs"
+
+rm -rf "$work/run" && cp -r "$work/dst" "$work/run-rss"
+peak=$(/usr/bin/time -f %M "$tagloom" -u "$work/src-jpg" "$work/run-rss" 2>&1 >/dev/null | tail -n 1)
+"$make_files" hostile "$out/hostile"
+hostile=$(/usr/bin/time -f %M "$tagloom" -u "$work/src-jpg/IMG_0001.jpg" "$out/hostile/hostile.jpg" 2>&1 >/dev/null | tail -n 1)
+rm -rf "$work/run-rss"
+echo "tagloom peak resident memory: ${peak} KiB over $pairs pairs; ${hostile} KiB on a hostile file"
+
+if [ "$scaling" -eq 1 ]; then
+  echo "== scaling: tagloom -u, median of 3 runs"
+  printf '%-22s %10s %10s\n' workload "ms/pair" "ms/MB"
+  for spec in 1:0.2 10:0.2 100:0.2 1000:0.2 10:1 10:8 10:32; do
+    n="${spec%%:*}" mb="${spec##*:}" work="$out/scale"
+    workload "$work" "$n" "$mb"
+    rm -f "$work/times"
+    for round in 1 2 3; do measure tagloom "$work" run_tagloom "$work"; done
+    m=$(awk '{ print $2 }' "$work/times" | median)
+    bytes=$(du -sb "$work/dst" | awk '{ print $1 }')
+    awk -v n="$n" -v mb="$mb" -v m="$m" -v b="$bytes" \
+      'BEGIN { printf "%-22s %10.2f %10.2f\n", n " x " mb " MB", m * 1000 / n, m * 1000 / (b / 1e6) }'
+  done
+fi
