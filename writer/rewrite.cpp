@@ -173,17 +173,20 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
     temporaryFile.keep();  // it is the destination now
     platform::crashPoint();
     filesUpdated++;
+
+    // The new file's data is on disk already; one flush of the folder makes the swap and the removal
+    // of the backup durable together. A cut before it leaves the old or the new file, and at worst a backup.
+    std::string backupFailure;
+    if (!Options.keepBackup && !platform::removeFile(backup, error)) backupFailure = platform::errorText(error);
+    platform::crashPoint();
     try {
         platform::syncParentDirectory(path);
     } catch (const platform::IoError& failure) {
-        throw new CExifException("updated, but the folder could not be synced (%s); backup kept as '%s'",
-                                 failure.what(), backup.c_str());
+        throw new CExifException("updated, but the folder could not be flushed to disk (%s)", failure.what());
     }
     platform::crashPoint();
-    if (!Options.keepBackup && !platform::removeFile(backup, error))
-        throw new CExifException("could not remove backup '%s': %s", backup.c_str(),
-                                 platform::errorText(error).c_str());
-    platform::crashPoint();
+    if (!backupFailure.empty())
+        throw new CExifException("updated, but could not remove backup '%s': %s", backup.c_str(), backupFailure.c_str());
 }
 
 }  // namespace
