@@ -112,8 +112,8 @@ echo "tagloom peak resident memory: ${peak} KiB over $pairs pairs; ${hostile} Ki
 if [ "$scaling" -eq 1 ]; then
   echo "== scaling: tagloom -u, median of 3 runs"
   printf '%-22s %10s %10s\n' workload "ms/pair" "ms/MB"
-  for spec in 1:0.2 10:0.2 100:0.2 1000:0.2 10:1 10:8 10:32; do
-    n="${spec%%:*}" mb="${spec##*:}" work="$out/scale"
+  for item in 1:0.2 10:0.2 100:0.2 1000:0.2 10:1 10:8 10:32; do
+    n="${item%%:*}" mb="${item##*:}" work="$out/scale"
     workload "$work" "$n" "$mb"
     rm -f "$work/times"
     for round in 1 2 3; do measure tagloom "$work" run_tagloom "$work"; done
