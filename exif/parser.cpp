@@ -70,7 +70,11 @@ void CExifImage::load(const std::string& imagePath) {
     const auto dot = path.find_last_of('.');
     if (dot != std::string::npos) extension = path.substr(dot);
     try {
-        parseHeader();
+        try {
+            parseHeader();
+        } catch (const platform::IoError& failure) {
+            throw new CExifException("%s", failure.what());  // a failing read of the disk
+        }
     } catch (CExifException* failure) {
         failure->fileName = path;
         throw;

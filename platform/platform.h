@@ -29,6 +29,9 @@ struct FileStatus {
     std::int64_t modifiedSeconds = 0;
     std::int64_t modifiedNanoseconds = 0;
     std::uint32_t permissions = 0;  // the mode's permission bits (07777)
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+    bool isSymbolicLink = false;  // the path itself is a link (the rest describes what it points to)
 
     /// Same file, same length, same modification time: nothing has rewritten it in between.
     bool sameContentAs(const FileStatus& other) const {
@@ -74,6 +77,9 @@ public:
     std::uint64_t length() const;
     FileStatus status() const;
     void setPermissions(std::uint32_t permissions);
+    /// Gives the file this owner and group where the system allows it; quietly keeps them otherwise
+    /// (only the superuser may give a file away).
+    void setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group);
     void sync();
     /// Closes and reports a failing close; the File is closed afterwards either way.
     void close();

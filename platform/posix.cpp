@@ -30,6 +30,8 @@ FileStatus fromStat(const struct stat& info) {
     status.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
     status.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
     status.permissions = static_cast<std::uint32_t>(info.st_mode & 07777);
+    status.owner = static_cast<std::uint32_t>(info.st_uid);
+    status.group = static_cast<std::uint32_t>(info.st_gid);
     return status;
 }
 
@@ -65,7 +67,10 @@ bool isNameTaken(int error) { return error == EEXIST || error == ENOTEMPTY; }
 FileStatus statusOf(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return {};
-    return fromStat(info);
+    FileStatus status = fromStat(info);
+    struct stat link {};
+    status.isSymbolicLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    return status;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -175,6 +180,11 @@ FileStatus File::status() const {
 
 void File::setPermissions(std::uint32_t permissions) {
     if (::fchmod(fd_, static_cast<mode_t>(permissions)) != 0) fail("fchmod", path_, errno);
+}
+
+void File::setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group) {
+    if (::fchown(fd_, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0 && errno != EPERM)
+        fail("fchown", path_, errno);
 }
 
 void File::sync() {

@@ -128,7 +128,8 @@ void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
     image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, copyBuffer, kCopyBufferSize);
     platform::crashPoint();
 
-    // Durable before it takes the destination's name; readable by whoever could read the old one.
+    // Durable before it takes the destination's name; owned and readable like the old one.
+    image.target.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
     image.target.setPermissions(image.sourceStatus.permissions);
     image.target.sync();
     platform::crashPoint();
@@ -207,6 +208,10 @@ void rewrite(CExifImage& image) {
         throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");
     if (image.sourceStatus.size < image.sectionEnd)
         throw new CExifException("not done - file ends inside its Exif segment");
+    // A link would be replaced by a plain file and its target left as it was.
+    if (platform::statusOf(image.path).isSymbolicLink)
+        throw new CExifException("not done - '%s' is a symbolic link; name the file it points to",
+                                 image.path.c_str());
 
     TemporaryFile temporary(image.path + ".tmp");
     const std::string backup = image.path + ".old";

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -112,6 +113,26 @@ TEST_F(ARewrite, keepsTheBackupUnderKeepBackupAndThePermissions) {
     ASSERT_EQ(::stat((folder / "dst.jpg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
+}
+
+TEST_F(ARewrite, keepsTheOwnerWhereTheSystemAllowsIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only the superuser can give a file to another owner";
+    ASSERT_EQ(::chown((folder / "dst.jpg").c_str(), 1234, 2345), 0);
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "dst.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 2345u);
+}
+
+TEST_F(ARewrite, refusesADestinationThatIsASymbolicLink) {
+    const Bytes old = folder.read("dst.jpg");
+    std::filesystem::create_symlink("dst.jpg", folder / "link.jpg");
+    EXPECT_EQ(run({"src.jpg", "link.jpg"}).output,
+              "link.jpg - 2 diffs\nTagloom: '' not done - 'link.jpg' is a symbolic link; name the file it points to\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.jpg"));
+    EXPECT_EQ(folder.read("dst.jpg"), old);
+    EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "link.jpg", "src.jpg"}));
 }
 
 TEST_F(ARewrite, writesNothingWithoutDifferences) {
