@@ -5,19 +5,10 @@
 
 #include "app/tagloom.h"
 #include "exif/run_state.h"
+#include "exif/text.h"
 #include "platform/platform.h"
 
 namespace {
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
 
 /// "a/b" from "a" and "b", with exactly one '/' between them.
 std::string joinPath(const std::string& folder, std::string name) {

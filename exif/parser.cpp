@@ -6,6 +6,7 @@
 #include "exif/format.h"
 #include "exif/image.h"
 #include "exif/run_state.h"
+#include "exif/text.h"
 
 // ---------------------------------------------------------------------------------------------
 // Bounded reader. Every read of an image goes through these: positions are relative to base,
@@ -212,8 +213,9 @@ void CExifImage::parseDirectory(CExifDirectory& directory, int chainLength) {
                      directory.prefix.c_str(), directory.index, entryTag, dataText, static_cast<unsigned>(size));
     }
 
-    // Chains: never in a file named ".cr2", never behind a maker-note, GPS or interoperability directory.
-    if (extension == ".cr2" || &directory == &makerNote || &directory == &gpsIfd || &directory == &interopIfd) return;
+    // Chains: never in a file named ".cr2" (in any case), never behind a maker-note, GPS or
+    // interoperability directory.
+    if (equalIgnoringAsciiCase(extension, ".cr2") || &directory == &makerNote || &directory == &gpsIfd || &directory == &interopIfd) return;
     seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = readU32();
     if (nextOffset == 0) return;

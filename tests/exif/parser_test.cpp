@@ -135,6 +135,16 @@ TEST_F(AParser, readsAJpegIfd0WhereItsTiffHeaderSaysNotAt8) {
               std::string("Nikon\0", 6));
 }
 
+TEST_F(AParser, followsNoChainInAFileNamedCr2InAnyCase) {
+    const Bytes raw = ExifBuilder::raw().ifd0({shortValue(kImageWidth, 1)}).ifd1({shortValue(kImageWidth, 2)}).build();
+    for (const char* name : {"IMG_0001.CR2", "b.Cr2", "c.cr2"}) {
+        EXPECT_EQ(refusal(raw, name), "");
+        EXPECT_FALSE(image->ifd0.next) << name;
+    }
+    EXPECT_EQ(refusal(raw, "d.tif"), "");
+    EXPECT_TRUE(image->ifd0.next) << "a raw image named otherwise follows its chain";
+}
+
 TEST_F(AParser, readsRawIfd0At16WhateverItsHeaderSays) {
     Bytes raw = tracedRaw().build();
     fixture::putU32(raw, 4, 400);

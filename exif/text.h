@@ -1,0 +1,15 @@
+// Text comparisons that file names need. Case is folded for ASCII letters only: a name's other
+// bytes are compared as they are, whatever the locale.
+#pragma once
+
+#include <string>
+
+inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
