@@ -105,8 +105,9 @@ void CExifImage::parseHeader() {
         if (firstTwo != exif::kStartOfImage) throw new CExifException("File not support (header not understood)");
         seekSource(0);
         readAvailable(header, sizeof header);
-        if (header[0] != exif::kMarkerPrefix || header[1] != 0xD8 || header[2] != exif::kMarkerPrefix ||
-            header[3] != exif::kApp1Marker || header[12] != 0x49 || header[13] != 0x49)
+        if (header[0] != exif::kMarkerPrefix || header[1] != exif::kStartOfImageMarker ||
+            header[2] != exif::kMarkerPrefix || header[3] != exif::kApp1Marker || header[12] != exif::kIntelByte ||
+            header[13] != exif::kIntelByte)
             throw new CExifException("Jpg header type not supported");
         std::uint16_t app1Length = static_cast<std::uint16_t>(header[4] | (header[5] << 8));
         swapBytes16(app1Length);

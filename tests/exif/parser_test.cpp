@@ -9,6 +9,7 @@
 #include "exif/image.h"
 #include "exif/run_state.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
 
 using fixture::ascii;
 using fixture::Bytes;
@@ -22,11 +23,7 @@ using fixture::undefinedBytes;
 
 namespace {
 
-constexpr std::uint16_t kMake = 0x010F;
-constexpr std::uint16_t kOrientation = 0x0112;
-constexpr std::uint16_t kImageWidth = 0x0100;
-constexpr std::uint16_t kExposureTime = 0x829A;
-constexpr std::uint16_t kXpComment = 0x9C9C;
+using namespace fixture::tags;
 
 // The JPEG of the golden trace: IFD0 with IFD1 and a 10-byte thumbnail, SUB0 and MAK0.
 ExifBuilder tracedJpeg() {

@@ -8,6 +8,7 @@
 #include "exif/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
 
 using fixture::ascii;
 using fixture::Bytes;
@@ -19,12 +20,7 @@ using fixture::TempFolder;
 
 namespace {
 
-constexpr std::uint16_t kImageWidth = 0x0100;   // 256
-constexpr std::uint16_t kMake = 0x010F;         // 271
-constexpr std::uint16_t kModel = 0x0110;        // 272
-constexpr std::uint16_t kSoftware = 0x0131;     // 305
-constexpr std::uint16_t kOrientation = 0x0112;
-constexpr std::uint16_t kFlash = 0x9209;
+using namespace fixture::tags;
 
 class AMerge : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include "exif/run_state.h"
 #include "tests/support/exiftool.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
 
 using fixture::Bytes;
 using fixture::ExiftoolView;
@@ -19,7 +20,8 @@ using fixture::TempFolder;
 
 namespace {
 
-constexpr std::uint16_t kSoftware = 0x0131;
+using namespace fixture::tags;
+
 const std::set<std::uint16_t> kPointers = {0x8769, 0x8825, 0x927C, 0xA005, 0x0201};
 
 class CameraSamples : public ::testing::Test {

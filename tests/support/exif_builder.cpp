@@ -1,16 +1,13 @@
 #include "tests/support/exif_builder.h"
 
+#include "tests/support/tags.h"
+
 #include <algorithm>
 
 namespace fixture {
 namespace {
 
-constexpr std::uint16_t kExifPointer = 0x8769;
-constexpr std::uint16_t kGpsPointer = 0x8825;
-constexpr std::uint16_t kMakerNote = 0x927C;
-constexpr std::uint16_t kInteropPointer = 0xA005;
-constexpr std::uint16_t kThumbnailOffset = 0x0201;
-constexpr std::uint16_t kThumbnailLength = 0x0202;
+using namespace fixture::tags;
 
 std::uint32_t even(std::size_t n) { return static_cast<std::uint32_t>((n + 1) & ~std::size_t(1)); }
 

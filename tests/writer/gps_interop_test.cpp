@@ -7,6 +7,7 @@
 #include "exif/image.h"
 #include "tests/support/exiftool.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
 
 using fixture::ascii;
 using fixture::Bytes;
@@ -17,11 +18,8 @@ using fixture::TempFolder;
 
 namespace {
 
-constexpr std::uint16_t kMake = 0x010F;
-constexpr std::uint16_t kModel = 0x0110;
-constexpr std::uint16_t kFlash = 0x9209;
-constexpr std::uint16_t kGpsPointer = 0x8825;
-constexpr std::uint16_t kInteropPointer = 0xA005;
+using namespace fixture::tags;
+
 constexpr std::uint16_t kLatitudeRef = 0x0001;
 constexpr std::uint16_t kLatitude = 0x0002;
 constexpr std::uint16_t kLongitudeRef = 0x0003;

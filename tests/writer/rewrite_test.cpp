@@ -12,6 +12,7 @@
 #include "exif/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
 #include "writer/rewrite.h"
 
 using fixture::ascii;
@@ -23,11 +24,7 @@ using fixture::undefinedBytes;
 
 namespace {
 
-constexpr std::uint16_t kMake = 0x010F;
-constexpr std::uint16_t kModel = 0x0110;
-constexpr std::uint16_t kSoftware = 0x0131;
-constexpr std::uint16_t kOrientation = 0x0112;
-constexpr std::uint16_t kFlash = 0x9209;
+using namespace fixture::tags;
 
 ExifBuilder destinationFile() {
     return ExifBuilder::jpeg()
