@@ -35,6 +35,7 @@ namespace exif {
 constexpr std::uint32_t kJpegHeaderSize = 20;
 constexpr std::uint32_t kJpegBase = 12;           // TIFF header of a JPEG image
 constexpr std::uint32_t kRawSectionEnd = 0xFFFF;  // raw images: seeks stay in the first 64 KiB
+constexpr std::uint32_t kMaxSectionEnd = 0xFFFF + 4;  // the end of the largest APP1 segment
 constexpr std::uint64_t kRawIfd0Position = 16;
 constexpr std::uint16_t kLittleEndianMark = 0x4949;  // "II" read little-endian
 constexpr std::uint16_t kStartOfImage = 0xD8FF;      // FF D8 read little-endian

@@ -10,8 +10,8 @@
 
 // ---------------------------------------------------------------------------------------------
 // Bounded reader. Every read of an image goes through these: positions are relative to base,
-// and no seek may pass sectionEnd. The part of the file that a load can reach (up to
-// sectionEnd) is read once into sourceWindow_; reads beyond it go to the file.
+// and no seek may pass sectionEnd. The first 64 KiB + 4 of the file (all that any seek can
+// reach) are read once into sourceWindow_; reads beyond it go to the file.
 
 std::uint64_t CExifImage::sourcePosition() const { return sourceCursor_ - base; }
 
@@ -93,6 +93,11 @@ void CExifImage::parseHeader() {
     }
     sourceLength_ = sourceStatus.size;
 
+    // One read of all that a load can reach: every seek stays at or below sectionEnd, which is at
+    // most 0xFFFF + 4. Reads that run on past it go to the file.
+    sourceWindow_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(sourceLength_, exif::kMaxSectionEnd)));
+    sourceWindow_.resize(source.readAt(0, sourceWindow_.data(), sourceWindow_.size()));
+
     // Header recognition: bytes missing at the end of a short file count as zero.
     std::uint8_t mark[2];
     readAvailable(mark, sizeof mark);
@@ -117,11 +122,6 @@ void CExifImage::parseHeader() {
         ifd0Position = std::uint32_t(header[16]) | (std::uint32_t(header[17]) << 8) |
                        (std::uint32_t(header[18]) << 16) | (std::uint32_t(header[19]) << 24);
     }
-
-    // Everything a load can reach starts at or below sectionEnd: read that much once.
-    sourceWindow_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(sourceLength_, sectionEnd)));
-    const std::size_t windowGot = source.readAt(0, sourceWindow_.data(), sourceWindow_.size());
-    sourceWindow_.resize(windowGot);
     seekSource(ifd0Position);
 
     printVerbose(verbose::kParse, "%s parse:\n", path.c_str());
@@ -216,7 +216,8 @@ void CExifImage::parseDirectory(CExifDirectory& directory, int chainLength) {
 
     // Chains: never in a file named ".cr2" (in any case), never behind a maker-note, GPS or
     // interoperability directory.
-    if (equalIgnoringAsciiCase(extension, ".cr2") || &directory == &makerNote || &directory == &gpsIfd || &directory == &interopIfd) return;
+    const bool chainless = &directory == &makerNote || &directory == &gpsIfd || &directory == &interopIfd;
+    if (equalIgnoringAsciiCase(extension, ".cr2") || chainless) return;
     seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = readU32();
     if (nextOffset == 0) return;

@@ -31,7 +31,6 @@ struct FileStatus {
     std::uint32_t permissions = 0;  // the mode's permission bits (07777)
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
-    bool isSymbolicLink = false;  // the path itself is a link (the rest describes what it points to)
 
     /// Same file, same length, same modification time: nothing has rewritten it in between.
     bool sameContentAs(const FileStatus& other) const {
@@ -42,6 +41,8 @@ struct FileStatus {
 
 /// Follows symbolic links, as opening the path would.
 FileStatus statusOf(const std::string& path);
+/// True when the path itself is a symbolic link.
+bool isSymbolicLink(const std::string& path);
 
 /// A move-only open file. The destructor closes a file that is still open; paths that write
 /// call close() themselves so that a failing close is seen.

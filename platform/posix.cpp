@@ -67,10 +67,12 @@ bool isNameTaken(int error) { return error == EEXIST || error == ENOTEMPTY; }
 FileStatus statusOf(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return {};
-    FileStatus status = fromStat(info);
-    struct stat link {};
-    status.isSymbolicLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-    return status;
+    return fromStat(info);
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 File& File::operator=(File&& other) noexcept {

@@ -209,7 +209,7 @@ void rewrite(CExifImage& image) {
     if (image.sourceStatus.size < image.sectionEnd)
         throw new CExifException("not done - file ends inside its Exif segment");
     // A link would be replaced by a plain file and its target left as it was.
-    if (platform::statusOf(image.path).isSymbolicLink)
+    if (platform::isSymbolicLink(image.path))
         throw new CExifException("not done - '%s' is a symbolic link; name the file it points to",
                                  image.path.c_str());
 
