@@ -1,6 +1,8 @@
 // Start-up: flags, paths, the usage page and the choice of mode.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "app/tagloom.h"
@@ -90,7 +92,9 @@ bool isFile(const std::string& path) {
     return status.exists && !status.isDirectory;
 }
 
-int runTagloom(int argc, const char* const* argv) {
+namespace {
+
+int runModes(int argc, const char* const* argv) {
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string argument = argv[i];
@@ -113,6 +117,8 @@ int runTagloom(int argc, const char* const* argv) {
         }
         if (Src.empty() || Dst.empty()) printUsage();
 
+        // A photo that an interrupted rewrite left only as its backup is put back first.
+        if (!platform::statusOf(Dst).exists) restoreInterrupted(Dst);
         if (isDirectory(Src) && isDirectory(Dst)) {
             walkFolder(Src);
             std::printf("Files found %d, checked %d, updated %d\n", filesFound, filesChecked, filesUpdated);
@@ -127,4 +133,18 @@ int runTagloom(int argc, const char* const* argv) {
     } catch (const UsageStop&) {
         return 1;
     }
+}
+
+}  // namespace
+
+int runTagloom(int argc, const char* const* argv) {
+    const int status = runModes(argc, argv);
+    // Lost output must not pass for a clean run: results nobody could read are a failure.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "tagloom: cannot write the output: %s\n",
+                     errno != 0 ? std::strerror(errno) : "write error");
+        return 2;
+    }
+    return status;
 }

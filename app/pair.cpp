@@ -7,7 +7,28 @@
 #include "exif/image.h"
 #include "exif/run_state.h"
 #include "merge/merge.h"
+#include "platform/platform.h"
 #include "writer/rewrite.h"
+
+bool restoreInterrupted(const std::string& path) {
+    if (Options.showOnly) return false;
+    const std::string backup = path + ".old";
+    platform::File held = platform::File::openForReading(backup);
+    try {
+        if (!held.isOpen() || !held.tryLock()) return false;  // none, or its run is still swapping
+    } catch (const platform::IoError&) {
+        return false;
+    }
+    int error = 0;
+    if (!platform::renameNoReplace(backup, path, error)) return false;
+    try {
+        platform::syncParentDirectory(path);
+    } catch (const platform::IoError&) {
+        // restored all the same; the next flush of the folder makes it durable
+    }
+    std::printf("Tagloom: '%s' restored from %s after an interrupted run\n", path.c_str(), backup.c_str());
+    return true;
+}
 
 void processPair(std::string sourcePath, std::string destinationPath) {
     CExifImage destination;

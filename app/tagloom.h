@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-/// Runs the whole tool on argv; gives the exit status (1 after the usage page, else 0).
+/// Runs the whole tool on argv; gives the exit status (1 after the usage page, 2 when the output
+/// could not be written, else 0).
 int runTagloom(int argc, const char* const* argv);
 
 /// Applies one command-line argument that begins with '-' to Options.
@@ -22,6 +23,10 @@ bool isFile(const std::string& path);
 
 /// Loads both images, merges, rewrites unless -x; any refusal becomes one report line.
 void processPair(std::string sourcePath, std::string destinationPath);
+
+/// Puts back "<path>.old" as `path` where an interrupted rewrite left the photo under that name
+/// alone (no `path`). Nothing under -x, or while another run holds the backup. True when restored.
+bool restoreInterrupted(const std::string& path);
 
 /// Pairs every ".jpg" and ".cr2" file under `folder` with its ".jpg" under Dst.
 void walkFolder(std::string folder);

@@ -1,5 +1,7 @@
 // Folder mode: every ".jpg" and ".cr2" file of a folder, paired with its ".jpg" under Dst.
+#include <cstdio>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -35,8 +37,12 @@ public:
     void walk(const std::string& folder) {
         const platform::FileStatus status = platform::statusOf(folder);
         if (!status.exists || !entered_.insert({status.device, status.inode}).second) return;  // a link loop
-        const auto entries = platform::listDirectory(folder);
-        if (!entries) return;
+        int error = 0;
+        const auto entries = platform::listDirectory(folder, &error);
+        if (!entries) {
+            std::printf("Tagloom: '%s' cannot be read: %s\n", folder.c_str(), platform::errorText(error).c_str());
+            return;
+        }
 
         for (const platform::DirectoryEntry& entry : *entries) {
             if (entry.isDirectory || !isCandidate(entry.name)) continue;
@@ -64,22 +70,43 @@ private:
 
         // Cameras name their files IMG_0001.CR2 and IMG_0001.JPG: take the file that differs only in case.
         const auto slash = path.find_last_of('/');
-        const std::string destinationFolder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        const std::string destinationFolder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
         const std::string wanted = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (listedFolder_ != destinationFolder) {
-            listedFolder_ = destinationFolder;
-            listed_ = platform::listDirectory(destinationFolder).value_or(std::vector<platform::DirectoryEntry>{});
-        }
-        for (const platform::DirectoryEntry& entry : listed_) {
-            if (!entry.isDirectory && equalIgnoringAsciiCase(entry.name, wanted))
-                return slash == std::string::npos ? entry.name : destinationFolder + entry.name;
+        const FolderIndex& index = indexOf(destinationFolder);
+        const auto match = index.find(foldAsciiCase(wanted));
+        if (match != index.end()) return destinationFolder + match->second;
+
+        // No such file, but its backup: a rewrite was cut off between its two renames.
+        const auto backup = index.find(foldAsciiCase(wanted + ".old"));
+        if (backup != index.end() && endsWith(backup->second, ".old")) {
+            const std::string restored = destinationFolder + backup->second.substr(0, backup->second.size() - 4);
+            if (restoreInterrupted(restored)) return restored;
         }
         return path;
     }
 
+    /// File names of a folder by their case-folded name; the first in byte order where several fold alike.
+    using FolderIndex = std::unordered_map<std::string, std::string>;
+
+    /// The index of a Dst folder, made once per folder while the walk stays in it.
+    const FolderIndex& indexOf(const std::string& folder) {
+        if (indexedFolder_ == folder && indexed_) return index_;
+        indexedFolder_ = folder;
+        indexed_ = true;
+        index_.clear();
+        const auto entries = platform::listDirectory(folder.empty() ? "." : folder);
+        if (entries) {
+            for (const platform::DirectoryEntry& entry : *entries) {
+                if (!entry.isDirectory) index_.emplace(foldAsciiCase(entry.name), entry.name);
+            }
+        }
+        return index_;
+    }
+
     std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
-    std::string listedFolder_;
-    std::vector<platform::DirectoryEntry> listed_;
+    std::string indexedFolder_;
+    bool indexed_ = false;
+    FolderIndex index_;
 };
 
 }  // namespace

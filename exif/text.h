@@ -13,3 +13,12 @@ inline bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
     }
     return true;
 }
+
+inline std::string foldAsciiCase(std::string text) {
+    for (char& c : text) c = lowerAscii(c);
+    return text;
+}
+
+inline bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}

@@ -57,9 +57,10 @@ public:
 
     /// Opens an existing regular file for reading. Returns a closed File when it cannot be opened.
     static File openForReading(const std::string& path);
-    /// Creates a file for reading and writing, truncating an existing regular file of that name.
-    /// Never follows a symbolic link in the last component. Returns a closed File on failure.
-    static File createForWriting(const std::string& path);
+    /// Creates a new file for reading and writing, readable by its owner alone. Fails when anything
+    /// holds that name already (a symbolic link included), and when the new file has a second name
+    /// by the time it is open. Returns a closed File on failure.
+    static File createNew(const std::string& path);
 
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
@@ -77,7 +78,15 @@ public:
                            std::uint8_t* buffer, std::size_t bufferSize);
     std::uint64_t length() const;
     FileStatus status() const;
+    /// Takes an advisory exclusive lock on the file without waiting. False when another process holds
+    /// one; the lock lasts until the file is closed.
+    bool tryLock();
     void setPermissions(std::uint32_t permissions);
+    /// Gives this file exactly the access control list of `from` (none where `from` has none) and
+    /// its user extended attributes; security and trusted attributes where the system allows.
+    /// Throws when the access list or a user attribute cannot be set.
+    void copyAccessFrom(const File& from);
+
     /// Gives the file this owner and group where the system allows it; quietly keeps them otherwise
     /// (only the superuser may give a file away).
     void setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group);
@@ -97,8 +106,8 @@ struct DirectoryEntry {
 };
 
 /// The entries of a folder except "." and "..", sorted by name in byte order.
-/// Nothing when the folder cannot be listed.
-std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path);
+/// Nothing when the folder cannot be listed; then `error`, when given, says why.
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, int* error = nullptr);
 
 /// Makes `to` a second name of `from`. Returns false with errno-style `error` set when it fails;
 /// never replaces an existing `to`.
@@ -112,8 +121,15 @@ bool removeFile(const std::string& path, int& error);
 /// Makes the folder holding `path` durable (its entries survive a power cut). Throws on failure.
 void syncParentDirectory(const std::string& path);
 
-/// Test hook for crash-safety tests: with TAGLOOM_CRASH_AT=N in the environment, the N-th call
-/// kills the process on the spot (SIGKILL), as a power cut would stop it. Does nothing otherwise.
+/// Seams through which a test build reaches states that the shipped program meets only on other
+/// systems or under a power cut. The shipped program never sets them.
+struct Seams {
+    void (*atStep)() = nullptr;  // called at every step of a rewrite that leaves its own state on disk
+    bool noHardLinks = false;    // making a hard link fails as on a file system without them (FAT, exFAT)
+};
+Seams& seams();
+
+/// Marks a step of a rewrite after which a power cut leaves a state of its own on disk.
 void crashPoint();
 
 /// True when `error` says the file system cannot make hard links (FAT and exFAT, for instance).

@@ -4,17 +4,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
+
+constexpr const char* kAccessList = "system.posix_acl_access";
 
 [[noreturn]] void fail(const char* call, const std::string& path, int error) {
     throw IoError(std::string(call) + "(" + path + "): " + errorText(error));
@@ -46,16 +48,13 @@ std::string parentOf(const std::string& path) {
 
 std::string errorText(int error) { return std::strerror(error); }
 
+Seams& seams() {
+    static Seams instance;
+    return instance;
+}
+
 void crashPoint() {
-    static const long crashAt = [] {
-        const char* setting = std::getenv("TAGLOOM_CRASH_AT");
-        return setting != nullptr ? std::strtol(setting, nullptr, 10) : 0L;
-    }();
-    static long calls = 0;
-    if (crashAt > 0 && ++calls == crashAt) {
-        std::fflush(stdout);
-        ::kill(::getpid(), SIGKILL);
-    }
+    if (seams().atStep != nullptr) seams().atStep();
 }
 
 bool isLinkUnsupported(int error) {
@@ -100,9 +99,15 @@ File File::openForReading(const std::string& path) {
     return File(fd, path);
 }
 
-File File::createForWriting(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+File File::createNew(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return {};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_nlink != 1) {  // someone linked it in the meantime
+        ::close(fd);
+        ::unlink(path.c_str());
+        return {};
+    }
     return File(fd, path);
 }
 
@@ -180,6 +185,46 @@ FileStatus File::status() const {
     return fromStat(info);
 }
 
+bool File::tryLock() {
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return false;
+        if (errno != EINTR) fail("flock", path_, errno);
+    }
+    return true;
+}
+
+void File::copyAccessFrom(const File& from) {
+    std::vector<char> names(1024);
+    ssize_t length;
+    while ((length = ::flistxattr(from.fd_, names.data(), names.size())) < 0) {
+        if (errno == ENOTSUP) return;  // nothing of the kind on that file system
+        if (errno != ERANGE) fail("listxattr", from.path_, errno);
+        names.resize(names.size() * 4);
+    }
+    bool hasAccessList = false;
+    std::vector<char> value;
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
+        const std::string name = names.data() + at;
+        const bool required = name == kAccessList || name.rfind("user.", 0) == 0;
+        if (!required && name.rfind("security.", 0) != 0 && name.rfind("trusted.", 0) != 0) continue;
+        hasAccessList = hasAccessList || name == kAccessList;
+        ssize_t size = ::fgetxattr(from.fd_, name.c_str(), nullptr, 0);
+        if (size >= 0) {
+            value.resize(static_cast<std::size_t>(size) + 1);
+            size = ::fgetxattr(from.fd_, name.c_str(), value.data(), value.size());
+        }
+        if (size < 0) {
+            if (required) fail("getxattr", from.path_ + ": " + name, errno);
+            continue;
+        }
+        if (::fsetxattr(fd_, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) != 0 && required)
+            fail("setxattr", path_ + ": " + name, errno);
+    }
+    // A folder's default list hands new files an access list of their own: the old file had none.
+    if (!hasAccessList && ::fremovexattr(fd_, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP)
+        fail("removexattr", path_ + ": " + kAccessList, errno);
+}
+
 void File::setPermissions(std::uint32_t permissions) {
     if (::fchmod(fd_, static_cast<mode_t>(permissions)) != 0) fail("fchmod", path_, errno);
 }
@@ -199,9 +244,12 @@ void File::close() {
     if (::close(fd) != 0 && errno != EINTR) fail("close", path_, errno);
 }
 
-std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path) {
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, int* error) {
     DIR* folder = ::opendir(path.c_str());
-    if (folder == nullptr) return std::nullopt;
+    if (folder == nullptr) {
+        if (error != nullptr) *error = errno;
+        return std::nullopt;
+    }
     std::vector<DirectoryEntry> entries;
     while (const dirent* item = ::readdir(folder)) {
         const std::string name = item->d_name;
@@ -221,6 +269,10 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path
 }
 
 bool linkNoReplace(const std::string& from, const std::string& to, int& error) {
+    if (seams().noHardLinks) {
+        error = EPERM;
+        return false;
+    }
     if (::link(from.c_str(), to.c_str()) == 0) return true;
     error = errno;
     return false;

@@ -131,17 +131,17 @@ void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
     // Durable before it takes the destination's name; owned and readable like the old one.
     image.target.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
     image.target.setPermissions(image.sourceStatus.permissions);
+    image.target.copyAccessFrom(image.source);
     image.target.sync();
     platform::crashPoint();
     image.target.close();
     image.targetOpen = false;
 }
 
-/// Puts the new file under the destination's name. At every instant that name holds the complete
-/// old file or the complete new one; nothing this run did not create is replaced or deleted.
-void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& backup) {
-    const std::string& path = image.path;
-    const std::string& temporary = temporaryFile.path();
+/// Keeps the old file as "<path>.old" and puts the new file under the destination's name. The backup
+/// exists before the swap and never replaces anything.
+void swapKeepingBackup(const std::string& path, const std::string& temporary) {
+    const std::string backup = path + ".old";
     int error = 0;
     if (platform::linkNoReplace(path, backup, error)) {
         platform::crashPoint();
@@ -151,43 +151,67 @@ void swapIn(CExifImage& image, TemporaryFile& temporaryFile, const std::string& 
             platform::removeFile(backup, error);  // our second name of the untouched destination
             throw new CExifException("not done - %s", failure.what());
         }
-    } else if (platform::isNameTaken(error)) {
-        throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
-    } else if (!platform::isLinkUnsupported(error)) {
+        return;
+    }
+    if (platform::isNameTaken(error))
+        throw new CExifException("not done - backup file '%s' is in the way - move it away to go on", backup.c_str());
+    if (!platform::isLinkUnsupported(error))
         throw new CExifException("not done - link(%s): %s", backup.c_str(), platform::errorText(error).c_str());
+
+    // No hard links here (FAT, exFAT): the destination becomes the backup, then the new file the
+    // destination. A cut in between leaves the photo as the backup, which the next run puts back.
+    if (!platform::renameNoReplace(path, backup, error)) {
+        if (platform::isNameTaken(error))
+            throw new CExifException("not done - backup file '%s' is in the way - move it away to go on",
+                                     backup.c_str());
+        throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
+    }
+    platform::crashPoint();
+    if (!platform::renameNoReplace(temporary, path, error)) {
+        const std::string reason = platform::errorText(error);
+        if (!platform::renameNoReplace(backup, path, error))
+            throw new CExifException("not done - the original is kept as '%s' (%s)", backup.c_str(), reason.c_str());
+        throw new CExifException("not done - rename(%s): %s", temporary.c_str(), reason.c_str());
+    }
+}
+
+/// Puts the new file under the destination's name. At every instant that name holds the complete
+/// old file or the complete new one (or, without hard links under -s, the old one is the backup);
+/// nothing this run did not create is replaced or deleted.
+void swapIn(CExifImage& image, TemporaryFile& temporaryFile) {
+    if (Options.keepBackup) {
+        swapKeepingBackup(image.path, temporaryFile.path());
     } else {
-        // No hard links here (FAT, exFAT): the destination becomes the backup, then the new file the destination.
-        if (!platform::renameNoReplace(path, backup, error)) {
-            if (platform::isNameTaken(error))
-                throw new CExifException("not done - backup file '%s' is in the way", backup.c_str());
-            throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
-        }
-        platform::crashPoint();
-        if (!platform::renameNoReplace(temporary, path, error)) {
-            const std::string reason = platform::errorText(error);
-            if (!platform::renameNoReplace(backup, path, error))
-                throw new CExifException("not done - the original is kept as '%s' (%s)", backup.c_str(),
-                                         reason.c_str());
-            throw new CExifException("not done - rename(%s): %s", temporary.c_str(), reason.c_str());
-        }
+        platform::renameReplace(temporaryFile.path(), image.path);
     }
     temporaryFile.keep();  // it is the destination now
     platform::crashPoint();
     filesUpdated++;
 
-    // The new file's data is on disk already; one flush of the folder makes the swap and the removal
-    // of the backup durable together. A cut before it leaves the old or the new file, and at worst a backup.
-    std::string backupFailure;
-    if (!Options.keepBackup && !platform::removeFile(backup, error)) backupFailure = platform::errorText(error);
-    platform::crashPoint();
+    // The new file's data is on disk already; the flush of the folder makes the swap durable.
     try {
-        platform::syncParentDirectory(path);
+        platform::syncParentDirectory(image.path);
     } catch (const platform::IoError& failure) {
         throw new CExifException("updated, but the folder could not be flushed to disk (%s)", failure.what());
     }
     platform::crashPoint();
-    if (!backupFailure.empty())
-        throw new CExifException("updated, but could not remove backup '%s': %s", backup.c_str(), backupFailure.c_str());
+}
+
+/// Makes this run the only one that rewrites the destination until its swap is done, and makes sure
+/// that the name still leads to the file that was loaded, unchanged. Under the lock, what an
+/// interrupted run left goes: its ".tmp", and a ".old" that is a second name of the destination.
+void claimDestination(CExifImage& image) {
+    if (!image.source.tryLock()) {
+        auto* failure = new CExifException("not done - another run is rewriting it");
+        failure->fileName = image.path;
+        throw failure;
+    }
+    ensureUnchanged(image);
+    int ignored = 0;
+    platform::removeFile(image.path + ".tmp", ignored);
+    const platform::FileStatus backup = platform::statusOf(image.path + ".old");
+    if (backup.exists && backup.device == image.sourceStatus.device && backup.inode == image.sourceStatus.inode)
+        platform::removeFile(image.path + ".old", ignored);
 }
 
 }  // namespace
@@ -213,20 +237,20 @@ void rewrite(CExifImage& image) {
         throw new CExifException("not done - '%s' is a symbolic link; name the file it points to",
                                  image.path.c_str());
 
-    TemporaryFile temporary(image.path + ".tmp");
-    const std::string backup = image.path + ".old";
-    image.target = platform::File::createForWriting(temporary.path());
-    image.targetOpen = image.target.isOpen();
-    platform::crashPoint();
-    if (!image.targetOpen) {
-        temporary.keep();  // whatever holds that name is not ours
-        throw new CExifException("Failed to open tmp file");
-    }
     try {
+        claimDestination(image);
+        TemporaryFile temporary(image.path + ".tmp");
+        image.target = platform::File::createNew(temporary.path());
+        image.targetOpen = image.target.isOpen();
+        platform::crashPoint();
+        if (!image.targetOpen) {
+            temporary.keep();  // whatever holds that name is not ours
+            throw new CExifException("Failed to open tmp file");
+        }
         buildNewFile(image, temporary);
         ensureUnchanged(image);
+        swapIn(image, temporary);  // the destination stays open, and so locked, until it is done
         image.closeFiles();
-        swapIn(image, temporary, backup);
     } catch (const platform::IoError& failure) {
         image.closeFiles();
         throw new CExifException("not done - %s", failure.what());

@@ -17,7 +17,6 @@ using fixture::TempFolder;
 namespace {
 
 constexpr int kPairs = 3;
-constexpr int kKillPointsPerRewrite = 8;
 
 Bytes imageData(std::size_t size, std::uint8_t seed) {
     Bytes data(size);
@@ -39,42 +38,76 @@ void writePairs(const TempFolder& folder) {
     }
 }
 
-TEST(ACrash, atAnyStepLeavesEveryDestinationCompleteOldOrNew) {
-    // What each destination looks like before and after an undisturbed run.
-    TempFolder reference;
-    writePairs(reference);
-    std::map<std::string, Bytes> before, after;
-    for (int i = 0; i < kPairs; ++i) before["p" + std::to_string(i) + ".jpg"] = reference.read("dst/p" + std::to_string(i) + ".jpg");
-    ASSERT_EQ(fixture::runTagloom({"-u", "src", "dst"}, reference.path()).output,
-              "dst/p0.jpg - 3 diffs\ndst/p1.jpg - 3 diffs\ndst/p2.jpg - 3 diffs\nFiles found 3, checked 3, updated 3\n");
-    for (const auto& [name, bytes] : before) after[name] = reference.read("dst/" + name);
+struct SwapPath {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool noHardLinks;
+    int killPointsPerRewrite;
+};
 
-    int killed = 0;
-    for (int crashAt = 1;; ++crashAt) {
-        SCOPED_TRACE("killed at step " + std::to_string(crashAt));
-        TempFolder folder;
-        writePairs(folder);
-        const auto result = fixture::runTagloom({"-u", "src", "dst"}, folder.path(),
-                                                {-1, {"TAGLOOM_CRASH_AT=" + std::to_string(crashAt)}});
-        if (result.status == 0) break;
-        ASSERT_EQ(result.status, 128 + 9) << result.output;
-        ++killed;
+TEST(ACrash, atAnyStepOfEverySwapLeavesCompletePhotosThatAPlainRerunFinishes) {
+    for (const SwapPath& swap : {SwapPath{"rename over", {"-u", "src", "dst"}, false, 6},
+                                 SwapPath{"backup by hard link", {"-us", "src", "dst"}, false, 7},
+                                 SwapPath{"backup by rename", {"-us", "src", "dst"}, true, 7}}) {
+        SCOPED_TRACE(swap.name);
+        const bool keepsBackup = swap.arguments[0] == "-us";
+        std::vector<std::string> settings;
+        if (swap.noHardLinks) settings.push_back("TAGLOOM_NO_HARD_LINKS=1");
+        fixture::RunLimits plain(-1, settings);
+        plain.withSeams = true;
 
-        std::set<std::string> expected;
-        for (const auto& [name, old] : before) {
-            const Bytes now = folder.read("dst/" + name);
-            EXPECT_TRUE(now == old || now == after[name]) << name << " is neither complete old nor complete new";
-            expected.insert(name);
-            if (folder.exists("dst/" + name + ".old")) {
-                EXPECT_EQ(folder.read("dst/" + name + ".old"), old) << "a backup holds the old file";
-                expected.insert(name + ".old");
+        // What each destination looks like before and after an undisturbed run.
+        TempFolder reference;
+        writePairs(reference);
+        std::map<std::string, Bytes> before, after;
+        for (int i = 0; i < kPairs; ++i) before["p" + std::to_string(i) + ".jpg"] = reference.read("dst/p" + std::to_string(i) + ".jpg");
+        ASSERT_EQ(fixture::runTagloom(swap.arguments, reference.path(), plain).output,
+                  "dst/p0.jpg - 3 diffs\ndst/p1.jpg - 3 diffs\ndst/p2.jpg - 3 diffs\nFiles found 3, checked 3, updated 3\n");
+        for (const auto& [name, bytes] : before) after[name] = reference.read("dst/" + name);
+
+        int killed = 0;
+        for (int crashAt = 1;; ++crashAt) {
+            SCOPED_TRACE("killed at step " + std::to_string(crashAt));
+            TempFolder folder;
+            writePairs(folder);
+            fixture::RunLimits crashing = plain;
+            crashing.environment.push_back("TAGLOOM_CRASH_AT=" + std::to_string(crashAt));
+            const auto result = fixture::runTagloom(swap.arguments, folder.path(), crashing);
+            if (result.status == 0) break;
+            ASSERT_EQ(result.status, 128 + 9) << result.output;
+            ++killed;
+
+            // Right after the cut: the photo is complete, old or new, under its name or as its backup.
+            for (const auto& [name, old] : before) {
+                if (folder.exists("dst/" + name)) {
+                    const Bytes now = folder.read("dst/" + name);
+                    EXPECT_TRUE(now == old || now == after[name]) << name << " is neither complete old nor complete new";
+                } else {
+                    EXPECT_TRUE(swap.noHardLinks) << name << " has lost its name";
+                }
+                if (folder.exists("dst/" + name + ".old")) {
+                    EXPECT_EQ(folder.read("dst/" + name + ".old"), old);
+                }
             }
-            if (folder.exists("dst/" + name + ".tmp")) expected.insert(name + ".tmp");  // incomplete, never used
+
+            // A plain re-run finishes the job with no one's help, and leaves nothing else behind.
+            const auto rerun = fixture::runTagloom(swap.arguments, folder.path(), plain);
+            EXPECT_EQ(rerun.status, 0);
+            EXPECT_NE(rerun.output.find("Files found 3, checked 3"), std::string::npos) << rerun.output;
+            std::set<std::string> expected;
+            for (const auto& [name, old] : before) {
+                EXPECT_EQ(folder.read("dst/" + name), after[name]) << name << "\n" << rerun.output;
+                expected.insert(name);
+                if (keepsBackup) {
+                    EXPECT_EQ(folder.read("dst/" + name + ".old"), old);
+                    expected.insert(name + ".old");
+                }
+            }
+            const auto listed = folder.list("dst");
+            EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected) << rerun.output;
         }
-        const auto listed = folder.list("dst");
-        EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected) << "nothing else is left behind";
+        EXPECT_EQ(killed, kPairs * swap.killPointsPerRewrite);
     }
-    EXPECT_EQ(killed, kPairs * kKillPointsPerRewrite);
 }
 
 TEST(ACrash, fullDiskLeavesEveryDestinationAsItWas) {

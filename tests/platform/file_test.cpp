@@ -17,7 +17,7 @@ TEST(AFile, copiesThroughTheBufferInPiecesAndReportsAShortSource) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i ^ (i >> 11));
     folder.write("from", data);
     const platform::File from = platform::File::openForReading(folder / "from");
-    platform::File to = platform::File::createForWriting(folder / "to");
+    platform::File to = platform::File::createNew(folder / "to");
     ASSERT_TRUE(from.isOpen() && to.isOpen());
     std::vector<std::uint8_t> buffer(0x100000);
     to.copyThroughBuffer(from, 7, 3, data.size() - 7, buffer.data(), buffer.size());
@@ -26,7 +26,7 @@ TEST(AFile, copiesThroughTheBufferInPiecesAndReportsAShortSource) {
     expected.insert(expected.end(), data.begin() + 7, data.end());
     EXPECT_EQ(folder.read("to"), expected);
 
-    platform::File again = platform::File::createForWriting(folder / "to");
+    platform::File again = platform::File::createNew(folder / "to");
     EXPECT_THROW(again.copyFrom(from, 10, 0, data.size(), buffer.data(), buffer.size()), platform::IoError)
         << "the source ends before n bytes";
     EXPECT_THROW(again.copyThroughBuffer(from, 10, 0, data.size(), buffer.data(), buffer.size()), platform::IoError);
@@ -38,7 +38,7 @@ TEST(AFile, opensOnlyRegularFilesAndNeverWritesThroughALink) {
     EXPECT_FALSE(platform::File::openForReading(folder.path()).isOpen()) << "a folder";
     EXPECT_FALSE(platform::File::openForReading(folder / "none").isOpen());
     std::filesystem::create_symlink(folder / "photo.jpg", folder / "link.tmp");
-    EXPECT_FALSE(platform::File::createForWriting(folder / "link.tmp").isOpen());
+    EXPECT_FALSE(platform::File::createNew(folder / "link.tmp").isOpen());
     EXPECT_EQ(folder.read("photo.jpg"), (Bytes{1, 2, 3}));
 
     const platform::File file = platform::File::openForReading(folder / "photo.jpg");

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,8 +52,15 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
             rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (!limits.runAs.empty()) {
+            const auto colon = limits.runAs.find(':');
+            const auto group = static_cast<gid_t>(std::stoul(limits.runAs.substr(colon + 1)));
+            if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 ||
+                ::setuid(static_cast<uid_t>(std::stoul(limits.runAs.substr(0, colon)))) != 0)
+                ::_exit(125);
+        }
         std::vector<char*> argv;
-        std::string binary = TAGLOOM_BINARY;
+        std::string binary = limits.withSeams ? TAGLOOM_SEAMED_BINARY : TAGLOOM_BINARY;
         argv.push_back(binary.data());
         std::vector<std::string> copies = args;
         for (std::string& a : copies) argv.push_back(a.data());

@@ -15,8 +15,14 @@ struct RunResult {
 };
 
 struct RunLimits {
+    RunLimits() = default;
+    RunLimits(long long fileSize, std::vector<std::string> settings = {})
+        : fileSizeLimit(fileSize), environment(std::move(settings)) {}
+
     long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
     std::vector<std::string> environment;  // "NAME=value" settings added to the environment
+    bool withSeams = false;                // run the test build that sets the platform's seams
+    std::string runAs;                     // "uid:gid" to run as another user (the caller is root)
 };
 
 /// Runs `tagloom args...` with `folder` as its working directory.

@@ -225,26 +225,34 @@ TEST_F(ARewrite, leavesEveryFileAsItWasOnAFullDisk) {
     EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
 }
 
-TEST_F(ARewrite, refusesWhenTheBackupNameOrTheTemporaryNameIsTaken) {
+TEST_F(ARewrite, keepsABackupOnlyUnderSAndNeverReplacesOne) {
     const Bytes old = folder.read("dst.jpg");
     folder.write("dst.jpg.old", {'k', 'e', 'e', 'p'});
-    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output,
-              "dst.jpg - 2 diffs\nTagloom: '' not done - backup file 'dst.jpg.old' is in the way\n");
+    EXPECT_EQ(run({"-s", "src.jpg", "dst.jpg"}).output,
+              "dst.jpg - 2 diffs\nTagloom: '' not done - backup file 'dst.jpg.old' is in the way - move it away to go on\n");
     EXPECT_EQ(folder.read("dst.jpg"), old);
     EXPECT_EQ(folder.read("dst.jpg.old"), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
 
+    // Without -s no backup is made, so a kept one is in nobody's way.
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+    EXPECT_EQ(folder.read("dst.jpg.old"), (Bytes{'k', 'e', 'e', 'p'}));
+    const Bytes rewritten = folder.read("dst.jpg");
+
+    // A backup link that a cut left behind is the destination itself: it goes, and the run goes on.
+    folder.write("dst.jpg", old);
     std::filesystem::remove(folder / "dst.jpg.old");
+    std::filesystem::create_hard_link(folder / "dst.jpg", folder / "dst.jpg.old");
+    EXPECT_EQ(run({"-s", "src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
+    EXPECT_EQ(folder.read("dst.jpg"), rewritten);
+    EXPECT_EQ(folder.read("dst.jpg.old"), old);
+
+    // A folder under the temporary name is not ours to remove.
+    folder.write("dst.jpg", old);
     std::filesystem::create_directory(folder / "dst.jpg.tmp");
     EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\nTagloom: '' Failed to open tmp file\n");
     EXPECT_EQ(folder.read("dst.jpg"), old);
     EXPECT_TRUE(std::filesystem::is_directory(folder / "dst.jpg.tmp"));
-
-    // A temporary file left by an earlier run is simply reused.
-    std::filesystem::remove(folder / "dst.jpg.tmp");
-    folder.write("dst.jpg.tmp", Bytes(100'000, 1));
-    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output, "dst.jpg - 2 diffs\n");
-    EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
 }
 
 TEST_F(ARewrite, countsOnlyDestinationsWhoseNewFileIsInPlace) {
@@ -253,9 +261,9 @@ TEST_F(ARewrite, countsOnlyDestinationsWhoseNewFileIsInPlace) {
     folder.write("out/a.jpg", destinationFile().build());
     folder.write("out/b.jpg", destinationFile().build());
     folder.write("out/a.jpg.old", {});
-    EXPECT_EQ(run({"in", "out"}).output,
+    EXPECT_EQ(run({"-s", "in", "out"}).output,
               "out/a.jpg - 2 diffs\n"
-              "Tagloom: '' not done - backup file 'out/a.jpg.old' is in the way\n"
+              "Tagloom: '' not done - backup file 'out/a.jpg.old' is in the way - move it away to go on\n"
               "out/b.jpg - 2 diffs\n"
               "Files found 2, checked 2, updated 1\n");
 }
