@@ -78,7 +78,10 @@ TEST(ACrash, atAnyStepOfEverySwapLeavesCompletePhotosThatAPlainRerunFinishes) {
             ++killed;
 
             // Right after the cut: the photo is complete, old or new, under its name or as its backup.
+            std::string restored;
             for (const auto& [name, old] : before) {
+                if (!folder.exists("dst/" + name))
+                    restored += "Tagloom: 'dst/" + name + "' restored from dst/" + name + ".old after an interrupted run\n";
                 if (folder.exists("dst/" + name)) {
                     const Bytes now = folder.read("dst/" + name);
                     EXPECT_TRUE(now == old || now == after[name]) << name << " is neither complete old nor complete new";
@@ -94,6 +97,7 @@ TEST(ACrash, atAnyStepOfEverySwapLeavesCompletePhotosThatAPlainRerunFinishes) {
             const auto rerun = fixture::runTagloom(swap.arguments, folder.path(), plain);
             EXPECT_EQ(rerun.status, 0);
             EXPECT_NE(rerun.output.find("Files found 3, checked 3"), std::string::npos) << rerun.output;
+            EXPECT_TRUE(restored.empty() || rerun.output.find(restored) != std::string::npos) << rerun.output;
             std::set<std::string> expected;
             for (const auto& [name, old] : before) {
                 EXPECT_EQ(folder.read("dst/" + name), after[name]) << name << "\n" << rerun.output;

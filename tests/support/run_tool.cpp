@@ -42,6 +42,10 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
         ::dup2(out[1], 1);
+        if (!limits.outputFile.empty()) {
+            const int redirected = ::open(limits.outputFile.c_str(), O_WRONLY | O_CLOEXEC);
+            if (redirected < 0 || ::dup2(redirected, 1) < 0) ::_exit(124);
+        }
         ::dup2(err[1], 2);
         ::close(out[0]);
         ::close(err[0]);
@@ -60,7 +64,7 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
                 ::_exit(125);
         }
         std::vector<char*> argv;
-        std::string binary = limits.withSeams ? TAGLOOM_SEAMED_BINARY : TAGLOOM_BINARY;
+        std::string binary = !limits.binary.empty() ? limits.binary : limits.withSeams ? TAGLOOM_SEAMED_BINARY : TAGLOOM_BINARY;
         argv.push_back(binary.data());
         std::vector<std::string> copies = args;
         for (std::string& a : copies) argv.push_back(a.data());
@@ -80,6 +84,8 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
+
+std::string tagloomBinary() { return TAGLOOM_BINARY; }
 
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tagloom-test-XXXXXX").string();

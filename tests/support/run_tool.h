@@ -22,8 +22,13 @@ struct RunLimits {
     long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
     std::vector<std::string> environment;  // "NAME=value" settings added to the environment
     bool withSeams = false;                // run the test build that sets the platform's seams
+    std::string binary;                    // a copy of tagloom to run instead ("" for the built one)
     std::string runAs;                     // "uid:gid" to run as another user (the caller is root)
+    std::string outputFile;                // where standard output goes instead of being captured
 };
+
+/// The built tagloom binary.
+std::string tagloomBinary();
 
 /// Runs `tagloom args...` with `folder` as its working directory.
 RunResult runTagloom(const std::vector<std::string>& args, const std::string& folder, RunLimits limits = {});

@@ -247,6 +247,14 @@ TEST_F(ARewrite, keepsABackupOnlyUnderSAndNeverReplacesOne) {
     EXPECT_EQ(folder.read("dst.jpg"), rewritten);
     EXPECT_EQ(folder.read("dst.jpg.old"), old);
 
+    // A photo that a cut left only as its backup is put back, but not under -x, which writes nothing.
+    std::filesystem::remove(folder / "dst.jpg");  // the backup of the -s run above holds the old file
+    EXPECT_EQ(run({"-x", "src.jpg", "dst.jpg"}).output.substr(0, 15), "Src and Dst mus");
+    EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output,
+              "Tagloom: 'dst.jpg' restored from dst.jpg.old after an interrupted run\ndst.jpg - 2 diffs\n");
+    EXPECT_EQ(folder.read("dst.jpg"), rewritten);
+    EXPECT_FALSE(folder.exists("dst.jpg.old"));
+
     // A folder under the temporary name is not ours to remove.
     folder.write("dst.jpg", old);
     std::filesystem::create_directory(folder / "dst.jpg.tmp");
