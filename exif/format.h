@@ -20,6 +20,8 @@
 #include <cstdint>
 
 namespace tag {
+constexpr std::uint16_t kMake = 0x010F;             // 271, IFD0
+constexpr std::uint16_t kModel = 0x0110;            // 272, IFD0
 constexpr std::uint16_t kThumbnailOffset = 0x0201;  // 513, IFD1
 constexpr std::uint16_t kThumbnailLength = 0x0202;  // 514, IFD1
 constexpr std::uint16_t kSoftware = 0x0131;         // 305, IFD0
@@ -29,6 +31,28 @@ constexpr std::uint16_t kMakerNote = 0x927C;        // 37500, Exif sub-directory
 constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
 constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
 constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject: unit size 2 whatever the type
+
+/// IFD0 tags of a raw source that never reach a JPEG: they describe the raw file's own image
+/// (its layout, which a JPEG must not carry) or how the JPEG itself is rendered (which stays its own).
+constexpr std::uint16_t kRawImageTags[] = {
+    0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0111,  // subfile type, size, compression, strips
+    0x0115, 0x0116, 0x0117, 0x011C, 0x013D, 0x0142, 0x0143, 0x0144,  // samples, rows, planes, predictor, tiles
+    0x0145, 0x014A, 0x0152, 0x0153, 0x0201, 0x0202, 0x0212,          // sub-IFDs, samples, JPEG stream, subsampling
+    0x011A, 0x011B, 0x0128, 0x0213,                                  // resolution, unit, YCbCr positioning
+};
+
+/// A maker-note tag whose value is a position in the file, of the maker whose Make begins so.
+struct MakerNotePosition {
+    const char* make;
+    std::uint16_t tag;
+    bool fromFileStart;  // counts from the first byte of the file; otherwise it is no position a rewrite can keep
+};
+constexpr MakerNotePosition kMakerNotePositions[] = {
+    {"Canon", 0x0083, true},     // OriginalDecisionDataOffset
+    {"NIKON", 0x0011, false},    // PreviewIFD: a directory of its own inside the Exif segment
+    {"Minolta", 0x0088, false},  // PreviewImageStart, 0x0089 its length
+    {"KONICA MINOLTA", 0x0088, false},
+};
 }  // namespace tag
 
 namespace exif {

@@ -1,6 +1,9 @@
 #include "merge/merge.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <map>
 
 #include "exif/format.h"
 #include "exif/image.h"
@@ -23,9 +26,40 @@ void copyValue(CExifEntry& to, const CExifEntry& from) {
 
 }  // namespace
 
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source) {
+namespace {
+
+/// The k-th entry (from 0) with this tag in list order, removed entries included; none when there are fewer.
+CExifEntry* nthEntry(const CExifDirectory& directory, std::uint16_t wanted, int k) {
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+        if (entry->tag == wanted && k-- == 0) return const_cast<CExifEntry*>(entry);
+    }
+    return nullptr;
+}
+
+int countEntries(const CExifDirectory& directory, std::uint16_t wanted) {
+    int found = 0;
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry))
+        found += entry->tag == wanted ? 1 : 0;
+    return found;
+}
+
+/// A GPS or interoperability pointer of fewer than four bytes leads nowhere: the source's followed
+/// pointer replaces it, so that the merged directory is written and referenced.
+bool leadsNowhere(const CExifEntry& d, const CExifEntry& s) {
+    return (d.tag == tag::kGpsIfdPointer || d.tag == tag::kInteropIfdPointer) && !d.isPointer && s.isPointer &&
+           d.size < exif::kInlineValueSize;
+}
+
+}  // namespace
+
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeRules& rules) {
+    // The k-th source entry of a tag meets the k-th destination entry of that tag.
+    std::map<std::uint16_t, int> seen;
     for (const CExifEntry* s = source.entries.first(); s != nullptr; s = source.entries.next(s)) {
-        CExifEntry* d = destination.findEntry(s->tag);
+        if (rules.leftAlone.count(s->tag) != 0) continue;
+        const int k = seen[s->tag]++;
+        if (rules.neverArrive.count(s->tag) != 0) continue;
+        CExifEntry* d = nthEntry(destination, s->tag, k);
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
             // Before the first entry with a strictly greater tag, else at the end.
@@ -38,17 +72,23 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source) {
             }
             copyValue(*d, *s);
             d->action = "add";
+        } else if (!d->removed && leadsNowhere(*d, *s)) {
+            copyValue(*d, *s);
+            d->action = "change";
         } else if (Options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed && !sameValue(*d, *s)) {
             copyValue(*d, *s);
             d->action = "change";
         }
-        // Counted on the label: a repeated source tag counts its destination entry again.
         if (!d->action.empty()) destination.owner->diffCount++;
     }
 
     if (!Options.overwrite) return;
+    // The destination's k-th entry of a tag goes when the source holds fewer than k of that tag.
+    std::map<std::uint16_t, int> kept;
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
-        if (source.findEntry(d->tag) == nullptr && !d->removed) {
+        if (rules.leftAlone.count(d->tag) != 0) continue;
+        const int k = kept[d->tag]++;
+        if (!d->removed && countEntries(source, d->tag) <= k) {
             d->removed = true;
             destination.owner->diffCount++;
         }
@@ -74,12 +114,49 @@ void listDiffs(CExifDirectory& directory) {
     }
 }
 
+namespace {
+
+/// Both images name a camera, by Make or by Model, and the two differ.
+bool differentCameras(const CExifImage& a, const CExifImage& b) {
+    for (std::uint16_t wanted : {tag::kMake, tag::kModel}) {
+        const CExifEntry* first = a.ifd0.findEntry(wanted);
+        const CExifEntry* second = b.ifd0.findEntry(wanted);
+        if (first != nullptr && second != nullptr && !sameValue(*first, *second)) return true;
+    }
+    return false;
+}
+
+/// True when the image's IFD0 Make begins with `prefix`.
+bool madeBy(const CExifImage& image, const char* prefix) {
+    const CExifEntry* make = image.ifd0.findEntry(tag::kMake);
+    const std::size_t length = std::strlen(prefix);
+    return make != nullptr && make->size >= length && std::memcmp(make->data.data(), prefix, length) == 0;
+}
+
+}  // namespace
+
 void mergeFrom(CExifImage& destination, const CExifImage& source) {
     if (Options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
-    mergeEntries(destination.ifd0, source.ifd0);
-    mergeEntries(destination.subIfd, source.subIfd);
-    mergeEntries(destination.makerNote, source.makerNote);
+    // A source's Software entry never arrives: the rule below would remove it at once.
+    MergeRules ifd0Rules, subRules, makerNoteRules;
+    ifd0Rules.neverArrive.insert(tag::kSoftware);
+    if (source.isRaw) ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
+    // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's name.
+    const bool sameCamera = !differentCameras(destination, source);
+    if (!sameCamera) {
+        ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
+        subRules.leftAlone.insert(tag::kMakerNote);
+    }
+    // Positions in a maker note lead into their own file: the destination keeps its own.
+    for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
+        if (madeBy(destination, position.make) || madeBy(source, position.make))
+            makerNoteRules.leftAlone.insert(position.tag);
+    }
+
+    mergeEntries(destination.ifd0, source.ifd0, ifd0Rules);
+    mergeEntries(destination.subIfd, source.subIfd, subRules);
+    if (sameCamera) mergeEntries(destination.makerNote, source.makerNote, makerNoteRules);
     mergeEntries(destination.gpsIfd, source.gpsIfd);
     mergeEntries(destination.interopIfd, source.interopIfd);
     if (destination.diffCount == 0) return;

@@ -2,6 +2,9 @@
 // which of its entries are dropped; and the diff report that lists them.
 #pragma once
 
+#include <cstdint>
+#include <set>
+
 class CExifDirectory;
 class CExifImage;
 
@@ -10,8 +13,15 @@ class CExifImage;
 /// counts the differences in destination.diffCount and prints the report under verbose bit 1.
 void mergeFrom(CExifImage& destination, const CExifImage& source);
 
+/// Tags that a directory's merge treats apart.
+struct MergeRules {
+    std::set<std::uint16_t> leftAlone;    // take no part: never added, replaced or removed
+    std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
+};
+
 /// Merges the entries of one source directory into the destination directory of the same role.
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source);
+/// The k-th source entry of a tag meets the k-th destination entry of that tag.
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeRules& rules = {});
 
 /// Marks every entry of this one directory removed, counting each newly removed entry.
 void markAllRemoved(CExifDirectory& directory);

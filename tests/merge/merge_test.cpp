@@ -15,6 +15,7 @@ using fixture::Bytes;
 using fixture::entry;
 using fixture::ExifBuilder;
 using fixture::longValue;
+using fixture::rational;
 using fixture::shortValue;
 using fixture::TempFolder;
 
@@ -79,16 +80,16 @@ TEST_F(AMerge, insertsIntoAnUnorderedListBeforeTheFirstGreaterTagMet) {
 }
 
 TEST_F(AMerge, replacesDifferingValuesOnlyUnderCopyMismatched) {
-    const auto destinationFile = ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), shortValue(kOrientation, 1)});
+    const auto destinationFile = ExifBuilder::jpeg().ifd0({ascii(kArtist, "Canon"), shortValue(kOrientation, 1)});
     const auto sourceFile =
-        ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon Inc."), entry(kOrientation, 8, 1, {1, 0})});  // SSHORT, same bytes
+        ExifBuilder::jpeg().ifd0({ascii(kArtist, "Canon Inc."), entry(kOrientation, 8, 1, {1, 0})});  // SSHORT, same bytes
     EXPECT_EQ(merge(destinationFile, sourceFile), "") << "nothing differs without -u";
     EXPECT_EQ(destination->diffCount, 0);
 
     Options.copyMismatched = 1;
     const auto listing = merge(destinationFile, sourceFile);
-    EXPECT_EQ(listing, heading() + "    01 IFD0:0x010f change   - 11 bytes\n\n");
-    const CExifEntry* make = destination->ifd0.findEntry(kMake);
+    EXPECT_EQ(listing, heading() + "    01 IFD0:0x013b change   - 11 bytes\n\n");
+    const CExifEntry* make = destination->ifd0.findEntry(kArtist);
     EXPECT_EQ(make->size, 11u);
     EXPECT_EQ(make->count, 11u);
     EXPECT_EQ(std::string(make->data.begin(), make->data.end()), std::string("Canon Inc.\0", 11));
@@ -123,13 +124,64 @@ TEST_F(AMerge, removesUnderOverwriteWhatTheSourceLacks) {
     EXPECT_EQ(destination->diffCount, 5) << "the Software rule finds its entry removed already";
 }
 
-TEST_F(AMerge, countsARepeatedSourceTagTwiceAndListsItOnce) {
-    const auto sourceFile = ExifBuilder::jpeg().ifd0({ascii(kMake, "A"), ascii(kMake, "BB")});
-    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}), sourceFile), heading() + "    01 IFD0:0x010f add      - 2 bytes\n\n");
-    EXPECT_EQ(destination->diffCount, 2);
+TEST_F(AMerge, matchesRepeatedTagsByTheirPositionAmongEqualTags) {
+    const auto twice = ExifBuilder::jpeg().ifd0({ascii(kArtist, "A"), ascii(kArtist, "BB")}).subIfd({})
+                           .makerNote({shortValue(0, 1), shortValue(0, 2), shortValue(0, 3)});
+    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}), twice).substr(heading().size()),
+              "    01 IFD0:0x013b add      - 2 bytes\n"
+              "    02 IFD0:0x013b add      - 3 bytes\n"
+              "    03 IFD0:0x8769 add      - 4 bytes\n"
+              "    01 SUB0:0x927c add      - 4 bytes\n"
+              "    01 MAK0:0x0000 add      - 2 bytes\n"
+              "    02 MAK0:0x0000 add      - 2 bytes\n"
+              "    03 MAK0:0x0000 add      - 2 bytes\n\n");
     Options.copyMismatched = 1;
-    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}), sourceFile), heading() + "    01 IFD0:0x010f change   - 3 bytes\n\n");
+    Options.overwrite = 1;
+    EXPECT_EQ(merge(twice, twice), "") << "an identical copy";
+
+    // The second of each meets the second: only it changes; a third is added behind the others.
+    Options.overwrite = 0;
+    const auto other = ExifBuilder::jpeg().ifd0({ascii(kArtist, "A"), ascii(kArtist, "C"), ascii(kArtist, "D")});
+    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({ascii(kArtist, "A"), ascii(kArtist, "BB"), shortValue(kCopyright, 1)}),
+                    other),
+              heading() + "    01 IFD0:0x013b change   - 2 bytes\n    02 IFD0:0x013b add      - 2 bytes\n\n");
+    EXPECT_EQ(tags(destination->ifd0), (std::vector<std::uint16_t>{kArtist, kArtist, kArtist, kCopyright}));
     EXPECT_EQ(destination->diffCount, 2);
+
+    // Under -o the destination's entries beyond the source's count of that tag go.
+    Options.overwrite = 1;
+    EXPECT_EQ(merge(other, ExifBuilder::jpeg().ifd0({ascii(kArtist, "A")})),
+              heading() + "    01 IFD0:0x013b remove   - 2 bytes\n    02 IFD0:0x013b remove   - 2 bytes\n\n");
+}
+
+TEST_F(AMerge, keepsTheMakerNoteWithItsCameraAndTheRawsImageTagsOut) {
+    Options.copyMismatched = 1;
+    Options.overwrite = 1;
+    const auto camera = [](const char* make, const char* model, std::uint16_t value) {
+        return ExifBuilder::jpeg().ifd0({ascii(kMake, make), ascii(kModel, model)})
+            .subIfd({shortValue(kFlash, value)}).makerNote({shortValue(1, value), shortValue(2, value)});
+    };
+    const std::string sameCamera = merge(camera("Canon", "EOS 30D", 1), camera("Canon", "EOS 30D", 2));
+    EXPECT_EQ(sameCamera.substr(heading().size()),
+              "    01 SUB0:0x9209 change   - 2 bytes\n"
+              "    01 MAK0:0x0001 change   - 2 bytes\n"
+              "    02 MAK0:0x0002 change   - 2 bytes\n\n");
+    for (const auto& other : {camera("Canon", "EOS 40D", 2), camera("NIKON", "EOS 30D", 2)}) {
+        EXPECT_EQ(merge(camera("Canon", "EOS 30D", 1), other), heading() + "    01 SUB0:0x9209 change   - 2 bytes\n\n")
+            << "another camera: Make, Model and the maker note stay";
+    }
+    // A destination that names no camera takes the maker note, as before.
+    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}).subIfd({}), camera("Canon", "EOS 30D", 1)).substr(heading().size()),
+              "    01 IFD0:0x010f add      - 6 bytes\n    02 IFD0:0x0110 add      - 8 bytes\n"
+              "    01 SUB0:0x9209 add      - 2 bytes\n    02 SUB0:0x927c add      - 4 bytes\n"
+              "    01 MAK0:0x0001 add      - 2 bytes\n    02 MAK0:0x0002 add      - 2 bytes\n\n");
+
+    // A raw file's own image description and the JPEG's rendering stay the JPEG's own.
+    folder.write("src.cr2", ExifBuilder::raw().ifd0({shortValue(kImageWidth, 5184), rational(0x011A, 72, 1),
+                                                     longValue(0x0111, 90000), ascii(kArtist, "Ann")}).build());
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({rational(0x011A, 180, 1), shortValue(0x0213, 2)}).build());
+    EXPECT_EQ(fixture::runTagloom({"-x", "-uo", "src.cr2", "dst.jpg"}, folder.path()).output,
+              "dst.jpg diffs:\n    01 IFD0:0x013b add      - 4 bytes\n\n");
 }
 
 TEST_F(AMerge, dropsTheThumbnailDirectoryUnderDropThumbnailWithoutListingIt) {
@@ -157,10 +209,12 @@ TEST_F(AMerge, keepsSoftwareWhenNothingDiffers) {
     EXPECT_FALSE(destination->ifd0.findEntry(kSoftware)->removed);
 }
 
-TEST_F(AMerge, removesASoftwareEntryItHasJustCopied) {
-    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}), ExifBuilder::jpeg().ifd0({ascii(kSoftware, "Firmware 1.0")})),
-              heading() + "    01 IFD0:0x0131 remove   - 13 bytes\n\n");
-    EXPECT_EQ(destination->diffCount, 2);
+TEST_F(AMerge, neverTakesTheSourcesSoftwareSoThatARerunFindsNothing) {
+    const auto withSoftware = ExifBuilder::jpeg().ifd0({ascii(kSoftware, "Firmware 1.0")});
+    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({}), withSoftware), "");
+    Options.copyMismatched = 1;
+    EXPECT_EQ(merge(ExifBuilder::jpeg().ifd0({ascii(kSoftware, "Editor")}), withSoftware), "");
+    EXPECT_EQ(destination->diffCount, 0);
 }
 
 TEST_F(AMerge, numbersPastNinetyNine) {

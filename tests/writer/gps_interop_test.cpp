@@ -179,6 +179,14 @@ TEST_F(GpsAndInterop, followOnlyPointersOfFourBytesAndNeverBackwards) {
     EXPECT_EQ(result.find("GpsPtr"), std::string::npos) << result;
     EXPECT_NE(reread("empty.jpg")->ifd0.findEntry(kGpsPointer), nullptr);
 
+    // A source's GPS directory replaces the pointer that leads nowhere, with or without -u.
+    folder.write("gps.jpg", withBoth().build());
+    EXPECT_NE(run({"-x", "gps.jpg", "empty.jpg"}).output.find("    01 IFD0:0x8825 change   - 4 bytes\n"),
+              std::string::npos);
+    EXPECT_NE(run({"-v2", "gps.jpg", "empty.jpg"}).output.find("GpsPtr"), std::string::npos);
+    EXPECT_EQ(reread("empty.jpg")->gpsIfd.findEntry(kLatitudeRef)->data, (Bytes{'N', 0}));
+    EXPECT_EQ(run({"gps.jpg", "empty.jpg"}).output, "empty.jpg - no diffs\n") << "a re-run finds nothing";
+
     Bytes backwards = withBoth().build();
     const auto layout = withBoth().layout();
     fixture::putU32(backwards, 12 + layout.ifd0 + 2 + 2 * 12 + 8, layout.subIfd);  // GPS pointer aims at SUB0
