@@ -1,6 +1,8 @@
 // The image model: constructors, destructors and the small operations on the records.
 #include "exif/image.h"
 
+#include <cstring>
+
 #include "exif/format.h"
 
 CExifEntry::CExifEntry(CExifDirectory* ownerDirectory, std::uint16_t entryTag, std::uint16_t fieldType,
@@ -57,6 +59,12 @@ void CExifImage::closeFiles() {
         target = platform::File();
         targetOpen = false;
     }
+}
+
+bool CExifImage::madeBy(const char* prefix) const {
+    const CExifEntry* make = ifd0.findEntry(tag::kMake);
+    const std::size_t length = std::strlen(prefix);
+    return make != nullptr && make->size >= length && std::memcmp(make->data.data(), prefix, length) == 0;
 }
 
 namespace exif {

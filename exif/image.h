@@ -84,6 +84,8 @@ public:
     /// Throws CExifException* naming `path` when the file is refused.
     void load(const std::string& imagePath);
     void closeFiles();
+    /// True when IFD0's Make begins with `prefix`.
+    bool madeBy(const char* prefix) const;
 
     // The bounded reader: positions are relative to base; no seek may pass sectionEnd.
     std::uint64_t sourcePosition() const;
@@ -130,6 +132,7 @@ private:
     std::uint64_t sourceLength_ = 0;
     std::uint64_t heldBytes_ = 0;
     std::set<std::uint64_t> directoriesRead_;
+    std::uint64_t makerNoteStart_ = 0;
 };
 
 /// Exchanges the two bytes of a 16-bit value.

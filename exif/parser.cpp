@@ -133,7 +133,8 @@ void CExifImage::parseHeader() {
         makerNoteEntry->isPointer = true;
         makerNoteEntry->size = exif::kInlineValueSize;
         if (makerNoteEntry->data.size() < exif::kInlineValueSize) makerNoteEntry->data.resize(exif::kInlineValueSize);
-        seekSource(makerNoteEntry->storedOffset);
+        makerNoteStart_ = makerNoteEntry->storedOffset;
+        seekSource(makerNoteStart_);
         parseDirectory(makerNote);
     }
 
@@ -206,6 +207,10 @@ void CExifImage::parseDirectory(CExifDirectory& directory, int chainLength) {
         char dataText[16] = "------";
         if (size > exif::kInlineValueSize) {
             entry->storedOffset = readU32();
+            // Offsets that lead in front of the maker note count from somewhere else (its own start,
+            // as some phones write): read from the TIFF header they would give other bytes.
+            if (&directory == &makerNote && entry->storedOffset < makerNoteStart_)
+                throw new CExifException("Parse error - maker note offsets do not count from the TIFF header");
             seekSource(entry->storedOffset);
             std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(sourceFilePosition()));
         }

@@ -1,7 +1,6 @@
 #include "merge/merge.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <map>
 
@@ -126,13 +125,6 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
     return false;
 }
 
-/// True when the image's IFD0 Make begins with `prefix`.
-bool madeBy(const CExifImage& image, const char* prefix) {
-    const CExifEntry* make = image.ifd0.findEntry(tag::kMake);
-    const std::size_t length = std::strlen(prefix);
-    return make != nullptr && make->size >= length && std::memcmp(make->data.data(), prefix, length) == 0;
-}
-
 }  // namespace
 
 void mergeFrom(CExifImage& destination, const CExifImage& source) {
@@ -150,7 +142,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source) {
     }
     // Positions in a maker note lead into their own file: the destination keeps its own.
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        if (madeBy(destination, position.make) || madeBy(source, position.make))
+        if (destination.madeBy(position.make) || source.madeBy(position.make))
             makerNoteRules.leftAlone.insert(position.tag);
     }
 

@@ -33,6 +33,32 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t valu
     for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+/// The maker note's entries whose values are positions in the file, for the destination's maker.
+std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> makerNotePositions(CExifImage& image) {
+    std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> found;
+    for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
+        if (!image.madeBy(position.make)) continue;
+        for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr;
+             entry = image.makerNote.entries.next(entry)) {
+            if (entry->tag == position.tag && !entry->removed && entry->valueAsU32() != 0)
+                found.emplace_back(entry, &position);
+        }
+    }
+    return found;
+}
+
+/// A position that leads behind the Exif segment moves with the data there; any other cannot be kept.
+void ensurePositionsCanBeKept(CExifImage& image) {
+    for (const auto& [entry, position] : makerNotePositions(image)) {
+        const std::uint64_t at = entry->valueAsU32();
+        const bool behind = position->fromFileStart && entry->size == exif::kInlineValueSize && at >= image.sectionEnd &&
+                            at < image.sourceStatus.size;
+        if (!behind)
+            throw new CExifException("not done - maker note tag 0x%04x leads to data that a rewrite would lose",
+                                     entry->tag);
+    }
+}
+
 /// Refuses the pair when another program has rewritten the destination since it was loaded.
 void ensureUnchanged(const CExifImage& image) {
     if (!platform::statusOf(image.path).sameContentAs(image.sourceStatus))
@@ -95,6 +121,14 @@ void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
         makerNoteEntry->fixedDataPos = static_cast<std::uint32_t>(image.makerNote.startPos);
         makerNoteEntry->count = makerNoteEntry->size & 0xFFFF;
         rewriteEntry(*makerNoteEntry);
+    }
+    // Positions behind the segment: the data there moved with the segment's new end.
+    for (const auto& [entry, position] : makerNotePositions(image)) {
+        const std::uint64_t moved = entry->valueAsU32() - std::uint64_t(image.sectionEnd) + image.exifEnd;
+        if (moved > 0xFFFFFFFFu) throw new CExifException("not done - maker note tag 0x%04x cannot be moved", entry->tag);
+        entry->action = "Moved";
+        putU32(entry->data, 0, static_cast<std::uint32_t>(moved));
+        rewriteEntry(*entry);
     }
     for (auto [entry, directory, label] : {std::tuple{gpsPointer, &image.gpsIfd, "GpsPtr"},
                                            std::tuple{interopPointer, &image.interopIfd, "InteropPtr"}}) {
@@ -232,6 +266,7 @@ void rewrite(CExifImage& image) {
         throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");
     if (image.sourceStatus.size < image.sectionEnd)
         throw new CExifException("not done - file ends inside its Exif segment");
+    ensurePositionsCanBeKept(image);
     // A link would be replaced by a plain file and its target left as it was.
     if (platform::isSymbolicLink(image.path))
         throw new CExifException("not done - '%s' is a symbolic link; name the file it points to",

@@ -305,3 +305,48 @@ TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ARewrite, keepsMakerNotePositionsLeadingToTheirBytesOrRefuses) {
+    // Canon 0x0083 counts from the first byte of the file; behind the segment it moves with the data.
+    Bytes data(4000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    const auto canon = [&](std::uint32_t position) {
+        return ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({})
+            .makerNote({fixture::longValue(0x0083, position)}).imageData(data);
+    };
+    const std::uint32_t behind = canon(0).layout().sectionEnd + 1000;
+    const Bytes old = canon(behind).build();
+    folder.write("canon.jpg", old);
+    folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Ann Smith")}).build());
+    EXPECT_NE(run({"-v2", "artist.jpg", "canon.jpg"}).output.find("Tag MAK0:0x0083, Data ------, Size 0x0004  Moved\n"),
+              std::string::npos);
+    CExifImage rewritten;
+    rewritten.load(folder / "canon.jpg");
+    const std::uint32_t moved = rewritten.makerNote.findEntry(0x0083)->valueAsU32();
+    const Bytes now = folder.read("canon.jpg");
+    EXPECT_EQ(moved - behind, now.size() - old.size()) << "moved by the segment's growth";
+    EXPECT_EQ(Bytes(now.begin() + moved, now.begin() + moved + 64), Bytes(old.begin() + behind, old.begin() + behind + 64));
+
+    // Into the segment (bytes no entry owns, as in an EOS-1D Mark III), or a preview directory of a
+    // headerless Nikon note: refused, nothing written.
+    const Bytes inside = canon(40).build();
+    const Bytes nikon = ExifBuilder::jpeg().ifd0({ascii(kMake, "NIKON")}).subIfd({})
+                            .makerNote({fixture::longValue(0x0011, 30)}).build();
+    for (const auto& [name, bytes, tag] : {std::tuple{"inside.jpg", inside, "0x0083"}, std::tuple{"nikon.jpg", nikon, "0x0011"}}) {
+        folder.write(name, bytes);
+        EXPECT_EQ(run({"artist.jpg", name}).output, std::string(name) + " - 1 diffs\nTagloom: '' not done - maker note tag " +
+                                                        tag + " leads to data that a rewrite would lose\n");
+        EXPECT_EQ(folder.read(name), bytes);
+    }
+
+    // A maker note whose offsets count from its own start (phones) would be read from the wrong bytes.
+    fixture::Entry relative = fixture::undefinedBytes(0x0001, Bytes(8, 1));
+    relative.valueField = 0x10;
+    folder.write("phone.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "SAMSUNG")}).subIfd({}).makerNote({relative}).build());
+    EXPECT_EQ(run({"-x", "artist.jpg", "phone.jpg"}).output,
+              "Tagloom: 'phone.jpg' Parse error - maker note offsets do not count from the TIFF header\n");
+}
+
+}  // namespace
