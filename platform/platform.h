@@ -95,6 +95,7 @@ public:
     void close();
 
 private:
+    friend class FileSystem;
     File(int fd, std::string path) noexcept : fd_(fd), path_(std::move(path)) {}
     int fd_ = -1;
     std::string path_;
@@ -109,28 +110,43 @@ struct DirectoryEntry {
 /// Nothing when the folder cannot be listed; then `error`, when given, says why.
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, int* error = nullptr);
 
-/// Makes `to` a second name of `from`. Returns false with errno-style `error` set when it fails;
-/// never replaces an existing `to`.
-bool linkNoReplace(const std::string& from, const std::string& to, int& error);
-/// Renames without ever replacing an existing `to`. Returns false with `error` set when it fails.
-bool renameNoReplace(const std::string& from, const std::string& to, int& error);
-/// Renames, replacing `to` atomically. Throws on failure.
-void renameReplace(const std::string& from, const std::string& to);
-/// Removes a file name. Returns false with `error` set when it fails.
-bool removeFile(const std::string& path, int& error);
-/// Makes the folder holding `path` durable (its entries survive a power cut). Throws on failure.
-void syncParentDirectory(const std::string& path);
-
-/// Seams through which a test build reaches states that the shipped program meets only on other
-/// systems or under a power cut. The shipped program never sets them.
-struct Seams {
-    void (*atStep)() = nullptr;  // called at every step of a rewrite that leaves its own state on disk
-    bool noHardLinks = false;    // making a hard link fails as on a file system without them (FAT, exFAT)
+/// The operations whose failures and interruptions a rewrite must survive. The program uses the
+/// system's own; a test may put another in place, one that fails a call or stops at a step.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    /// Makes `to` a second name of `from`. Returns false with errno-style `error` set when it fails;
+    /// never replaces an existing `to`.
+    virtual bool linkNoReplace(const std::string& from, const std::string& to, int& error);
+    /// Renames without ever replacing an existing `to`. Returns false with `error` set when it fails.
+    virtual bool renameNoReplace(const std::string& from, const std::string& to, int& error);
+    /// Renames, replacing `to` atomically. Throws on failure.
+    virtual void renameReplace(const std::string& from, const std::string& to);
+    /// Removes a file name. Returns false with `error` set when it fails.
+    virtual bool removeFile(const std::string& path, int& error);
+    /// Hands the file's data to the disk and waits until it is there. Throws on failure.
+    virtual void sync(File& file);
+    /// Makes the folder holding `path` durable (its entries survive a power cut). Throws on failure.
+    virtual void syncParentDirectory(const std::string& path);
+    /// A step of a rewrite after which a power cut leaves a state of its own on disk.
+    virtual void step() {}
 };
-Seams& seams();
 
-/// Marks a step of a rewrite after which a power cut leaves a state of its own on disk.
-void crashPoint();
+/// The file system in use: the system's own unless a test has put another in place.
+FileSystem& fileSystem();
+/// Puts `replacement` in place of the system's own (nullptr: the system's own again). For tests.
+void useFileSystem(FileSystem* replacement);
+
+inline bool linkNoReplace(const std::string& from, const std::string& to, int& error) {
+    return fileSystem().linkNoReplace(from, to, error);
+}
+inline bool renameNoReplace(const std::string& from, const std::string& to, int& error) {
+    return fileSystem().renameNoReplace(from, to, error);
+}
+inline void renameReplace(const std::string& from, const std::string& to) { fileSystem().renameReplace(from, to); }
+inline bool removeFile(const std::string& path, int& error) { return fileSystem().removeFile(path, error); }
+inline void syncParentDirectory(const std::string& path) { fileSystem().syncParentDirectory(path); }
+inline void crashPoint() { fileSystem().step(); }
 
 /// True when `error` says the file system cannot make hard links (FAT and exFAT, for instance).
 bool isLinkUnsupported(int error);

@@ -48,14 +48,14 @@ std::string parentOf(const std::string& path) {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-Seams& seams() {
-    static Seams instance;
-    return instance;
-}
+namespace {
+FileSystem systemOwn;
+FileSystem* inUse = &systemOwn;
+}  // namespace
 
-void crashPoint() {
-    if (seams().atStep != nullptr) seams().atStep();
-}
+FileSystem& fileSystem() { return *inUse; }
+
+void useFileSystem(FileSystem* replacement) { inUse = replacement != nullptr ? replacement : &systemOwn; }
 
 bool isLinkUnsupported(int error) {
     return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
@@ -234,8 +234,10 @@ void File::setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group) {
         fail("fchown", path_, errno);
 }
 
-void File::sync() {
-    if (::fsync(fd_) != 0) fail("fsync", path_, errno);
+void File::sync() { fileSystem().sync(*this); }
+
+void FileSystem::sync(File& file) {
+    if (::fsync(file.fd_) != 0) fail("fsync", file.path_, errno);
 }
 
 void File::close() {
@@ -268,17 +270,13 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path
     return entries;
 }
 
-bool linkNoReplace(const std::string& from, const std::string& to, int& error) {
-    if (seams().noHardLinks) {
-        error = EPERM;
-        return false;
-    }
+bool FileSystem::linkNoReplace(const std::string& from, const std::string& to, int& error) {
     if (::link(from.c_str(), to.c_str()) == 0) return true;
     error = errno;
     return false;
 }
 
-bool renameNoReplace(const std::string& from, const std::string& to, int& error) {
+bool FileSystem::renameNoReplace(const std::string& from, const std::string& to, int& error) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     error = errno;
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP && error != EOPNOTSUPP) return false;
@@ -293,17 +291,17 @@ bool renameNoReplace(const std::string& from, const std::string& to, int& error)
     return false;
 }
 
-void renameReplace(const std::string& from, const std::string& to) {
+void FileSystem::renameReplace(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) fail("rename", from + " -> " + to, errno);
 }
 
-bool removeFile(const std::string& path, int& error) {
+bool FileSystem::removeFile(const std::string& path, int& error) {
     if (::unlink(path.c_str()) == 0) return true;
     error = errno;
     return false;
 }
 
-void syncParentDirectory(const std::string& path) {
+void FileSystem::syncParentDirectory(const std::string& path) {
     const std::string folder = parentOf(path);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fail("open", folder, errno);

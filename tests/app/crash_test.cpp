@@ -54,7 +54,7 @@ TEST(ACrash, atAnyStepOfEverySwapLeavesCompletePhotosThatAPlainRerunFinishes) {
         std::vector<std::string> settings;
         if (swap.noHardLinks) settings.push_back("TAGLOOM_NO_HARD_LINKS=1");
         fixture::RunLimits plain(-1, settings);
-        plain.withSeams = true;
+        plain.steered = true;
 
         // What each destination looks like before and after an undisturbed run.
         TempFolder reference;

@@ -64,7 +64,7 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
                 ::_exit(125);
         }
         std::vector<char*> argv;
-        std::string binary = !limits.binary.empty() ? limits.binary : limits.withSeams ? TAGLOOM_SEAMED_BINARY : TAGLOOM_BINARY;
+        std::string binary = !limits.binary.empty() ? limits.binary : limits.steered ? TAGLOOM_STEERED_BINARY : TAGLOOM_BINARY;
         argv.push_back(binary.data());
         std::vector<std::string> copies = args;
         for (std::string& a : copies) argv.push_back(a.data());

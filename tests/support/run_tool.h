@@ -21,7 +21,7 @@ struct RunLimits {
 
     long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
     std::vector<std::string> environment;  // "NAME=value" settings added to the environment
-    bool withSeams = false;                // run the test build that sets the platform's seams
+    bool steered = false;                  // run the test build whose file system the environment steers
     std::string binary;                    // a copy of tagloom to run instead ("" for the built one)
     std::string runAs;                     // "uid:gid" to run as another user (the caller is root)
     std::string outputFile;                // where standard output goes instead of being captured

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include <sys/stat.h>
@@ -276,19 +277,15 @@ TEST_F(ARewrite, countsOnlyDestinationsWhoseNewFileIsInPlace) {
               "Files found 2, checked 2, updated 1\n");
 }
 
-TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
+/// Loads, merges and rewrites dst.jpg from src.jpg in this process; gives the refusal's message.
+std::string rewriteInProcess(const TempFolder& folder, const std::function<void()>& meanwhile = [] {}) {
     resetRunState();
-    TempFolder folder;
-    folder.write("dst.jpg", destinationFile().build());
-    folder.write("src.jpg", sourceFile().build());
     CExifImage destination;
     CExifImage source;
     destination.load(folder / "dst.jpg");
     source.load(folder / "src.jpg");
     mergeFrom(destination, source);
-    const Bytes edited = destinationFile().imageData(Bytes(50, 9)).build();
-    folder.write("dst.jpg", edited);  // another program saves the photo meanwhile
-
+    meanwhile();
     ::testing::internal::CaptureStdout();
     std::string message;
     try {
@@ -298,10 +295,47 @@ TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
         message = failure->message;
     }
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(message, "not done - file changed while it was being rewritten");
+    return message;
+}
+
+TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
+    TempFolder folder;
+    folder.write("dst.jpg", destinationFile().build());
+    folder.write("src.jpg", sourceFile().build());
+    const Bytes edited = destinationFile().imageData(Bytes(50, 9)).build();
+    // Another program saves the photo meanwhile.
+    EXPECT_EQ(rewriteInProcess(folder, [&] { folder.write("dst.jpg", edited); }),
+              "not done - file changed while it was being rewritten");
     EXPECT_EQ(folder.read("dst.jpg"), edited);
     EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
     EXPECT_EQ(filesUpdated, 0);
+}
+
+TEST(ARewriteInProcess, leavesTheDestinationAsItWasWhenTheSystemFailsAStep) {
+    struct Failing : platform::FileSystem {
+        std::string call;
+        void sync(platform::File& file) override {
+            if (call == "fsync") throw platform::IoError("fsync(dst.jpg.tmp): Input/output error");
+            FileSystem::sync(file);
+        }
+        void renameReplace(const std::string& from, const std::string& to) override {
+            if (call == "rename") throw platform::IoError("rename(dst.jpg.tmp -> dst.jpg): Read-only file system");
+            FileSystem::renameReplace(from, to);
+        }
+    } failing;
+    platform::useFileSystem(&failing);
+    for (const std::string call : {"fsync", "rename"}) {
+        TempFolder folder;
+        const Bytes old = destinationFile().build();
+        folder.write("dst.jpg", old);
+        folder.write("src.jpg", sourceFile().build());
+        failing.call = call;
+        EXPECT_EQ(rewriteInProcess(folder).substr(0, 16 + call.size()), "not done - " + call + "(dst.");
+        EXPECT_EQ(folder.read("dst.jpg"), old);
+        EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"})) << "no temporary file is left";
+        EXPECT_EQ(filesUpdated, 0);
+    }
+    platform::useFileSystem(nullptr);
 }
 
 }  // namespace
