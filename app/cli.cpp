@@ -6,7 +6,7 @@
 #include <new>
 
 #include "app/tagloom.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -116,6 +116,7 @@ int runModes(int argc, const char* const* argv) {
             }
         }
         if (Src.empty() || Dst.empty()) printUsage();
+        setTraceMask(Options.verboseMask);
 
         // A photo that an interrupted rewrite left only as its backup is put back first.
         if (!platform::statusOf(Dst).exists) restoreInterrupted(Dst);

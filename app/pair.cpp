@@ -5,7 +5,7 @@
 #include "app/tagloom.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "merge/merge.h"
 #include "platform/platform.h"
 #include "writer/rewrite.h"
@@ -40,8 +40,12 @@ void processPair(std::string sourcePath, std::string destinationPath) {
         destination.load(destinationPath);
         source.load(sourcePath);  // a destination that fails means the source is never opened
         filesChecked++;
-        mergeFrom(destination, source);
-        if (!Options.showOnly) rewrite(destination);
+        mergeFrom(destination, source, Options);
+        if (!Options.showOnly) {
+            const RewriteOutcome outcome = rewrite(destination, Options, CopyBuffer{copyBuffer, kCopyBufferSize});
+            if (outcome.updated) filesUpdated++;
+            if (!outcome.warning.empty()) std::printf("Tagloom: '' %s\n", outcome.warning.c_str());
+        }
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
         std::printf("Tagloom: '%s' %s\n", failure->fileName.c_str(), failure->message.c_str());

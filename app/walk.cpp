@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/tagloom.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "exif/text.h"
 #include "platform/platform.h"
 

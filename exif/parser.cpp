@@ -5,7 +5,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "exif/trace.h"
 #include "exif/text.h"
 
 // ---------------------------------------------------------------------------------------------

@@ -10,13 +10,15 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "exif/trace.h"
+#include "merge/options.h"
 #include "merge/merge.h"
 #include "writer/rewrite.h"
 
@@ -29,11 +31,12 @@ struct Workspace {
         destination = folder + "/photo.jpg";
         sourceFd = ::memfd_create("tagloom-source", 0);
         source = "/proc/self/fd/" + std::to_string(sourceFd);
-        copyBuffer = new std::uint8_t[kCopyBufferSize];
+        buffer.resize(0x100000);
         if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     }
     std::string folder, destination, source;
     int sourceFd;
+    std::vector<std::uint8_t> buffer;
 };
 
 void removeLeftovers(const Workspace& space) {
@@ -62,19 +65,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ::pwrite(space.sourceFd, sourceBytes, sourceSize, 0) != static_cast<ssize_t>(sourceSize))
         return 0;
 
-    resetRunState();
-    Options.copyMismatched = flags & 1;
-    Options.overwrite = (flags >> 1) & 1;
-    Options.dropThumbnail = (flags >> 2) & 1;
-    Options.keepBackup = (flags >> 3) & 1;
-    Options.verboseMask = (flags & 16) != 0 ? 7 : 0;
+    TagloomOptions options;
+    options.copyMismatched = flags & 1;
+    options.overwrite = (flags >> 1) & 1;
+    options.dropThumbnail = (flags >> 2) & 1;
+    options.keepBackup = (flags >> 3) & 1;
+    setTraceMask((flags & 16) != 0 ? 7 : 0);
     CExifImage destination;
     CExifImage source;
     try {
         destination.load(space.destination);
         source.load(space.source);
-        mergeFrom(destination, source);
-        rewrite(destination);
+        mergeFrom(destination, source, options);
+        rewrite(destination, options, CopyBuffer{space.buffer.data(), space.buffer.size()});
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
     }

@@ -6,7 +6,7 @@
 
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "exif/trace.h"
 
 namespace {
 
@@ -51,7 +51,8 @@ bool leadsNowhere(const CExifEntry& d, const CExifEntry& s) {
 
 }  // namespace
 
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeRules& rules) {
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
+                  const MergeRules& rules) {
     // The k-th source entry of a tag meets the k-th destination entry of that tag.
     std::map<std::uint16_t, int> seen;
     for (const CExifEntry* s = source.entries.first(); s != nullptr; s = source.entries.next(s)) {
@@ -74,14 +75,14 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         } else if (!d->removed && leadsNowhere(*d, *s)) {
             copyValue(*d, *s);
             d->action = "change";
-        } else if (Options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed && !sameValue(*d, *s)) {
+        } else if (options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed && !sameValue(*d, *s)) {
             copyValue(*d, *s);
             d->action = "change";
         }
         if (!d->action.empty()) destination.owner->diffCount++;
     }
 
-    if (!Options.overwrite) return;
+    if (!options.overwrite) return;
     // The destination's k-th entry of a tag goes when the source holds fewer than k of that tag.
     std::map<std::uint16_t, int> kept;
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
@@ -127,8 +128,8 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 
 }  // namespace
 
-void mergeFrom(CExifImage& destination, const CExifImage& source) {
-    if (Options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
+void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
+    if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
     // A source's Software entry never arrives: the rule below would remove it at once.
     MergeRules ifd0Rules, subRules, makerNoteRules;
@@ -146,11 +147,11 @@ void mergeFrom(CExifImage& destination, const CExifImage& source) {
             makerNoteRules.leftAlone.insert(position.tag);
     }
 
-    mergeEntries(destination.ifd0, source.ifd0, ifd0Rules);
-    mergeEntries(destination.subIfd, source.subIfd, subRules);
-    if (sameCamera) mergeEntries(destination.makerNote, source.makerNote, makerNoteRules);
-    mergeEntries(destination.gpsIfd, source.gpsIfd);
-    mergeEntries(destination.interopIfd, source.interopIfd);
+    mergeEntries(destination.ifd0, source.ifd0, options, ifd0Rules);
+    mergeEntries(destination.subIfd, source.subIfd, options, subRules);
+    if (sameCamera) mergeEntries(destination.makerNote, source.makerNote, options, makerNoteRules);
+    mergeEntries(destination.gpsIfd, source.gpsIfd, options);
+    mergeEntries(destination.interopIfd, source.interopIfd, options);
     if (destination.diffCount == 0) return;
 
     // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera.

@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <set>
 
+#include "merge/options.h"
+
 class CExifDirectory;
 class CExifImage;
 
 /// Merges `source` into `destination` (IFD0, the Exif sub-directory, the maker note, GPS and
-/// interoperability data; never chained directories), applies the thumbnail and Software rules,
-/// counts the differences in destination.diffCount and prints the report under verbose bit 1.
-void mergeFrom(CExifImage& destination, const CExifImage& source);
+/// interoperability data; never chained directories) as the options say (-u, -o, -t), applies the
+/// thumbnail and Software rules, counts the differences in destination.diffCount and prints the
+/// report under trace bit 1.
+void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options);
 
 /// Tags that a directory's merge treats apart.
 struct MergeRules {
@@ -21,7 +24,8 @@ struct MergeRules {
 
 /// Merges the entries of one source directory into the destination directory of the same role.
 /// The k-th source entry of a tag meets the k-th destination entry of that tag.
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeRules& rules = {});
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
+                  const MergeRules& rules = {});
 
 /// Marks every entry of this one directory removed, counting each newly removed entry.
 void markAllRemoved(CExifDirectory& directory);

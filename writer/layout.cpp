@@ -5,7 +5,7 @@
 
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "exif/trace.h"
 
 // The new block is built in memory (targetBlock) and written to the file in one piece; the
 // primitives behave like writes and seeks on a freshly truncated file: skipped bytes read as zero.

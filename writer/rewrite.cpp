@@ -9,7 +9,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "exif/trace.h"
 #include "writer/layout.h"
 
 // The rewritten file, by absolute offset:
@@ -88,7 +88,7 @@ private:
 void flushBlock(CExifImage& image) { image.target.writeAt(0, image.targetBlock.data(), image.targetBlock.size()); }
 
 /// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
-void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
+void buildNewFile(CExifImage& image, TemporaryFile& temporary, const CopyBuffer& buffer) {
     writeBytes(image, image.header, exif::kJpegHeaderSize);
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
@@ -159,7 +159,7 @@ void buildNewFile(CExifImage& image, TemporaryFile& temporary) {
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
-    image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, copyBuffer, kCopyBufferSize);
+    image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, buffer.bytes, buffer.size);
     platform::crashPoint();
 
     // Durable before it takes the destination's name; owned and readable like the old one.
@@ -212,23 +212,25 @@ void swapKeepingBackup(const std::string& path, const std::string& temporary) {
 /// Puts the new file under the destination's name. At every instant that name holds the complete
 /// old file or the complete new one (or, without hard links under -s, the old one is the backup);
 /// nothing this run did not create is replaced or deleted.
-void swapIn(CExifImage& image, TemporaryFile& temporaryFile) {
-    if (Options.keepBackup) {
+RewriteOutcome swapIn(CExifImage& image, TemporaryFile& temporaryFile, bool keepBackup) {
+    if (keepBackup) {
         swapKeepingBackup(image.path, temporaryFile.path());
     } else {
         platform::renameReplace(temporaryFile.path(), image.path);
     }
     temporaryFile.keep();  // it is the destination now
     platform::crashPoint();
-    filesUpdated++;
+    RewriteOutcome outcome;
+    outcome.updated = true;
 
     // The new file's data is on disk already; the flush of the folder makes the swap durable.
     try {
         platform::syncParentDirectory(image.path);
     } catch (const platform::IoError& failure) {
-        throw new CExifException("updated, but the folder could not be flushed to disk (%s)", failure.what());
+        outcome.warning = std::string("updated, but the folder could not be flushed to disk (") + failure.what() + ")";
     }
     platform::crashPoint();
+    return outcome;
 }
 
 /// Makes this run the only one that rewrites the destination until its swap is done, and makes sure
@@ -250,10 +252,10 @@ void claimDestination(CExifImage& image) {
 
 }  // namespace
 
-void rewrite(CExifImage& image) {
+RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const CopyBuffer& buffer) {
     if (image.diffCount == 0) {
         std::printf("%s - no diffs\n", image.path.c_str());
-        return;
+        return {};
     }
     for (CExifDirectory* directory : {&image.ifd0, &image.subIfd, &image.makerNote, &image.gpsIfd, &image.interopIfd})
         countWritable(*directory);
@@ -282,10 +284,11 @@ void rewrite(CExifImage& image) {
             temporary.keep();  // whatever holds that name is not ours
             throw new CExifException("Failed to open tmp file");
         }
-        buildNewFile(image, temporary);
+        buildNewFile(image, temporary, buffer);
         ensureUnchanged(image);
-        swapIn(image, temporary);  // the destination stays open, and so locked, until it is done
-        image.closeFiles();
+        const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
+        image.closeFiles();  // the destination stayed open, and so locked, until now
+        return outcome;
     } catch (const platform::IoError& failure) {
         image.closeFiles();
         throw new CExifException("not done - %s", failure.what());

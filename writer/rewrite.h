@@ -1,9 +1,27 @@
 // Rebuilding a destination file with its new Exif segment, and swapping it in.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "merge/options.h"
+
 class CExifImage;
+
+/// The buffer through which image data is copied where the kernel cannot copy it.
+struct CopyBuffer {
+    std::uint8_t* bytes;
+    std::size_t size;
+};
+
+/// What became of a rewrite that was not refused.
+struct RewriteOutcome {
+    bool updated = false;  // the new file is in place
+    std::string warning;   // what failed after that, for a report line
+};
 
 /// Writes the merged destination anew: header, new Exif block and the old file's image data,
 /// under "<path>.tmp"; then swaps it in, keeping "<path>.old" under -s. Prints the result line.
 /// Throws CExifException* on refusal; the destination is then exactly as it was.
-void rewrite(CExifImage& image);
+RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const CopyBuffer& buffer);

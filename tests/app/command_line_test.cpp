@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "app/tagloom.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "tests/support/run_tool.h"
 
 using fixture::ExifBuilder;

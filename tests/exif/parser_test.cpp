@@ -7,7 +7,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 

@@ -5,7 +5,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
@@ -42,9 +42,9 @@ protected:
             ADD_FAILURE() << failure->message;
             return "";
         }
-        Options.verboseMask |= verbose::kDiffs;
+        setTraceMask(verbose::kDiffs);
         ::testing::internal::CaptureStdout();
-        mergeFrom(*destination, *source);
+        mergeFrom(*destination, *source, Options);
         return ::testing::internal::GetCapturedStdout();
     }
     std::string heading() const { return folder / "dst.jpg" + " diffs:\n"; }
@@ -243,7 +243,7 @@ TEST_F(AMerge, labelsRemovedEntriesEvenWhenNothingIsPrinted) {
     to.load(folder / "dst.jpg");
     from.load(folder / "src.jpg");
     ::testing::internal::CaptureStdout();
-    mergeFrom(to, from);
+    mergeFrom(to, from, Options);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(to.ifd0.findEntry(kOrientation)->action, "remove");
 }

@@ -10,7 +10,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "tests/support/exiftool.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "tests/support/exif_builder.h"
 #include "writer/layout.h"
 
@@ -37,7 +37,7 @@ protected:
     }
     std::string write(CExifDirectory& directory) {
         countWritable(directory);
-        Options.verboseMask = verbose::kRewrite;
+        setTraceMask(verbose::kRewrite);
         ::testing::internal::CaptureStdout();
         writeDirectory(directory);
         return ::testing::internal::GetCapturedStdout();

@@ -10,7 +10,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/run_state.h"
+#include "app/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
@@ -284,12 +284,13 @@ std::string rewriteInProcess(const TempFolder& folder, const std::function<void(
     CExifImage source;
     destination.load(folder / "dst.jpg");
     source.load(folder / "src.jpg");
-    mergeFrom(destination, source);
+    mergeFrom(destination, source, Options);
     meanwhile();
     ::testing::internal::CaptureStdout();
     std::string message;
     try {
-        rewrite(destination);
+        std::vector<std::uint8_t> buffer(kCopyBufferSize);
+        if (rewrite(destination, Options, CopyBuffer{buffer.data(), buffer.size()}).updated) filesUpdated++;
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
         message = failure->message;
