@@ -14,7 +14,8 @@
 //
 // A directory: count N (2), N entries of 12 bytes, next-directory offset (4, 0 ends the chain).
 // An entry: tag (2), type (2), count (4), value field (4): the data itself when it takes 4 bytes
-// or fewer, else the offset of the data. All little-endian.
+// or fewer, else the offset of the data. All in the TIFF header's byte order (exif/byte_order.h).
+// The segments of a JPEG file are found by exif/jpeg_segments.h.
 #pragma once
 
 #include <cstdint>
@@ -56,16 +57,13 @@ constexpr MakerNotePosition kMakerNotePositions[] = {
 }  // namespace tag
 
 namespace exif {
-constexpr std::uint32_t kJpegHeaderSize = 20;
-constexpr std::uint32_t kJpegBase = 12;           // TIFF header of a JPEG image
+constexpr std::uint64_t kFirstSegment = 2;        // where the first segment lies, behind FF D8
+constexpr std::uint64_t kTiffHeaderInSegment = 10;  // FF E1, the length, "Exif\0\0"
 constexpr std::uint32_t kRawSectionEnd = 0xFFFF;  // raw images: seeks stay in the first 64 KiB
 constexpr std::uint32_t kMaxSectionEnd = 0xFFFF + 4;  // the end of the largest APP1 segment
 constexpr std::uint64_t kRawIfd0Position = 16;
 constexpr std::uint16_t kLittleEndianMark = 0x4949;  // "II" read little-endian
 constexpr std::uint16_t kStartOfImage = 0xD8FF;      // FF D8 read little-endian
-constexpr std::uint16_t kEndOfImage = 0xD9FF;        // written as FF D9
-constexpr std::uint8_t kMarkerPrefix = 0xFF;
-constexpr std::uint8_t kStartOfImageMarker = 0xD8;
 constexpr std::uint8_t kApp1Marker = 0xE1;
 constexpr std::uint8_t kIntelByte = 0x49;  // 'I': two of them mark little-endian TIFF data
 constexpr std::uint32_t kEntrySize = 12;

@@ -10,9 +10,10 @@ CExifEntry::CExifEntry(CExifDirectory* ownerDirectory, std::uint16_t entryTag, s
     : directory(ownerDirectory), tag(entryTag), type(fieldType), count(valueCount), size(dataSize), data(dataSize) {}
 
 std::uint32_t CExifEntry::valueAsU32() const {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4 && i < data.size(); ++i) value |= std::uint32_t(data[i]) << (8 * i);
-    return value;
+    std::uint8_t bytes[4] = {};
+    for (std::size_t i = 0; i < 4 && i < data.size(); ++i) bytes[i] = data[i];
+    const bool known = directory != nullptr && directory->owner != nullptr;
+    return getU32(bytes, known ? directory->owner->byteOrder : ByteOrder::littleEndian);
 }
 
 CExifDirectory::CExifDirectory(const CExifDirectory* predecessor)
@@ -34,15 +35,18 @@ const CExifEntry* CExifDirectory::findEntry(std::uint16_t wanted) const {
     return const_cast<CExifDirectory*>(this)->findEntry(wanted);
 }
 
+const TopDirectory kTopDirectories[5] = {
+    {&CExifImage::ifd0, nullptr, 0, "IFD", nullptr},
+    {&CExifImage::subIfd, &CExifImage::ifd0, tag::kExifIfdPointer, "SUB", "SubPtr"},
+    {&CExifImage::makerNote, &CExifImage::subIfd, tag::kMakerNote, "MAK", "Maker Note"},
+    {&CExifImage::gpsIfd, &CExifImage::ifd0, tag::kGpsIfdPointer, "GPS", "GpsPtr"},
+    {&CExifImage::interopIfd, &CExifImage::subIfd, tag::kInteropIfdPointer, "INT", "InteropPtr"},
+};
+
 CExifImage::CExifImage() {
-    struct Top {
-        CExifDirectory& directory;
-        const char* prefix;
-    };
-    for (const Top& top : {Top{ifd0, "IFD"}, Top{subIfd, "SUB"}, Top{makerNote, "MAK"}, Top{gpsIfd, "GPS"},
-                           Top{interopIfd, "INT"}}) {
-        top.directory.owner = this;
-        top.directory.prefix = top.prefix;
+    for (const TopDirectory& top : kTopDirectories) {
+        (this->*top.directory).owner = this;
+        (this->*top.directory).prefix = top.prefix;
     }
 }
 
@@ -54,10 +58,6 @@ void CExifImage::closeFiles() {
     if (sourceOpen) {
         source = platform::File();
         sourceOpen = false;
-    }
-    if (targetOpen) {
-        target = platform::File();
-        targetOpen = false;
     }
 }
 

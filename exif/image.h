@@ -1,13 +1,13 @@
 // The in-memory model of one image's Exif data: the image, its directories and their entries.
-// Values are never decoded: an entry holds its bytes exactly as the file stores them (little-endian).
+// Values are never decoded: an entry holds its bytes exactly as the file stores them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "exif/byte_order.h"
 #include "exif/entry_list.h"
 #include "platform/platform.h"
 
@@ -23,7 +23,7 @@ public:
     CExifEntry(const CExifEntry&) = delete;
     CExifEntry& operator=(const CExifEntry&) = delete;
 
-    /// The first four bytes of `data`, little-endian; bytes the buffer lacks count as zero.
+    /// The first four bytes of `data` in the image's byte order; bytes the buffer lacks count as zero.
     std::uint32_t valueAsU32() const;
 
     CExifDirectory* directory;
@@ -35,11 +35,8 @@ public:
     std::uint32_t storedOffset = 0;  // where out-of-line data lay in the file, relative to base
     std::uint32_t size;           // data size in bytes
     std::vector<std::uint8_t> data;  // at least `size` bytes
-    std::uint32_t fixedDataPos = 0;  // non-zero: the data already lies here in the output
     bool removed = false;         // left out when the directory is written
     bool isPointer = false;       // a directory pointer that the parser followed; never replaced
-    std::uint64_t entryPos = 0;   // where the entry was written
-    std::uint64_t dataPos = 0;    // where its data was written
 };
 
 using CEntryList = CList<CExifEntry, &CExifEntry::link>;
@@ -67,9 +64,6 @@ public:
     std::int32_t index = 0;
     CEntryList entries;
     std::unique_ptr<CExifDirectory> next;
-    std::int32_t writeCount = 0;
-    std::uint64_t startPos = 0;
-    std::uint64_t endPos = 0;
 };
 
 /// Everything Tagloom knows about one image file. Loaded once, merged into (destination), rewritten.
@@ -87,15 +81,6 @@ public:
     /// True when IFD0's Make begins with `prefix`.
     bool madeBy(const char* prefix) const;
 
-    // The bounded reader: positions are relative to base; no seek may pass sectionEnd.
-    std::uint64_t sourcePosition() const;
-    std::uint64_t sourceFilePosition() const;
-    void seekSource(std::uint64_t position);
-    /// Reads exactly n bytes or refuses the file.
-    void readBytes(std::uint8_t* buffer, std::uint64_t n);
-    std::uint16_t readU16();
-    std::uint32_t readU32();
-
     std::string path;
     std::string extension;
     CExifDirectory ifd0;
@@ -107,33 +92,21 @@ public:
     platform::File source;
     bool sourceOpen = false;
     platform::FileStatus sourceStatus;  // the source file as it was when loaded
-    std::uint8_t header[20] = {};
-    std::uint32_t base = 0;
-    std::uint32_t sectionEnd = 0;
+    std::uint8_t header[20] = {};       // SOI and the start of the Exif segment, as read
+    std::uint64_t segmentStart = 0;     // where the Exif segment's marker lies in the file
+    std::uint32_t base = 0;             // where the TIFF header lies in the file
+    std::uint32_t sectionEnd = 0;       // the first byte after the Exif segment
+    ByteOrder byteOrder = ByteOrder::littleEndian;
     bool isRaw = false;
-    platform::File target;
-    bool targetOpen = false;
-    std::vector<std::uint8_t> targetBlock;  // the new header and Exif block, built before it is written
-    std::uint64_t targetCursor = 0;         // absolute position in targetBlock
-    std::uint64_t exifEnd = 0;
-
-private:
-    void parseHeader();
-    void parseDirectory(CExifDirectory& directory, int chainLength = 0);
-    void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
-    void captureThumbnail();
-    /// Reads up to n bytes, counting bytes past the end of the file as zero; gives how many were real.
-    std::uint64_t readAvailable(std::uint8_t* buffer, std::uint64_t n);
-    /// Charges bytes against what one image may hold in memory.
-    void hold(std::uint64_t bytes);
-
-    std::uint64_t sourceCursor_ = 0;          // absolute position in the source file
-    std::vector<std::uint8_t> sourceWindow_;  // the file from offset 0, read once
-    std::uint64_t sourceLength_ = 0;
-    std::uint64_t heldBytes_ = 0;
-    std::set<std::uint64_t> directoriesRead_;
-    std::uint64_t makerNoteStart_ = 0;
 };
 
-/// Exchanges the two bytes of a 16-bit value.
-inline void swapBytes16(std::uint16_t& value) { value = static_cast<std::uint16_t>((value >> 8) | (value << 8)); }
+/// One of the five top directories of an image. They are read, merged, listed and written in the
+/// order of kTopDirectories; each but IFD0 hangs from a pointer entry of an earlier one.
+struct TopDirectory {
+    CExifDirectory CExifImage::*directory;
+    CExifDirectory CExifImage::*holder;  // the directory holding its pointer entry; none for IFD0
+    std::uint16_t pointerTag;            // that entry's tag
+    const char* prefix;                  // of its name in traces and listings: "SUB" for SUB0
+    const char* patchLabel;              // the label of the pointer entry once the writer patched it
+};
+extern const TopDirectory kTopDirectories[5];

@@ -131,8 +131,17 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
+    // The rules of each top directory, in the order of the table.
+    MergeRules rules[std::size(kTopDirectories)];
+    const auto rulesOf = [&](CExifDirectory CExifImage::*directory) -> MergeRules& {
+        std::size_t at = 0;
+        while (kTopDirectories[at].directory != directory) ++at;
+        return rules[at];
+    };
+    MergeRules& ifd0Rules = rulesOf(&CExifImage::ifd0);
+    MergeRules& subRules = rulesOf(&CExifImage::subIfd);
+    MergeRules& makerNoteRules = rulesOf(&CExifImage::makerNote);
     // A source's Software entry never arrives: the rule below would remove it at once.
-    MergeRules ifd0Rules, subRules, makerNoteRules;
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     if (source.isRaw) ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's name.
@@ -147,11 +156,10 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
             makerNoteRules.leftAlone.insert(position.tag);
     }
 
-    mergeEntries(destination.ifd0, source.ifd0, options, ifd0Rules);
-    mergeEntries(destination.subIfd, source.subIfd, options, subRules);
-    if (sameCamera) mergeEntries(destination.makerNote, source.makerNote, options, makerNoteRules);
-    mergeEntries(destination.gpsIfd, source.gpsIfd, options);
-    mergeEntries(destination.interopIfd, source.interopIfd, options);
+    for (const TopDirectory& top : kTopDirectories) {
+        if (top.directory == &CExifImage::makerNote && !sameCamera) continue;
+        mergeEntries(destination.*top.directory, source.*top.directory, options, rulesOf(top.directory));
+    }
     if (destination.diffCount == 0) return;
 
     // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera.
@@ -162,9 +170,6 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     }
 
     printVerbose(verbose::kDiffs, "%s diffs:\n", destination.path.c_str());
-    for (CExifDirectory* directory : {&destination.ifd0, &destination.subIfd, &destination.makerNote,
-                                      &destination.gpsIfd, &destination.interopIfd}) {
-        listDiffs(*directory);
-    }
+    for (const TopDirectory& top : kTopDirectories) listDiffs(destination.*top.directory);
     printVerbose(verbose::kDiffs, "\n");
 }

@@ -7,52 +7,44 @@
 #include "exif/image.h"
 #include "exif/trace.h"
 
-// The new block is built in memory (targetBlock) and written to the file in one piece; the
-// primitives behave like writes and seeks on a freshly truncated file: skipped bytes read as zero.
-
-std::uint64_t targetPosition(const CExifImage& image) { return image.targetCursor - image.base; }
-
-std::uint64_t targetFilePosition(const CExifImage& image) { return image.targetCursor; }
-
-void seekTarget(CExifImage& image, std::uint64_t position) { image.targetCursor = image.base + position; }
-
-void writeBytes(CExifImage& image, const std::uint8_t* buffer, std::uint32_t n) {
-    const std::uint64_t end = image.targetCursor + n;
-    if (image.targetBlock.size() < end) image.targetBlock.resize(static_cast<std::size_t>(end), 0);
-    if (n > 0) std::memcpy(image.targetBlock.data() + image.targetCursor, buffer, n);
-    image.targetCursor = end;
+void CExifTarget::writeBytes(const std::uint8_t* buffer, std::uint32_t n) {
+    const std::uint64_t end = targetCursor + n;
+    if (targetBlock.size() < end) targetBlock.resize(static_cast<std::size_t>(end), 0);
+    if (n > 0) std::memcpy(targetBlock.data() + targetCursor, buffer, n);
+    targetCursor = end;
 }
 
-void writeU16(CExifImage& image, std::uint16_t value) {
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
-    writeBytes(image, bytes, sizeof bytes);
+void CExifTarget::writeU16(std::uint16_t value) {
+    std::uint8_t bytes[2];
+    putU16(bytes, value, order_);
+    writeBytes(bytes, sizeof bytes);
 }
 
-void writeU32(CExifImage& image, std::uint32_t value) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    writeBytes(image, bytes, sizeof bytes);
+void CExifTarget::writeU32(std::uint32_t value) {
+    std::uint8_t bytes[4];
+    putU32(bytes, value, order_);
+    writeBytes(bytes, sizeof bytes);
 }
 
-void countWritable(CExifDirectory& directory) {
-    directory.writeCount = 0;
+void CExifTarget::countWritable(const CExifDirectory& directory) {
+    std::int32_t& writeCount = place(directory).writeCount;
+    writeCount = 0;
     if (directory.next) countWritable(*directory.next);
-    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr;
-         entry = directory.entries.next(entry)) {
-        if (!entry->removed) directory.writeCount++;
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+        if (!entry->removed) writeCount++;
     }
 }
 
-void writeDirectory(CExifDirectory& directory) {
-    CExifImage& image = *directory.owner;
+void CExifTarget::writeDirectory(const CExifDirectory& directory) {
+    DirectoryPlace& where = place(directory);
     printVerbose(verbose::kRewrite, "  %s%d %d entries start at 0x%04x\n", directory.prefix.c_str(), directory.index,
-                 directory.writeCount, static_cast<unsigned>(targetFilePosition(image)));
-    directory.startPos = targetPosition(image);
-    writeU16(image, static_cast<std::uint16_t>(directory.writeCount));
-    std::uint64_t entryPosition = targetPosition(image);
-    std::uint64_t dataPosition = entryPosition + std::uint64_t(exif::kEntrySize) * std::uint64_t(directory.writeCount) + 4;
+                 where.writeCount, static_cast<unsigned>(targetFilePosition()));
+    where.startPos = targetPosition();
+    writeU16(static_cast<std::uint16_t>(where.writeCount));
+    std::uint64_t entryPosition = targetPosition();
+    std::uint64_t dataPosition = entryPosition + std::uint64_t(exif::kEntrySize) * std::uint64_t(where.writeCount) + 4;
 
-    for (CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
         if (entry->removed) {
             printVerbose(verbose::kRewrite, "    Dir Entry         Tag %s%d:0x%04x, Data         Size 0x%04x  remove\n",
                          directory.prefix.c_str(), directory.index, entry->tag, entry->size);
@@ -62,44 +54,58 @@ void writeDirectory(CExifDirectory& directory) {
         entryPosition += exif::kEntrySize;
     }
 
-    seekTarget(image, entryPosition);
-    writeU32(image, directory.next ? static_cast<std::uint32_t>(dataPosition) : 0);
-    seekTarget(image, dataPosition);
-    directory.endPos = dataPosition;
+    seekTarget(entryPosition);
+    writeU32(directory.next ? static_cast<std::uint32_t>(dataPosition) : 0);
+    seekTarget(dataPosition);
+    where.endPos = dataPosition;
     if (directory.next) writeDirectory(*directory.next);
 }
 
-std::uint32_t writeEntry(CExifEntry& entry, std::uint64_t entryPosition, std::uint64_t dataPosition) {
+std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t entryPosition, std::uint64_t dataPosition) {
     const CExifDirectory& directory = *entry.directory;
-    CExifImage& image = *directory.owner;
-    entry.entryPos = entryPosition;
-    seekTarget(image, entryPosition);
-    writeU16(image, entry.tag);
-    writeU16(image, entry.type);
-    writeU32(image, entry.count);
+    EntryPlace& where = place(entry);
+    const std::uint32_t size = where.size.value_or(entry.size);
+    where.entryPos = entryPosition;
+    seekTarget(entryPosition);
+    writeU16(entry.tag);
+    writeU16(entry.type);
+    writeU32(where.count.value_or(entry.count));
+
+    // A patched position replaces the first four bytes of the value.
+    const std::uint8_t* data = entry.data.data();
+    std::vector<std::uint8_t> patched;
+    if (where.value) {
+        patched.assign(entry.data.begin(), entry.data.end());
+        patched.resize(std::max<std::size_t>(patched.size(), exif::kInlineValueSize));
+        putU32(patched.data(), *where.value, order_);
+        data = patched.data();
+    }
 
     std::uint32_t grown = 0;
-    if (entry.fixedDataPos != 0) {
-        entry.dataPos = entry.fixedDataPos;
-        writeU32(image, entry.fixedDataPos);
-    } else if (entry.size <= exif::kInlineValueSize) {
-        entry.dataPos = targetPosition(image);
-        writeBytes(image, entry.data.data(), entry.size);
+    if (where.fixedDataPos != 0) {
+        where.dataPos = where.fixedDataPos;
+        writeU32(where.fixedDataPos);
+    } else if (size <= exif::kInlineValueSize) {
+        where.dataPos = targetPosition();
+        writeBytes(data, size);
     } else {
-        entry.dataPos = dataPosition;
-        writeU32(image, static_cast<std::uint32_t>(dataPosition));
-        seekTarget(image, dataPosition);
-        writeBytes(image, entry.data.data(), entry.size);
-        grown = (entry.size + 1) & ~1u;
+        where.dataPos = dataPosition;
+        writeU32(static_cast<std::uint32_t>(dataPosition));
+        seekTarget(dataPosition);
+        writeBytes(data, size);
+        grown = (size + 1) & ~1u;
     }
 
     char dataText[16] = "------";
-    if (entry.size > exif::kInlineValueSize)
-        std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(entry.dataPos + image.base));
+    if (size > exif::kInlineValueSize)
+        std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(where.dataPos + base_));
     printVerbose(verbose::kRewrite, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x  %s\n",
-                 static_cast<unsigned>(entry.entryPos + image.base), directory.prefix.c_str(), directory.index,
-                 entry.tag, dataText, entry.size, entry.action.c_str());
+                 static_cast<unsigned>(where.entryPos + base_), directory.prefix.c_str(), directory.index, entry.tag,
+                 dataText, size, entry.action.c_str());
     return grown;
 }
 
-void rewriteEntry(CExifEntry& entry) { writeEntry(entry, entry.entryPos, entry.dataPos); }
+void CExifTarget::rewriteEntry(const CExifEntry& entry) {
+    const EntryPlace& where = place(entry);
+    writeEntry(entry, where.entryPos, where.dataPos);
+}

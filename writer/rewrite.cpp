@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,24 +12,32 @@
 #include "writer/layout.h"
 
 // The rewritten file, by absolute offset:
-//   0        the 20 header bytes as read, but for the APP1 length (4-5, big-endian) and the
-//            IFD0 offset (16-19), which is 8: IFD0 now lies right behind the header
-//   20       IFD0 and its chain, the Exif sub-directory, the maker note, GPS, interoperability
-//   exifEnd-2  FF D9
-//   exifEnd  the old file from sectionEnd on, unchanged
+//   0             the old file's bytes before its Exif segment, as they were
+//   segmentStart  the segment's marker, its new length (big-endian), its bytes as read up to the
+//                 TIFF header's IFD0 offset, which is now 8: IFD0 lies right behind the header
+//   base + 8      the top directories in the order of kTopDirectories: IFD0 and its chain, the Exif
+//                 sub-directory, the maker note, GPS, interoperability
+//   exifEnd - 2   FF D9
+//   exifEnd       the old file from sectionEnd on, unchanged
 namespace {
 
 constexpr std::uint32_t kIfd0Position = 8;
+constexpr std::uint8_t kEndOfImage[2] = {0xFF, 0xD9};
 
-/// A pointer entry that will be written and can hold an offset.
+/// The entry of `holder` that points to a top directory, when it will be written and can hold an offset.
 CExifEntry* livePointer(CExifDirectory& holder, std::uint16_t pointerTag) {
     CExifEntry* entry = holder.findEntry(pointerTag);
     if (entry == nullptr || entry->removed || entry->size < exif::kInlineValueSize) return nullptr;
     return entry;
 }
 
-void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+/// Whether a top directory is written: the Exif sub-directory and the maker note always (a maker
+/// note without its entry stays unreferenced), GPS and interoperability data only behind a pointer
+/// that can lead to them.
+bool isWritten(CExifImage& image, const TopDirectory& top) {
+    if (top.holder == nullptr || top.directory == &CExifImage::subIfd || top.directory == &CExifImage::makerNote)
+        return true;
+    return livePointer(image.*top.holder, top.pointerTag) != nullptr;
 }
 
 /// The maker note's entries whose values are positions in the file, for the destination's maker.
@@ -84,92 +91,82 @@ private:
     bool armed_ = true;
 };
 
-/// Writes the block built so far over the start of the temporary file.
-void flushBlock(CExifImage& image) { image.target.writeAt(0, image.targetBlock.data(), image.targetBlock.size()); }
-
 /// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
-void buildNewFile(CExifImage& image, TemporaryFile& temporary, const CopyBuffer& buffer) {
-    writeBytes(image, image.header, exif::kJpegHeaderSize);
+void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& temporary, const CopyBuffer& buffer) {
+    CExifTarget target(image.base, image.byteOrder);
+    const std::uint32_t headerSize = image.base + kIfd0Position;  // through the TIFF header's IFD0 offset
+    target.writeBytes(image.header, headerSize);
+    const auto flushBlock = [&] { file.writeAt(0, target.targetBlock.data(), target.targetBlock.size()); };
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (subPointer == nullptr || subPointer->removed) {
-        flushBlock(image);
+        flushBlock();
         temporary.keep();
         throw new CExifException("not done - target needs new sub ifd in ifd0");
     }
 
-    writeDirectory(image.ifd0);
-    writeDirectory(image.subIfd);
-    writeDirectory(image.makerNote);
-    CExifEntry* gpsPointer = livePointer(image.ifd0, tag::kGpsIfdPointer);
-    if (gpsPointer != nullptr) writeDirectory(image.gpsIfd);
-    CExifEntry* interopPointer = livePointer(image.subIfd, tag::kInteropIfdPointer);
-    if (interopPointer != nullptr) writeDirectory(image.interopIfd);
-    writeU16(image, exif::kEndOfImage);
-    image.exifEnd = targetFilePosition(image);
-    printVerbose(verbose::kRewrite, "  IFD-EOF: 0x%04x.   Re-write:\n", static_cast<unsigned>(image.exifEnd));
+    for (const TopDirectory& top : kTopDirectories) {
+        target.countWritable(image.*top.directory);
+        if (isWritten(image, top)) target.writeDirectory(image.*top.directory);
+    }
+    target.writeBytes(kEndOfImage, sizeof kEndOfImage);
+    target.exifEnd = target.targetFilePosition();
+    printVerbose(verbose::kRewrite, "  IFD-EOF: 0x%04x.   Re-write:\n", static_cast<unsigned>(target.exifEnd));
 
     // Pointer entries now point where their directories were written.
-    subPointer->action = "SubPtr";
-    putU32(subPointer->data, 0, static_cast<std::uint32_t>(image.subIfd.startPos));
-    rewriteEntry(*subPointer);
-
-    CExifEntry* makerNoteEntry = image.subIfd.findEntry(tag::kMakerNote);
-    if (makerNoteEntry != nullptr && !makerNoteEntry->removed) {
-        makerNoteEntry->action = "Maker Note";
-        makerNoteEntry->size = static_cast<std::uint32_t>(image.makerNote.endPos - image.makerNote.startPos);
-        makerNoteEntry->fixedDataPos = static_cast<std::uint32_t>(image.makerNote.startPos);
-        makerNoteEntry->count = makerNoteEntry->size & 0xFFFF;
-        rewriteEntry(*makerNoteEntry);
+    for (const TopDirectory& top : kTopDirectories) {
+        if (top.holder == nullptr || !isWritten(image, top)) continue;
+        CExifEntry* pointer = (image.*top.holder).findEntry(top.pointerTag);
+        if (pointer == nullptr || pointer->removed) continue;
+        const DirectoryPlace& directory = target.place(image.*top.directory);
+        EntryPlace& where = target.place(*pointer);
+        if (top.directory == &CExifImage::makerNote) {
+            // The maker note is its entry's value: the whole directory with its data, where it now lies.
+            where.size = static_cast<std::uint32_t>(directory.endPos - directory.startPos);
+            where.fixedDataPos = static_cast<std::uint32_t>(directory.startPos);
+            where.count = *where.size & 0xFFFF;
+        } else {
+            where.value = static_cast<std::uint32_t>(directory.startPos);
+        }
+        pointer->action = top.patchLabel;
+        target.rewriteEntry(*pointer);
     }
     // Positions behind the segment: the data there moved with the segment's new end.
     for (const auto& [entry, position] : makerNotePositions(image)) {
-        const std::uint64_t moved = entry->valueAsU32() - std::uint64_t(image.sectionEnd) + image.exifEnd;
+        const std::uint64_t moved = entry->valueAsU32() - std::uint64_t(image.sectionEnd) + target.exifEnd;
         if (moved > 0xFFFFFFFFu) throw new CExifException("not done - maker note tag 0x%04x cannot be moved", entry->tag);
         entry->action = "Moved";
-        putU32(entry->data, 0, static_cast<std::uint32_t>(moved));
-        rewriteEntry(*entry);
-    }
-    for (auto [entry, directory, label] : {std::tuple{gpsPointer, &image.gpsIfd, "GpsPtr"},
-                                           std::tuple{interopPointer, &image.interopIfd, "InteropPtr"}}) {
-        if (entry == nullptr) continue;
-        entry->action = label;
-        putU32(entry->data, 0, static_cast<std::uint32_t>(directory->startPos));
-        rewriteEntry(*entry);
+        target.place(*entry).value = static_cast<std::uint32_t>(moved);
+        target.rewriteEntry(*entry);
     }
 
-    if (image.exifEnd > exif::kMaxExifEnd) {
-        flushBlock(image);
+    if (target.exifEnd > exif::kMaxExifEnd) {
+        flushBlock();
         temporary.keep();
         throw new CExifException("Exif data too large");
     }
 
-    // The header again, with the new APP1 length and IFD0 where it now is.
-    std::uint16_t app1Length = static_cast<std::uint16_t>(image.exifEnd - 4);
-    swapBytes16(app1Length);
-    image.header[4] = static_cast<std::uint8_t>(app1Length);
-    image.header[5] = static_cast<std::uint8_t>(app1Length >> 8);
-    for (std::size_t i = 0; i < 4; ++i) image.header[16 + i] = static_cast<std::uint8_t>(kIfd0Position >> (8 * i));
-    image.targetCursor = 0;
-    writeBytes(image, image.header, exif::kJpegHeaderSize);
-    flushBlock(image);
+    // The segment's new length, and IFD0 where it now is.
+    putU16(target.targetBlock.data() + image.segmentStart + 2,
+           static_cast<std::uint16_t>(target.exifEnd - image.segmentStart - 2), ByteOrder::bigEndian);
+    putU32(target.targetBlock.data() + image.base + 4, kIfd0Position, image.byteOrder);
+    flushBlock();
     platform::crashPoint();
 
     const std::uint64_t remainder = image.sourceStatus.size - image.sectionEnd;
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
-    image.target.copyFrom(image.source, image.sectionEnd, image.exifEnd, remainder, buffer.bytes, buffer.size);
+    file.copyFrom(image.source, image.sectionEnd, target.exifEnd, remainder, buffer.bytes, buffer.size);
     platform::crashPoint();
 
     // Durable before it takes the destination's name; owned and readable like the old one.
-    image.target.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
-    image.target.setPermissions(image.sourceStatus.permissions);
-    image.target.copyAccessFrom(image.source);
-    image.target.sync();
+    file.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
+    file.setPermissions(image.sourceStatus.permissions);
+    file.copyAccessFrom(image.source);
+    file.sync();
     platform::crashPoint();
-    image.target.close();
-    image.targetOpen = false;
+    file.close();
 }
 
 /// Keeps the old file as "<path>.old" and puts the new file under the destination's name. The backup
@@ -257,8 +254,6 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
         std::printf("%s - no diffs\n", image.path.c_str());
         return {};
     }
-    for (CExifDirectory* directory : {&image.ifd0, &image.subIfd, &image.makerNote, &image.gpsIfd, &image.interopIfd})
-        countWritable(*directory);
     std::printf("%s - %d diffs\n", image.path.c_str(), image.diffCount);
 
     // Refusals that need nothing written.
@@ -277,14 +272,13 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
     try {
         claimDestination(image);
         TemporaryFile temporary(image.path + ".tmp");
-        image.target = platform::File::createNew(temporary.path());
-        image.targetOpen = image.target.isOpen();
+        platform::File file = platform::File::createNew(temporary.path());
         platform::crashPoint();
-        if (!image.targetOpen) {
+        if (!file.isOpen()) {
             temporary.keep();  // whatever holds that name is not ours
             throw new CExifException("Failed to open tmp file");
         }
-        buildNewFile(image, temporary, buffer);
+        buildNewFile(image, file, temporary, buffer);
         ensureUnchanged(image);
         const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
         image.closeFiles();  // the destination stayed open, and so locked, until now

@@ -16,8 +16,7 @@ class ALayout : public ::testing::Test {
 protected:
     void SetUp() override {
         resetRunState();
-        image.base = 12;
-        seekTarget(image, 8);  // where IFD0 always starts
+        target.seekTarget(8);  // where IFD0 always starts
     }
     void TearDown() override { resetRunState(); }
 
@@ -29,21 +28,23 @@ protected:
         return e;
     }
     /// The block as written, by position relative to base.
-    std::uint32_t u32At(std::uint64_t relative) const { return getU32(image.targetBlock, 12 + relative); }
-    std::uint16_t u16At(std::uint64_t relative) const { return getU16(image.targetBlock, 12 + relative); }
+    std::uint32_t u32At(std::uint64_t relative) const { return getU32(target.targetBlock, 12 + relative); }
+    std::uint16_t u16At(std::uint64_t relative) const { return getU16(target.targetBlock, 12 + relative); }
     Bytes bytesAt(std::uint64_t relative, std::size_t n) const {
-        return Bytes(image.targetBlock.begin() + 12 + static_cast<long>(relative),
-                     image.targetBlock.begin() + 12 + static_cast<long>(relative + n));
+        return Bytes(target.targetBlock.begin() + 12 + static_cast<long>(relative),
+                     target.targetBlock.begin() + 12 + static_cast<long>(relative + n));
     }
     std::string write(CExifDirectory& directory) {
-        countWritable(directory);
+        target.countWritable(directory);
         setTraceMask(verbose::kRewrite);
         ::testing::internal::CaptureStdout();
-        writeDirectory(directory);
+        target.writeDirectory(directory);
         return ::testing::internal::GetCapturedStdout();
     }
+    const DirectoryPlace& placed(const CExifDirectory& directory) { return target.place(directory); }
 
     CExifImage image;
+    CExifTarget target{12, ByteOrder::littleEndian};
 };
 
 TEST_F(ALayout, writesTheWorkedExample) {
@@ -62,12 +63,12 @@ TEST_F(ALayout, writesTheWorkedExample) {
     EXPECT_EQ(u32At(42), 0x12345678u);
     EXPECT_EQ(u32At(46), 56u) << "next directory";
     EXPECT_EQ(bytesAt(50, 6), (Bytes{'a', 'b', 'c', 'd', 0, 0})) << "with its pad byte";
-    EXPECT_EQ(image.ifd0.startPos, 8u);
-    EXPECT_EQ(image.ifd0.endPos, 56u);
-    EXPECT_EQ(image.ifd0.next->startPos, 56u);
-    EXPECT_EQ(image.ifd0.next->endPos, 62u);
+    EXPECT_EQ(placed(image.ifd0).startPos, 8u);
+    EXPECT_EQ(placed(image.ifd0).endPos, 56u);
+    EXPECT_EQ(placed(*image.ifd0.next).startPos, 56u);
+    EXPECT_EQ(placed(*image.ifd0.next).endPos, 62u);
     EXPECT_EQ(u32At(58), 0u) << "no further directory";
-    EXPECT_EQ(targetPosition(image), 62u);
+    EXPECT_EQ(target.targetPosition(), 62u);
     EXPECT_EQ(trace,
               "  IFD0 3 entries start at 0x0014\n"
               "    Dir Entry 0x0016, Tag IFD0:0x010e, Data 0x003e, Size 0x0005  \n"
@@ -88,7 +89,7 @@ TEST_F(ALayout, keepsShortValuesInTheFieldAndPadsOddData) {
     EXPECT_EQ(u32At(34 + 8), first);
     EXPECT_EQ(bytesAt(first, 6), (Bytes{9, 9, 9, 9, 9, 0}));
     EXPECT_EQ(u32At(46 + 8), first + 6) << "the next datum starts even";
-    EXPECT_EQ(image.ifd0.endPos, first + 12);
+    EXPECT_EQ(placed(image.ifd0).endPos, first + 12);
 }
 
 TEST_F(ALayout, closesUpRemovedEntriesAndTracesThem) {
@@ -99,12 +100,12 @@ TEST_F(ALayout, closesUpRemovedEntriesAndTracesThem) {
     gone->action = "remove";
     add(image.ifd0, 4, 3, 1, {4, 0})->action = "add";
     const std::string trace = write(image.ifd0);
-    EXPECT_EQ(image.ifd0.writeCount, 2);
+    EXPECT_EQ(placed(image.ifd0).writeCount, 2);
     EXPECT_EQ(u16At(8), 2);
     EXPECT_EQ(u16At(10), 2);
     EXPECT_EQ(u16At(22), 4);
     EXPECT_EQ(u32At(34), 0u);
-    EXPECT_EQ(image.ifd0.endPos, 38u) << "no data area for the removed datum";
+    EXPECT_EQ(placed(image.ifd0).endPos, 38u) << "no data area for the removed datum";
     EXPECT_EQ(trace,
               "  IFD0 2 entries start at 0x0014\n"
               "    Dir Entry         Tag IFD0:0x0001, Data         Size 0x0002  remove\n"
@@ -113,23 +114,24 @@ TEST_F(ALayout, closesUpRemovedEntriesAndTracesThem) {
               "    Dir Entry 0x0022, Tag IFD0:0x0004, Data ------, Size 0x0002  add\n");
 
     CExifImage other;
-    other.base = 12;
-    seekTarget(other, 8);
+    CExifTarget another(12, ByteOrder::littleEndian);
+    another.seekTarget(8);
     auto* only = new CExifEntry(&other.ifd0, 1, 3, 1, 2);
     only->removed = true;
     other.ifd0.entries.append(only);
-    countWritable(other.ifd0);
-    writeDirectory(other.ifd0);
-    EXPECT_EQ(other.ifd0.endPos, other.ifd0.startPos + 6) << "all removed: a count of 0 and the next offset";
+    another.countWritable(other.ifd0);
+    another.writeDirectory(other.ifd0);
+    EXPECT_EQ(another.place(other.ifd0).endPos, another.place(other.ifd0).startPos + 6)
+        << "all removed: a count of 0 and the next offset";
 }
 
 TEST_F(ALayout, writesAFixedDataPositionInsteadOfData) {
     CExifEntry* note = add(image.ifd0, 0x927C, 7, 100, Bytes(100, 1));
-    note->fixedDataPos = 400;
+    target.place(*note).fixedDataPos = 400;
     note->action = "Maker Note";
     const std::string trace = write(image.ifd0);
     EXPECT_EQ(u32At(18), 400u);
-    EXPECT_EQ(image.ifd0.endPos, 8u + 18) << "the data area did not grow";
+    EXPECT_EQ(placed(image.ifd0).endPos, 8u + 18) << "the data area did not grow";
     EXPECT_EQ(trace,
               "  IFD0 1 entries start at 0x0014\n"
               "    Dir Entry 0x0016, Tag IFD0:0x927c, Data 0x019c, Size 0x0064  Maker Note\n");
@@ -143,22 +145,22 @@ TEST_F(ALayout, laysOutIfd0ItsDataIfd1AndTheThumbnailInARow) {
     write(image.ifd0);
     const std::uint32_t ifd1 = 8 + 2 + 12 + 4 + 6;
     EXPECT_EQ(u32At(8 + 2 + 12), ifd1) << "IFD0's next offset is its end";
-    EXPECT_EQ(image.ifd0.next->startPos, ifd1);
+    EXPECT_EQ(placed(*image.ifd0.next).startPos, ifd1);
     const std::uint32_t thumbnail = ifd1 + 2 + 24 + 4;
     EXPECT_EQ(u32At(ifd1 + 2 + 4), 1u) << "the thumbnail keeps its count";
     EXPECT_EQ(u32At(ifd1 + 2 + 8), thumbnail);
     EXPECT_EQ(bytesAt(thumbnail, 5000), Bytes(5000, 0xAB));
-    EXPECT_EQ(image.ifd0.next->endPos, thumbnail + 5000u);
+    EXPECT_EQ(placed(*image.ifd0.next).endPos, thumbnail + 5000u);
 }
 
 TEST_F(ALayout, rewritesAnEntryInItsPlace) {
     CExifEntry* pointer = add(image.ifd0, 0x8769, 4, 1, {0, 0, 0, 0});
     write(image.ifd0);
-    const Bytes before = image.targetBlock;
-    pointer->data = {0x34, 0x12, 0, 0};
-    rewriteEntry(*pointer);
+    const Bytes before = target.targetBlock;
+    target.place(*pointer).value = 0x1234;
+    target.rewriteEntry(*pointer);
     EXPECT_EQ(u32At(18), 0x1234u);
-    Bytes after = image.targetBlock;
+    Bytes after = target.targetBlock;
     after[12 + 18] = before[12 + 18];
     after[12 + 19] = before[12 + 19];
     EXPECT_EQ(after, before) << "nothing outside the entry changed";

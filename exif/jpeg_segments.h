@@ -1,0 +1,27 @@
+// Where the bytes of a JPEG file are split: the segments in front of the image data.
+//
+// A JPEG file: FF D8 (start of image), then segments FF <marker> <length, 2 bytes big-endian,
+// counting itself> <payload>, up to the first scan (FF DA), which runs on to FF D9. FF fill bytes
+// may stand before a marker.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct JpegSegment {
+    std::uint8_t marker = 0;   // the byte after FF: 0xE1 for APP1
+    std::uint64_t offset = 0;  // where its FF lies in the file
+    std::uint32_t length = 0;  // its length field: payload + 2
+    /// The first byte after the segment.
+    std::uint64_t end() const { return offset + 2 + length; }
+};
+
+struct JpegSegments {
+    std::vector<JpegSegment> segments;  // in file order, as far as they are well formed
+    bool wellFormed = false;            // the walk reached the first scan without a fault
+};
+
+/// Walks the segments of `bytes` (the start of a file) from after the start-of-image marker to the
+/// first scan. Stops at the first segment that is not well formed, or where `bytes` end, keeping
+/// the segment whose marker and length it could read even when that length is impossible.
+JpegSegments scanSegments(const std::vector<std::uint8_t>& bytes);
