@@ -74,31 +74,31 @@ void CExifParser::parseHeader() {
     printVerbose(verbose::kParse, "%s parse:\n", image_.path.c_str());
     parseDirectory(image_.ifd0);
 
-    followPointer(image_.subIfd, tag::kExifIfdPointer, image_.ifd0);
-
-    // The maker note is the value of its entry: its directory starts where that value lies.
-    if (CExifEntry* makerNoteEntry = image_.subIfd.findEntry(tag::kMakerNote)) {
-        makerNoteEntry->isPointer = true;
-        makerNoteEntry->size = exif::kInlineValueSize;
-        if (makerNoteEntry->data.size() < exif::kInlineValueSize) makerNoteEntry->data.resize(exif::kInlineValueSize);
-        makerNoteStart_ = makerNoteEntry->storedOffset;
-        view_.seekSource(makerNoteStart_);
-        parseDirectory(image_.makerNote);
+    for (const TopDirectory& top : kTopDirectories) {
+        if (top.holder != nullptr) followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
     }
-
-    followPointer(image_.gpsIfd, tag::kGpsIfdPointer, image_.ifd0);
-    followPointer(image_.interopIfd, tag::kInteropIfdPointer, image_.subIfd);
 
     captureThumbnail();
     printVerbose(verbose::kParse, "\n");
 }
 
 // Follows a pointer entry of `from` into the directory `into`. Only an entry with at least four
-// data bytes is a pointer; a shorter one (a count of 0, say) stays an ordinary entry.
+// data bytes is a pointer (but for the Exif sub-directory's); a shorter one (a count of 0, say)
+// stays an ordinary entry. The maker note is the value of its entry: its directory starts where
+// that value lies, and the entry stands for it with four bytes.
 void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
     CExifEntry* pointer = from.findEntry(pointerTag);
     if (pointer == nullptr) return;
-    if (pointerTag != tag::kExifIfdPointer && pointer->size < exif::kInlineValueSize) return;
+    if (&into == &image_.makerNote) {
+        pointer->isPointer = true;
+        pointer->size = exif::kInlineValueSize;
+        if (pointer->data.size() < exif::kInlineValueSize) pointer->data.resize(exif::kInlineValueSize);
+        makerNoteStart_ = pointer->storedOffset;
+        view_.seekSource(makerNoteStart_);
+        parseDirectory(into);
+        return;
+    }
+    if (&into != &image_.subIfd && pointer->size < exif::kInlineValueSize) return;
     pointer->isPointer = true;
     view_.seekSource(pointer->valueAsU32());
     parseDirectory(into);
