@@ -35,7 +35,36 @@ const char* const kUsagePage[] = {
     "\n",
 };
 
+const char* const kLongOptions[] = {
+    "Long options:\n",
+    "    --all-formats  Also read and rewrite JPEGs whose Exif segment is not the first\n",
+    "                   segment (JFIF files, editors' output) and JPEGs without Exif data\n",
+    "    --keep-time    Keep the modification time of each rewritten Dst file\n",
+    "    --help         This page\n",
+    "    --version      The version of tagloom\n",
+    "\n",
+    "See man tagloom for the whole story.\n",
+};
+
 }  // namespace
+
+void parseLongOption(const std::string& argument) {
+    if (argument == "--all-formats") {
+        Options.allFormats = true;
+    } else if (argument == "--keep-time") {
+        Options.keepTime = true;
+    } else if (argument == "--help") {
+        for (const char* line : kUsagePage) std::fputs(line, stdout);
+        for (const char* line : kLongOptions) std::fputs(line, stdout);
+        throw UsageStop{0};
+    } else if (argument == "--version") {
+        std::printf("tagloom %s\n", TAGLOOM_VERSION);
+        throw UsageStop{0};
+    } else {
+        std::printf("Unknown option: %s\n", argument.c_str());
+        printUsage();
+    }
+}
 
 void printUsage() {
     for (const char* line : kUsagePage) std::fputs(line, stdout);
@@ -98,7 +127,9 @@ int runModes(int argc, const char* const* argv) {
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string argument = argv[i];
-            if (!argument.empty() && argument[0] == '-') {
+            if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
+                parseLongOption(argument);
+            } else if (!argument.empty() && argument[0] == '-') {
                 parseFlags(argument);
             } else if (Src.empty()) {
                 Src = argument;
@@ -131,8 +162,8 @@ int runModes(int argc, const char* const* argv) {
         }
         std::printf("Src and Dst must either be directories or folders\n");
         printUsage();
-    } catch (const UsageStop&) {
-        return 1;
+    } catch (const UsageStop& stop) {
+        return stop.status;
     }
 }
 

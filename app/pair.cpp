@@ -37,8 +37,13 @@ void processPair(std::string sourcePath, std::string destinationPath) {
     if (sourcePath == destinationPath) return;
     if (!isFile(destinationPath)) return;
     try {
-        destination.load(destinationPath);
-        source.load(sourcePath);  // a destination that fails means the source is never opened
+        destination.load(destinationPath, Options.allFormats);
+        source.load(sourcePath, Options.allFormats);  // a destination that fails means the source is never opened
+        if (!source.hasExif) {
+            auto* failure = new CExifException("no Exif data to copy");
+            failure->fileName = sourcePath;
+            throw failure;
+        }
         filesChecked++;
         mergeFrom(destination, source, Options);
         if (!Options.showOnly) {

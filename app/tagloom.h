@@ -15,8 +15,13 @@ std::int32_t parseHexMask(const char* text);
 /// Prints the usage page and ends the run with status 1 (throws UsageStop to unwind).
 [[noreturn]] void printUsage();
 
-/// Thrown by printUsage; runTagloom turns it into exit status 1.
-struct UsageStop {};
+/// Thrown by printUsage (and by --help and --version); runTagloom turns it into its exit status.
+struct UsageStop {
+    int status = 1;
+};
+
+/// Applies one command-line argument that begins with "--" and has more after it.
+void parseLongOption(const std::string& argument);
 
 bool isDirectory(const std::string& path);
 bool isFile(const std::string& path);

@@ -64,7 +64,6 @@ constexpr std::uint32_t kMaxSectionEnd = 0xFFFF + 4;  // the end of the largest 
 constexpr std::uint64_t kRawIfd0Position = 16;
 constexpr std::uint16_t kLittleEndianMark = 0x4949;  // "II" read little-endian
 constexpr std::uint16_t kStartOfImage = 0xD8FF;      // FF D8 read little-endian
-constexpr std::uint8_t kApp1Marker = 0xE1;
 constexpr std::uint8_t kIntelByte = 0x49;  // 'I': two of them mark little-endian TIFF data
 constexpr std::uint32_t kEntrySize = 12;
 constexpr std::uint32_t kInlineValueSize = 4;

@@ -75,8 +75,9 @@ public:
     ~CExifImage();
 
     /// Reads the file's Exif data into the three directories (and GPS and interoperability).
-    /// Throws CExifException* naming `path` when the file is refused.
-    void load(const std::string& imagePath);
+    /// With `allFormats`, a JPEG whose Exif segment is not its first segment, or that has none, is
+    /// read too. Throws CExifException* naming `path` when the file is refused.
+    void load(const std::string& imagePath, bool allFormats = false);
     void closeFiles();
     /// True when IFD0's Make begins with `prefix`.
     bool madeBy(const char* prefix) const;
@@ -92,8 +93,11 @@ public:
     platform::File source;
     bool sourceOpen = false;
     platform::FileStatus sourceStatus;  // the source file as it was when loaded
-    std::uint8_t header[20] = {};       // SOI and the start of the Exif segment, as read
-    std::uint64_t segmentStart = 0;     // where the Exif segment's marker lies in the file
+    std::uint8_t header[20] = {};       // the file from headerStart up to the TIFF header's IFD0 offset
+    std::uint64_t headerStart = 0;      // 0: SOI and the Exif segment's start; else segmentStart
+    std::uint64_t segmentStart = 0;     // where the Exif segment's marker lies (or where a new one goes)
+    bool hasExif = true;                // false: a JPEG without an Exif segment
+    bool extended = false;              // read as only --all-formats reads it
     std::uint32_t base = 0;             // where the TIFF header lies in the file
     std::uint32_t sectionEnd = 0;       // the first byte after the Exif segment
     ByteOrder byteOrder = ByteOrder::littleEndian;

@@ -1,30 +1,47 @@
 #include "exif/jpeg_segments.h"
 
+#include <cstring>
+
 #include "exif/byte_order.h"
+#include "exif/tiff_view.h"
 
 namespace {
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfScan = 0xDA;
+
+/// Markers that stand alone, without a length: TEM, RST0-7, SOI, EOI; and 0, which is no marker.
+bool standsAlone(std::uint8_t marker) { return marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9); }
 }  // namespace
 
-JpegSegments scanSegments(const std::vector<std::uint8_t>& bytes) {
+JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted) {
     JpegSegments found;
     std::uint64_t at = 2;  // behind FF D8
-    for (;;) {
-        if (at >= bytes.size() || bytes[at] != kMarkerPrefix) return found;
+    while (found.segments.size() < wanted) {
+        std::uint8_t head[4];
+        if (bytes.copy(at, head, 1) != 1 || head[0] != kMarkerPrefix) return found;
         std::uint64_t marker = at + 1;
-        while (marker < bytes.size() && bytes[marker] == kMarkerPrefix) ++marker;  // fill bytes
-        if (marker + 2 >= bytes.size()) return found;
+        while (bytes.copy(marker, head, 1) == 1 && head[0] == kMarkerPrefix) ++marker;  // fill bytes
+        if (bytes.copy(marker, head, 3) != 3) return found;
         JpegSegment segment;
-        segment.marker = bytes[marker];
+        segment.marker = head[0];
         segment.offset = marker - 1;
         if (segment.marker == kStartOfScan) {
             found.wellFormed = true;
             return found;
         }
-        segment.length = getU16(bytes.data() + marker + 1, ByteOrder::bigEndian);
+        if (standsAlone(segment.marker)) return found;
+        segment.length = getU16(head + 1, ByteOrder::bigEndian);
         found.segments.push_back(segment);
-        if (segment.length < 2) return found;
+        if (segment.length < 2 || segment.end() > bytes.length()) return found;
         at = segment.end();
     }
+    return found;
+}
+
+bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment) {
+    static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    std::uint8_t payload[6];
+    return segment.marker == kApp1Marker && segment.length >= 2 + sizeof payload &&
+           bytes.copy(segment.offset + 4, payload, sizeof payload) == sizeof payload &&
+           std::memcmp(payload, kExif, sizeof kExif) == 0;
 }

@@ -5,8 +5,11 @@
 // may stand before a marker.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+class SourceBytes;
 
 struct JpegSegment {
     std::uint8_t marker = 0;   // the byte after FF: 0xE1 for APP1
@@ -21,7 +24,14 @@ struct JpegSegments {
     bool wellFormed = false;            // the walk reached the first scan without a fault
 };
 
-/// Walks the segments of `bytes` (the start of a file) from after the start-of-image marker to the
-/// first scan. Stops at the first segment that is not well formed, or where `bytes` end, keeping
-/// the segment whose marker and length it could read even when that length is impossible.
-JpegSegments scanSegments(const std::vector<std::uint8_t>& bytes);
+/// Walks the segments of a file from after its start-of-image marker to the first scan, listing at
+/// most `wanted` of them. Stops at the first segment that is not well formed (a marker without a
+/// length, a length below 2, a segment that runs past the end of the file), keeping a segment whose
+/// marker and length it could read even when that length is impossible.
+JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted = SIZE_MAX);
+
+constexpr std::uint8_t kApp0Marker = 0xE0;
+constexpr std::uint8_t kApp1Marker = 0xE1;
+
+/// True when the segment is APP1 and its payload starts "Exif\0\0".
+bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment);

@@ -17,12 +17,14 @@ namespace {
 /// read twice is a loop), and what the image holds in memory so far.
 class CExifParser {
 public:
-    CExifParser(CExifImage& image, const SourceBytes& bytes)
-        : image_(image), bytes_(bytes), view_(bytes, 0, 0, ByteOrder::littleEndian) {}
+    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats)
+        : image_(image), bytes_(bytes), allFormats_(allFormats), view_(bytes, 0, 0, ByteOrder::littleEndian) {}
 
     void parseHeader();
 
 private:
+    /// Finds the Exif segment of a JPEG that the default reading refuses; gives IFD0's position.
+    std::uint64_t locateExif();
     void parseDirectory(CExifDirectory& directory, int chainLength = 0);
     void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
     void captureThumbnail();
@@ -31,11 +33,52 @@ private:
 
     CExifImage& image_;
     const SourceBytes& bytes_;
+    bool allFormats_;
     TiffView view_;
     std::set<std::uint64_t> directoriesRead_;
     std::uint64_t heldBytes_ = 0;
     std::uint64_t makerNoteStart_ = 0;
 };
+
+std::uint64_t CExifParser::locateExif() {
+    image_.extended = true;
+    const JpegSegments found = scanSegments(bytes_);
+    const JpegSegment* exif = nullptr;
+    for (const JpegSegment& segment : found.segments) {
+        if (holdsExif(bytes_, segment)) {
+            exif = &segment;
+            break;
+        }
+    }
+    if (exif == nullptr) {
+        // None before the image data: a new segment goes behind SOI and the APP0 segments (JFIF,
+        // JFXX) that follow it directly, where other programs put it too.
+        if (!found.wellFormed || found.segments.size() > 0xFFFF) throw new CExifException("Jpg header type not supported");
+        std::uint64_t insertAt = exif::kFirstSegment;
+        for (const JpegSegment& segment : found.segments) {
+            if (segment.marker != kApp0Marker || segment.offset != insertAt) break;
+            insertAt = segment.end();
+        }
+        static const std::uint8_t kNewSegment[18] = {0xFF, kApp1Marker, 0, 0, 'E', 'x', 'i', 'f', 0, 0,
+                                                     'I',  'I',         42, 0, 8, 0, 0, 0};
+        std::copy(std::begin(kNewSegment), std::end(kNewSegment), image_.header);
+        image_.hasExif = false;
+        image_.headerStart = image_.segmentStart = insertAt;
+        image_.sectionEnd = static_cast<std::uint32_t>(insertAt);
+        image_.base = static_cast<std::uint32_t>(insertAt + exif::kTiffHeaderInSegment);
+        return 0;
+    }
+    // The segment's start up to IFD0's offset; the TIFF data must be little-endian.
+    image_.headerStart = image_.segmentStart = exif->offset;
+    image_.sectionEnd = static_cast<std::uint32_t>(exif->end());
+    image_.base = static_cast<std::uint32_t>(exif->offset + exif::kTiffHeaderInSegment);
+    const std::uint64_t headerSize = exif::kTiffHeaderInSegment + 8;
+    if (exif->end() > std::uint64_t(UINT32_MAX) || exif->length < headerSize - 2 ||
+        bytes_.copy(exif->offset, image_.header, headerSize) != headerSize || image_.header[10] != exif::kIntelByte ||
+        image_.header[11] != exif::kIntelByte)
+        throw new CExifException("Jpg header type not supported");
+    return getU32(image_.header + 14, ByteOrder::littleEndian);
+}
 
 void CExifParser::hold(std::uint64_t bytes) {
     heldBytes_ += bytes;
@@ -56,17 +99,25 @@ void CExifParser::parseHeader() {
             throw new CExifException("File not support (header not understood)");
         bytes_.copy(0, image_.header, sizeof image_.header);
         // The Exif segment must be the first segment, with little-endian TIFF data.
-        const JpegSegments found = scanSegments(bytes_.window());
-        if (found.segments.empty() || found.segments.front().offset != exif::kFirstSegment ||
-            found.segments.front().marker != exif::kApp1Marker || image_.header[12] != exif::kIntelByte ||
-            image_.header[13] != exif::kIntelByte)
+        const JpegSegments first = scanSegments(bytes_, 1);
+        if (!first.segments.empty() && first.segments.front().offset == exif::kFirstSegment &&
+            first.segments.front().marker == kApp1Marker && image_.header[12] == exif::kIntelByte &&
+            image_.header[13] == exif::kIntelByte) {
+            const JpegSegment& segment = first.segments.front();
+            image_.segmentStart = segment.offset;
+            image_.sectionEnd = static_cast<std::uint32_t>(segment.end());
+            image_.base = static_cast<std::uint32_t>(segment.offset + exif::kTiffHeaderInSegment);
+            // IFD0 lies where the TIFF header says; most cameras store 8, right behind the header.
+            ifd0Position = getU32(image_.header + 16, ByteOrder::littleEndian);
+        } else if (allFormats_) {
+            ifd0Position = locateExif();
+            if (!image_.hasExif) {
+                printVerbose(verbose::kParse, "%s parse:\n\n", image_.path.c_str());
+                return;
+            }
+        } else {
             throw new CExifException("Jpg header type not supported");
-        const JpegSegment& segment = found.segments.front();
-        image_.segmentStart = segment.offset;
-        image_.sectionEnd = static_cast<std::uint32_t>(segment.end());
-        image_.base = static_cast<std::uint32_t>(segment.offset + exif::kTiffHeaderInSegment);
-        // IFD0 lies where the TIFF header says; most cameras store 8, right behind the header.
-        ifd0Position = getU32(image_.header + 16, ByteOrder::littleEndian);
+        }
     }
     view_ = TiffView(bytes_, image_.base, image_.sectionEnd, ByteOrder::littleEndian);
     view_.seekSource(ifd0Position);
@@ -184,7 +235,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
 
 }  // namespace
 
-void CExifImage::load(const std::string& imagePath) {
+void CExifImage::load(const std::string& imagePath, bool allFormats) {
     path = imagePath;
     const auto dot = path.find_last_of('.');
     if (dot != std::string::npos) extension = path.substr(dot);
@@ -201,7 +252,7 @@ void CExifImage::load(const std::string& imagePath) {
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
             const SourceBytes bytes(source, sourceStatus.size, exif::kMaxSectionEnd);
-            CExifParser(*this, bytes).parseHeader();
+            CExifParser(*this, bytes, allFormats).parseHeader();
         } catch (const platform::IoError& failure) {
             throw new CExifException("%s", failure.what());  // a failing read of the disk
         }

@@ -12,4 +12,6 @@ struct TagloomOptions {
     std::int32_t showOnly = 0;        // -x: never rewrite; also turns on bit 1 of verboseMask
     std::int32_t dropThumbnail = 0;   // -t: remove the thumbnail directory (IFD1)
     std::int32_t verboseMask = 0;     // -v: which traces are printed
+    bool allFormats = false;          // --all-formats: JPEGs with the Exif segment anywhere or none
+    bool keepTime = false;            // --keep-time: the rewritten file keeps the old modification time
 };

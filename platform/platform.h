@@ -86,6 +86,8 @@ public:
     /// its user extended attributes; security and trusted attributes where the system allows.
     /// Throws when the access list or a user attribute cannot be set.
     void copyAccessFrom(const File& from);
+    /// Sets the modification time (and the access time to the same).
+    void setModifiedTime(std::int64_t seconds, std::int64_t nanoseconds);
 
     /// Gives the file this owner and group where the system allows it; quietly keeps them otherwise
     /// (only the superuser may give a file away).

@@ -225,6 +225,12 @@ void File::copyAccessFrom(const File& from) {
         fail("removexattr", path_ + ": " + kAccessList, errno);
 }
 
+void File::setModifiedTime(std::int64_t seconds, std::int64_t nanoseconds) {
+    const timespec times[2] = {{static_cast<time_t>(seconds), static_cast<long>(nanoseconds)},
+                               {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
+    if (::futimens(fd_, times) != 0) fail("futimens", path_, errno);
+}
+
 void File::setPermissions(std::uint32_t permissions) {
     if (::fchmod(fd_, static_cast<mode_t>(permissions)) != 0) fail("fchmod", path_, errno);
 }

@@ -9,8 +9,8 @@
 
 void CExifTarget::writeBytes(const std::uint8_t* buffer, std::uint32_t n) {
     const std::uint64_t end = targetCursor + n;
-    if (targetBlock.size() < end) targetBlock.resize(static_cast<std::size_t>(end), 0);
-    if (n > 0) std::memcpy(targetBlock.data() + targetCursor, buffer, n);
+    if (targetBlock.size() < end - blockStart_) targetBlock.resize(static_cast<std::size_t>(end - blockStart_), 0);
+    if (n > 0) std::memcpy(at(targetCursor), buffer, n);
     targetCursor = end;
 }
 

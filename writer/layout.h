@@ -38,12 +38,13 @@ struct EntryPlace {
     std::optional<std::uint32_t> value;  // the first four value bytes: a patched position
 };
 
-/// The new block: the file from its first byte to the end of the new Exif segment, built in memory
+/// The new block: the new file from blockStart to the end of the new Exif segment, built in memory
 /// and written in one piece. Positions are relative to base, the TIFF header, as the reader's are;
 /// seeks behave as on a freshly truncated file: skipped bytes read as zero.
 class CExifTarget {
 public:
-    CExifTarget(std::uint64_t base, ByteOrder order) : base_(base), order_(order) {}
+    CExifTarget(std::uint64_t base, ByteOrder order, std::uint64_t blockStart = 0)
+        : base_(base), order_(order), blockStart_(blockStart), targetCursor(blockStart) {}
 
     std::uint64_t targetPosition() const { return targetCursor - base_; }
     std::uint64_t targetFilePosition() const { return targetCursor; }
@@ -64,13 +65,20 @@ public:
     DirectoryPlace& place(const CExifDirectory& directory) { return directories_[&directory]; }
     EntryPlace& place(const CExifEntry& entry) { return entries_[&entry]; }
 
-    std::vector<std::uint8_t> targetBlock;
-    std::uint64_t targetCursor = 0;  // absolute position in targetBlock
-    std::uint64_t exifEnd = 0;       // the first byte after the new segment
+    /// The block's byte at an absolute position of the new file.
+    std::uint8_t* at(std::uint64_t filePosition) { return targetBlock.data() + (filePosition - blockStart_); }
 
 private:
     std::uint64_t base_;
     ByteOrder order_;
+    std::uint64_t blockStart_;  // where the block's first byte lies in the new file
+
+public:
+    std::vector<std::uint8_t> targetBlock;
+    std::uint64_t targetCursor;  // absolute position in the new file
+    std::uint64_t exifEnd = 0;   // the first byte after the new segment
+
+private:
     std::unordered_map<const CExifDirectory*, DirectoryPlace> directories_;
     std::unordered_map<const CExifEntry*, EntryPlace> entries_;
 };

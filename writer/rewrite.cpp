@@ -33,10 +33,14 @@ CExifEntry* livePointer(CExifDirectory& holder, std::uint16_t pointerTag) {
 
 /// Whether a top directory is written: the Exif sub-directory and the maker note always (a maker
 /// note without its entry stays unreferenced), GPS and interoperability data only behind a pointer
-/// that can lead to them.
+/// that can lead to them. A file read as only --all-formats reads it may have no Exif sub-directory:
+/// then the directories hanging from it are not written either.
 bool isWritten(CExifImage& image, const TopDirectory& top) {
-    if (top.holder == nullptr || top.directory == &CExifImage::subIfd || top.directory == &CExifImage::makerNote)
-        return true;
+    if (top.holder == nullptr) return true;
+    if (image.extended && top.holder == &CExifImage::subIfd && livePointer(image.ifd0, tag::kExifIfdPointer) == nullptr)
+        return false;
+    if (top.directory == &CExifImage::subIfd) return !image.extended || livePointer(image.ifd0, top.pointerTag) != nullptr;
+    if (top.directory == &CExifImage::makerNote) return true;
     return livePointer(image.*top.holder, top.pointerTag) != nullptr;
 }
 
@@ -92,14 +96,15 @@ private:
 };
 
 /// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
-void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& temporary, const CopyBuffer& buffer) {
-    CExifTarget target(image.base, image.byteOrder);
-    const std::uint32_t headerSize = image.base + kIfd0Position;  // through the TIFF header's IFD0 offset
-    target.writeBytes(image.header, headerSize);
-    const auto flushBlock = [&] { file.writeAt(0, target.targetBlock.data(), target.targetBlock.size()); };
+void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& temporary, const TagloomOptions& options,
+                  const CopyBuffer& buffer) {
+    CExifTarget target(image.base, image.byteOrder, image.headerStart);
+    // The header as read (or made for a new segment), through the TIFF header's IFD0 offset.
+    target.writeBytes(image.header, static_cast<std::uint32_t>(image.base + kIfd0Position - image.headerStart));
+    const auto flushBlock = [&] { file.writeAt(image.headerStart, target.targetBlock.data(), target.targetBlock.size()); };
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
-    if (subPointer == nullptr || subPointer->removed) {
+    if (!image.extended && (subPointer == nullptr || subPointer->removed)) {
         flushBlock();
         temporary.keep();
         throw new CExifException("not done - target needs new sub ifd in ifd0");
@@ -140,16 +145,17 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
         target.rewriteEntry(*entry);
     }
 
-    if (target.exifEnd > exif::kMaxExifEnd) {
+    // The segment's length field holds at most 0xFFFF; the first segment of a file ends by 0xFFF0.
+    const std::uint64_t segmentLength = target.exifEnd - image.segmentStart - 2;
+    if (image.extended ? segmentLength > 0xFFFF : target.exifEnd > exif::kMaxExifEnd) {
         flushBlock();
         temporary.keep();
         throw new CExifException("Exif data too large");
     }
 
     // The segment's new length, and IFD0 where it now is.
-    putU16(target.targetBlock.data() + image.segmentStart + 2,
-           static_cast<std::uint16_t>(target.exifEnd - image.segmentStart - 2), ByteOrder::bigEndian);
-    putU32(target.targetBlock.data() + image.base + 4, kIfd0Position, image.byteOrder);
+    putU16(target.at(image.segmentStart + 2), static_cast<std::uint16_t>(segmentLength), ByteOrder::bigEndian);
+    putU32(target.at(image.base + 4), kIfd0Position, image.byteOrder);
     flushBlock();
     platform::crashPoint();
 
@@ -157,6 +163,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
+    file.copyFrom(image.source, 0, 0, image.headerStart, buffer.bytes, buffer.size);  // what lies before, as it was
     file.copyFrom(image.source, image.sectionEnd, target.exifEnd, remainder, buffer.bytes, buffer.size);
     platform::crashPoint();
 
@@ -164,6 +171,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
     file.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
     file.setPermissions(image.sourceStatus.permissions);
     file.copyAccessFrom(image.source);
+    if (options.keepTime) file.setModifiedTime(image.sourceStatus.modifiedSeconds, image.sourceStatus.modifiedNanoseconds);
     file.sync();
     platform::crashPoint();
     file.close();
@@ -278,7 +286,7 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
             temporary.keep();  // whatever holds that name is not ours
             throw new CExifException("Failed to open tmp file");
         }
-        buildNewFile(image, file, temporary, buffer);
+        buildNewFile(image, file, temporary, options, buffer);
         ensureUnchanged(image);
         const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
         image.closeFiles();  // the destination stayed open, and so locked, until now
