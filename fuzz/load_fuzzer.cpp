@@ -1,5 +1,5 @@
-// libFuzzer target: loads arbitrary bytes as an image. A load may refuse; it must never crash,
-// read outside a buffer, leak or hang.
+// libFuzzer target: loads arbitrary bytes as an image, plainly and with --all-formats. A load may
+// refuse; it must never crash, read outside a buffer, leak or hang.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,11 +25,13 @@ struct MemoryFile {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static MemoryFile file;
     if (::ftruncate(file.fd, 0) != 0 || ::pwrite(file.fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
-    CExifImage image;
-    try {
-        image.load(file.path);
-    } catch (CExifException* raw) {
-        std::unique_ptr<CExifException> failure(raw);
+    for (const bool allFormats : {false, true}) {
+        CExifImage image;
+        try {
+            image.load(file.path, allFormats);
+        } catch (CExifException* raw) {
+            std::unique_ptr<CExifException> failure(raw);
+        }
     }
     return 0;
 }

@@ -1,8 +1,8 @@
 // libFuzzer target for a whole pair: loads a destination and a source, merges them under flags
 // taken from the input, and rewrites the destination in a temporary folder.
 //
-// Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces), destination length (4, little-endian),
-// the destination's bytes, then the source's bytes.
+// Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats), destination length
+// (4, little-endian), the destination's bytes, then the source's bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -70,12 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.overwrite = (flags >> 1) & 1;
     options.dropThumbnail = (flags >> 2) & 1;
     options.keepBackup = (flags >> 3) & 1;
+    options.allFormats = ((flags >> 5) & 1) != 0;
     setTraceMask((flags & 16) != 0 ? 7 : 0);
     CExifImage destination;
     CExifImage source;
     try {
-        destination.load(space.destination);
-        source.load(space.source);
+        destination.load(space.destination, options.allFormats);
+        source.load(space.source, options.allFormats);
         mergeFrom(destination, source, options);
         rewrite(destination, options, CopyBuffer{space.buffer.data(), space.buffer.size()});
     } catch (CExifException* raw) {

@@ -64,7 +64,8 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
             // Before the first entry with a strictly greater tag, else at the end.
             CExifEntry* greater = destination.entries.first();
-            while (greater != nullptr && greater->tag <= s->tag) greater = destination.entries.next(greater);
+            while (greater != nullptr && (rules.inSourceOrder || greater->tag <= s->tag))
+                greater = destination.entries.next(greater);
             if (greater != nullptr) {
                 destination.entries.insertBefore(greater, d);
             } else {
@@ -156,6 +157,10 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
             makerNoteRules.leftAlone.insert(position.tag);
     }
 
+    // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
+    // some maker-note tags by what came before them.
+    for (const TopDirectory& top : kTopDirectories)
+        rulesOf(top.directory).inSourceOrder = destination.extended && (destination.*top.directory).entries.empty();
     for (const TopDirectory& top : kTopDirectories) {
         if (top.directory == &CExifImage::makerNote && !sameCamera) continue;
         mergeEntries(destination.*top.directory, source.*top.directory, options, rulesOf(top.directory));

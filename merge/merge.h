@@ -20,6 +20,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
 struct MergeRules {
     std::set<std::uint16_t> leftAlone;    // take no part: never added, replaced or removed
     std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
+    bool inSourceOrder = false;           // added entries follow one another as in the source
 };
 
 /// Merges the entries of one source directory into the destination directory of the same role.

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "app/tagloom.h"
 #include "app/run_state.h"
@@ -118,6 +122,38 @@ TEST_F(ACommandLine, usesPathsExactlyAsGiven) {
     const auto result = run({"-x", "src.jpg", "Upper/Shot.JPG"});
     EXPECT_EQ(result.output, "Upper/Shot.JPG diffs:\n    01 IFD0:0x010f add      - 6 bytes\n\n");
     EXPECT_EQ(run({"-x", "src.jpg", "upper/shot.jpg"}).output, kNotBoth + kUsage) << "no lower-casing";
+}
+
+TEST_F(ACommandLine, takesLongOptionsWhereverTheyStandAndActsOnHelpAndVersionWhenReached) {
+    const std::string longOptions =
+        "Long options:\n"
+        "    --all-formats  Also read and rewrite JPEGs whose Exif segment is not the first\n"
+        "                   segment (JFIF files, editors' output) and JPEGs without Exif data\n"
+        "    --keep-time    Keep the modification time of each rewritten Dst file\n"
+        "    --help         This page\n"
+        "    --version      The version of tagloom\n"
+        "\n"
+        "See man tagloom for the whole story.\n";
+    for (const auto& [args, status, output] : std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+             {{"src.jpg", "--help", "dst.jpg"}, 0, kUsage + longOptions},
+             {{"--version", "-q"}, 0, std::string("tagloom ") + TAGLOOM_VERSION + "\n"},
+             {{"-q", "--help"}, 1, "Unknown flag: q\n" + kUsage},
+             {{"--all", "src.jpg", "dst.jpg"}, 1, "Unknown option: --all\n" + kUsage},
+             {{"--", "src.jpg", "dst.jpg"}, 1, "Unknown flag: -\n" + kUsage},
+             {{"src.jpg", "--all-formats", "--keep-time", "-x", "dst.jpg"}, 0,
+              "dst.jpg diffs:\n    01 IFD0:0x010f add      - 6 bytes\n\n"}}) {
+        const auto result = run(args);
+        EXPECT_EQ(result.status, status) << args[0];
+        EXPECT_EQ(result.output, output) << args[0];
+    }
+    // --keep-time: the rewritten file keeps the old modification time.
+    const timespec old[2] = {{1'500'000'000, 123'456'789}, {1'500'000'000, 123'456'789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "dst.jpg").c_str(), old, 0), 0);
+    EXPECT_EQ(run({"--keep-time", "src.jpg", "dst.jpg"}).output, "dst.jpg - 1 diffs\n");
+    struct stat now {};
+    ASSERT_EQ(::stat((folder / "dst.jpg").c_str(), &now), 0);
+    EXPECT_EQ(now.st_mtim.tv_sec, 1'500'000'000);
+    EXPECT_EQ(now.st_mtim.tv_nsec, 123'456'789);
 }
 
 TEST_F(ACommandLine, endsFolderModeWithTheSummary) {

@@ -164,9 +164,11 @@ TEST_F(CameraSamples, listEveryTagTheDestinationLacksAsAnAdd) {
 }
 
 /// exiftool's values of a file's EXIF and maker-note tags, one "[group] name : value" line each,
-/// without the positions a rewrite moves and the tags `left` names.
+/// without the positions a rewrite moves, the tags `left` names, the thumbnail directory (IFD1)
+/// and what exiftool counts with them but other segments hold (CIFF, Qualcomm).
 std::string exifValues(const std::string& path, const std::set<std::string>& left) {
-    std::set<std::string> skipped = {"ExifOffset", "GPSInfo", "InteropOffset", "ThumbnailOffset", "Software"};
+    std::set<std::string> skipped = {"ExifOffset", "GPSInfo", "InteropOffset", "ThumbnailOffset", "Software",
+                                     "[IFD1]", "[CIFF]", "[Qualcomm]"};
     skipped.insert(left.begin(), left.end());
     std::istringstream lines(fixture::commandOutput("exiftool -a -G1 -n -U -s -EXIF:all -MakerNotes:all '" + path + "' 2>&1"));
     std::string kept;
@@ -174,9 +176,91 @@ std::string exifValues(const std::string& path, const std::set<std::string>& lef
         std::istringstream fields(line);
         std::string group, name;
         fields >> group >> name;
-        if (skipped.count(name) == 0) kept += line + "\n";
+        if (skipped.count(name) == 0 && skipped.count(group) == 0) kept += line + "\n";
     }
     return kept;
+}
+
+/// The file without its Exif segment (the first APP1 segment that begins "Exif"), when it has one.
+Bytes withoutExifSegment(const Bytes& file) {
+    for (std::size_t at = 2; at + 10 < file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;) {
+        const std::size_t end = at + 2 + ((file[at + 2] << 8) | file[at + 3]);
+        if (file[at + 1] == 0xE1 && std::equal(file.begin() + long(at) + 4, file.begin() + long(at) + 10, "Exif\0\0")) {
+            Bytes rest(file.begin(), file.begin() + long(at));
+            rest.insert(rest.end(), file.begin() + long(std::min(end, file.size())), file.end());
+            return rest;
+        }
+        at = end;
+    }
+    return file;
+}
+
+/// exiftool's validation warnings of a file, one a line, without the count line.
+std::set<std::string> warnings(const std::string& path) {
+    std::istringstream lines(fixture::commandOutput("exiftool -validate -warning -a -s -s -s '" + path + "' 2>&1"));
+    std::set<std::string> found;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Warning") == std::string::npos && line.find("Error") == std::string::npos) found.insert(line);
+    }
+    return found;
+}
+
+// A camera JPEG whose metadata was stripped gets its Exif data back from the original, every
+// value as it was (the thumbnail and Software aside); every byte outside the Exif segment stays.
+TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
+    requireExiftool();
+    for (const std::string name : {"Canon.jpg", "22-canon_tags.jpg", "canon-ixus.jpg", "GPS.jpg", "Nikon.jpg",
+                                   "ExifTool.jpg", "Canon_40D.jpg", "FLIR.jpg", "XMP.jpg"}) {
+        for (const std::string strip : {"-all=", "-exif:all="}) {
+            SCOPED_TRACE(name + " stripped with " + strip);
+            copy(name, "stripped.jpg");
+            fixture::commandOutput("exiftool -q -q -overwrite_original " + strip + " '" + folder / "stripped.jpg" + "'");
+            const Bytes stripped = folder.read("stripped.jpg");
+            const auto result = run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"});
+            EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
+            EXPECT_EQ(exifValues(folder / "stripped.jpg", {"OriginalDecisionDataOffset"}),
+                      exifValues(samples + "/" + name, {"OriginalDecisionDataOffset"}));
+            EXPECT_EQ(withoutExifSegment(folder.read("stripped.jpg")), withoutExifSegment(stripped));
+            EXPECT_EQ(run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"}).output, "stripped.jpg - no diffs\n");
+        }
+    }
+}
+
+// JPEGs whose Exif segment is not the first, and JPEGs without one: as destinations and as sources
+// they read back with no new validation warning and every byte outside the Exif segment kept.
+TEST_F(CameraSamples, withAllFormatsTakeAndGiveTagsWhereverTheSegmentLies) {
+    requireExiftool();
+    copy("Canon.jpg", "canon.jpg");
+    for (const std::string name : {"Canon_40D.jpg", "FLIR.jpg", "XMP.jpg", "IPTC.jpg", "ExtendedXMP.jpg", "Writer.jpg"}) {
+        SCOPED_TRACE(name);
+        for (const std::string flags : {"-u", "-uo"}) {
+            copy(name);
+            const Bytes before = folder.read(name);
+            const auto result = run({"--all-formats", flags, "canon.jpg", name});
+            EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
+            EXPECT_EQ(withoutExifSegment(folder.read(name)), withoutExifSegment(before));
+            std::set<std::string> added = warnings(folder / name), had = warnings(samples + "/" + name);
+            for (const std::string& warning : had) added.erase(warning);
+            EXPECT_TRUE(added.empty()) << *added.begin();
+            EXPECT_EQ(run({"--all-formats", flags, "canon.jpg", name}).output, name + " - no diffs\n");
+        }
+        if (name == "IPTC.jpg" || name == "ExtendedXMP.jpg" || name == "Writer.jpg") continue;
+        copy("canon-ixus.jpg", "ixus.jpg");
+        const auto result = run({"--all-formats", "-u", samples + "/" + name, "ixus.jpg"});
+        EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
+        // Under -u every Exif sub-directory value of the source arrives (another camera: its maker note stays).
+        std::istringstream lines(exifValues(samples + "/" + name, {"MakerNote"}));
+        const std::string now = exifValues(folder / "ixus.jpg", {});
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("[ExifIFD]", 0) != 0) continue;
+            EXPECT_NE(now.find(line + "\n"), std::string::npos) << line;
+        }
+        // No warning that neither file had before (a source's own odd value may come along).
+        std::set<std::string> added = warnings(folder / "ixus.jpg");
+        for (const std::string& warning : warnings(samples + "/canon-ixus.jpg")) added.erase(warning);
+        for (const std::string& warning : warnings(samples + "/" + name)) added.erase(warning);
+        EXPECT_TRUE(added.empty()) << *added.begin();
+    }
 }
 
 // A file rewritten from a copy of itself whose Artist differs keeps every other value; a file copied
@@ -187,14 +271,20 @@ TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {
         {"landscape_1.jpg", "not done - target needs new sub ifd in ifd0"},
         {"Canon1DmkIII.jpg", "not done - maker note tag 0x0083 leads to data that a rewrite would lose"}};
     for (const std::string name : {"22-canon_tags.jpg", "Canon.jpg", "Canon1DmkIII.jpg", "ExifTool.jpg", "GPS.jpg",
-                                   "Nikon.jpg", "canon-ixus.jpg", "landscape_1.jpg"}) {
+                                   "Nikon.jpg", "canon-ixus.jpg", "landscape_1.jpg", "Canon_40D.jpg", "FLIR.jpg", "XMP.jpg"}) {
         SCOPED_TRACE(name);
+        // The files whose Exif segment is not their first need --all-formats.
+        const bool extended = name == "Canon_40D.jpg" || name == "FLIR.jpg" || name == "XMP.jpg";
+        const auto args = [&](const std::string& flags) {
+            return extended ? std::vector<std::string>{"--all-formats", flags, "src.jpg", "dst.jpg"}
+                            : std::vector<std::string>{flags, "src.jpg", "dst.jpg"};
+        };
         copy(name, "dst.jpg");
         copy(name, "src.jpg");
-        EXPECT_EQ(run({"-uo", "src.jpg", "dst.jpg"}).output, "dst.jpg - no diffs\n");
+        EXPECT_EQ(run(args("-uo")).output, "dst.jpg - no diffs\n");
         fixture::commandOutput("exiftool -q -overwrite_original -Artist='Someone Else' '" + folder / "src.jpg" + "'");
         const Bytes before = folder.read("dst.jpg");
-        const std::string output = run({"-u", "src.jpg", "dst.jpg"}).output;
+        const std::string output = run(args("-u")).output;
         if (refused.count(name) != 0) {
             EXPECT_EQ(output.substr(output.find('\n') + 1), "Tagloom: '' " + refused.at(name) + "\n");
             EXPECT_EQ(folder.read("dst.jpg"), before);

@@ -221,7 +221,7 @@ Bytes ExifBuilder::build(Layout& layout) const {
     }
 
     // Positions, relative to the TIFF header, one block after the other.
-    layout.base = raw_ ? 0 : 12;
+    layout.base = raw_ ? 0 : 12 + static_cast<std::uint32_t>(before_.size());
     std::uint32_t position = ifd0Offset_;
     auto place = [&position](const Directory& directory) {
         const std::uint32_t at = position;
@@ -287,13 +287,41 @@ Bytes ExifBuilder::build(Layout& layout) const {
     const Bytes& body = imageData_ ? *imageData_ : tinyJpegScan();
     const std::uint8_t head[12] = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<std::uint8_t>(length >> 8),
                                    static_cast<std::uint8_t>(length), 'E', 'x', 'i', 'f', 0, 0};
-    file.reserve(sizeof head + tiff.size() + body.size());
-    file.insert(file.end(), head, head + sizeof head);
-    file.insert(file.end(), tiff.begin(), tiff.end());
+    file.reserve(sizeof head + before_.size() + tiff.size() + body.size());
+    file.insert(file.end(), head, head + 2);
+    file.insert(file.end(), before_.begin(), before_.end());
+    if (!withoutExif_) {
+        file.insert(file.end(), head + 2, head + sizeof head);
+        file.insert(file.end(), tiff.begin(), tiff.end());
+    }
     file.insert(file.end(), body.begin(), body.end());
-    layout.sectionEnd = length + 4;
+    layout.sectionEnd = static_cast<std::uint32_t>(before_.size()) + length + 4;
     return file;
 }
+
+ExifBuilder& ExifBuilder::segmentsBefore(Bytes segments) {
+    before_ = std::move(segments);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::withoutExif() {
+    withoutExif_ = true;
+    return *this;
+}
+
+Bytes segment(std::uint8_t marker, const Bytes& payload) {
+    Bytes bytes = {0xFF, marker, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
+                   static_cast<std::uint8_t>(payload.size() + 2)};
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+Bytes join(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Bytes jfifSegment() { return segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}); }
 
 const Bytes& tinyJpegScan() {
     static const Bytes scan = {

@@ -65,6 +65,8 @@ public:
     ExifBuilder& ifd0Offset(std::uint32_t offset);  // IFD0 stored further on, recorded in the TIFF header
     ExifBuilder& padding(std::uint32_t bytes);      // zero bytes at the end of the Exif data
     ExifBuilder& noAutoPointers();                   // leave pointer entries to the test
+    ExifBuilder& segmentsBefore(Bytes segments);     // whole segments between SOI and the Exif segment
+    ExifBuilder& withoutExif();                      // no Exif segment at all
 
     Bytes build() const;
     Layout layout() const;
@@ -83,7 +85,16 @@ private:
     std::uint32_t ifd0Offset_ = 8;
     std::uint32_t padding_ = 0;
     bool autoPointers_ = true;
+    Bytes before_;
+    bool withoutExif_ = false;
 };
+
+/// One JPEG segment: FF, the marker, the length (big-endian, counting itself), the payload.
+Bytes segment(std::uint8_t marker, const Bytes& payload);
+/// A JFIF APP0 segment, as cameras and editors write it first.
+Bytes jfifSegment();
+/// The two joined.
+Bytes join(Bytes first, const Bytes& second);
 
 /// A small valid JPEG body (quantisation and Huffman tables, one 8x8 scan, end of image).
 const Bytes& tinyJpegScan();

@@ -165,6 +165,8 @@ int main(int argc, char** argv) {
             {ExifBuilder::jpeg().ifd0({text(0x010F, "A")}).thumbnail(tinyJpegScan()).subIfd({}).build(), demoRaw().build()},
             {ExifBuilder::jpeg().ifd0({text(0x0131, "Editor")}).gps({text(0x0001, "N")}).subIfd({}).makerNote({}).build(),
              demoJpeg().build()},
+            {demoJpeg().segmentsBefore(fixture::jfifSegment()).build(), demoJpeg().build()},
+            {ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build(), demoRaw().build()},
         };
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
@@ -176,7 +178,7 @@ int main(int argc, char** argv) {
         }
         int index = 0;
         for (const auto& [destination, source] : pairs) {
-            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17}) {
+            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17, 33, 35}) {
                 Bytes framed = {flags, 0, 0, 0, 0};
                 putU32(framed, 1, static_cast<std::uint32_t>(destination.size()));
                 framed.insert(framed.end(), destination.begin(), destination.end());
@@ -195,5 +197,7 @@ int main(int argc, char** argv) {
     save(folder / "xp", ExifBuilder::jpeg().ifd0({entry(0x9C9C, 1, 4, {'h', 0, 'i', 0})}).build());
     save(folder / "empty", ExifBuilder::jpeg().build());
     save(folder / "gps", ExifBuilder::jpeg().ifd0({text(0x010F, "Phone")}).gps({text(0x0001, "N")}).subIfd({}).build());
+    save(folder / "jfif", demoJpeg().segmentsBefore(fixture::join(fixture::jfifSegment(), fixture::segment(0xE2, {1, 2}))).build());
+    save(folder / "bare", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
     return 0;
 }
