@@ -52,6 +52,7 @@ measure() {
   local label="$1" work="$2"
   shift 2
   rm -rf "$work/run" && mkdir -p "$work/run/exv" && cp -r "$work/dst" "$work/run/dst" && sync
+  [ "$label" != tagloom-jfif ] || { cp -r "$work/dst-jfif" "$work/run/dst-jfif" && sync; }
   local start end
   start=$(now)
   "$@" >/dev/null 2>&1
@@ -61,6 +62,7 @@ measure() {
 
 run_tagloom() { "$tagloom" -u "$1/src-jpg" "$1/run/dst"; }
 run_tagloom_raw() { "$tagloom" -u "$1/src-raw" "$1/run/dst"; }
+run_tagloom_jfif() { "$tagloom" --all-formats -u "$1/src-jpg" "$1/run/dst-jfif"; }
 run_cp() { cp -r "$1/run/dst" "$1/run/copy"; }
 run_cp_sync() { cp -r "$1/run/dst" "$1/run/copy" && sync; }
 run_exiftool() { exiftool -q -q -TagsFromFile "$1/src-jpg/%f.%e" -all:all -overwrite_original "$1/run/dst"; }
@@ -77,7 +79,7 @@ table() {
   cp_median=$(awk '$1 == "cp" { print $2 }' "$work/times" | median)
   sync_median=$(awk '$1 == "cp+sync" { print $2 }' "$work/times" | median)
   printf '%-14s %10s %10s %10s %12s\n' tool "ms/pair" "MB/s" "x cp" "x cp+sync"
-  for label in tagloom tagloom-raw cp cp+sync exiftool exiv2 jhead; do
+  for label in tagloom tagloom-raw tagloom-jfif cp cp+sync exiftool exiv2 jhead; do
     local m
     m=$(awk -v l="$label" '$1 == l { print $2 }' "$work/times" | median)
     [ -n "$m" ] || continue
@@ -90,13 +92,14 @@ echo "== $pairs pairs, destinations of about $size MB, $rounds rounds, $(nproc) 
 work="$out/main"
 workload "$work" "$pairs" "$size"
 rm -f "$work/times"
-tools=(tagloom tagloom_raw cp cp_sync exiftool exiv2 jhead)
+tools=(tagloom tagloom_raw tagloom_jfif cp cp_sync exiftool exiv2 jhead)
 for round in $(seq 1 "$rounds"); do
   # Interleaved, starting at another tool each round.
   for i in "${!tools[@]}"; do
     tool="${tools[$(((i + round) % ${#tools[@]}))]}"
     label="${tool//_sync/+sync}"
     label="${label//_raw/-raw}"
+    label="${label//_jfif/-jfif}"
     measure "$label" "$work" "run_$tool" "$work"
   done
 done

@@ -108,14 +108,19 @@ std::vector<Entry> cameraMakerNote(int index) {
 }
 
 void writeWorkload(const std::filesystem::path& folder, int pairs, const Bytes& body) {
-    for (const char* sub : {"dst", "src-jpg", "src-raw"}) std::filesystem::create_directories(folder / sub);
+    for (const char* sub : {"dst", "dst-jfif", "src-jpg", "src-raw"}) std::filesystem::create_directories(folder / sub);
     const Bytes thumbnail(6000, 0x55);
     for (int i = 1; i <= pairs; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "IMG_%04d", i);
-        save(folder / "dst" / (std::string(name) + ".jpg"),
-             ExifBuilder::jpeg().ifd0(cameraIfd0(i, true)).subIfd(cameraSubIfd(i, true)).makerNote(cameraMakerNote(i))
-                 .interop({text(0x0001, "R98")}).thumbnail(thumbnail).imageData(body).build());
+        const auto destination = [&](ExifBuilder builder) {
+            return builder.ifd0(cameraIfd0(i, true)).subIfd(cameraSubIfd(i, true)).makerNote(cameraMakerNote(i))
+                .interop({text(0x0001, "R98")}).thumbnail(thumbnail).imageData(body).build();
+        };
+        save(folder / "dst" / (std::string(name) + ".jpg"), destination(ExifBuilder::jpeg()));
+        // The same behind a JFIF segment, as many cameras and every editor write it.
+        save(folder / "dst-jfif" / (std::string(name) + ".jpg"),
+             destination(ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment())));
         const auto source = [&](ExifBuilder builder) {
             return builder.ifd0(cameraIfd0(i, false)).subIfd(cameraSubIfd(i, false)).makerNote(cameraMakerNote(i + 1))
                 .gps({text(0x0001, "N"), entry(0x0002, 5, 3, Bytes(24, 1))});
