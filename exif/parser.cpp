@@ -53,12 +53,13 @@ std::uint64_t CExifParser::locateExif() {
     if (exif == nullptr) {
         // None before the image data: a new segment goes behind SOI and the APP0 segments (JFIF,
         // JFXX) that follow it directly, where other programs put it too.
-        if (!found.wellFormed || found.segments.size() > 0xFFFF) throw new CExifException("Jpg header type not supported");
+        if (!found.wellFormed) throw new CExifException("Jpg header type not supported");
         std::uint64_t insertAt = exif::kFirstSegment;
         for (const JpegSegment& segment : found.segments) {
             if (segment.marker != kApp0Marker || segment.offset != insertAt) break;
             insertAt = segment.end();
         }
+        if (insertAt > std::uint64_t(UINT32_MAX) - 0x10000) throw new CExifException("Jpg header type not supported");
         static const std::uint8_t kNewSegment[18] = {0xFF, kApp1Marker, 0, 0, 'E', 'x', 'i', 'f', 0, 0,
                                                      'I',  'I',         42, 0, 8, 0, 0, 0};
         std::copy(std::begin(kNewSegment), std::end(kNewSegment), image_.header);
