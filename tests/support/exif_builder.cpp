@@ -310,9 +310,12 @@ ExifBuilder& ExifBuilder::withoutExif() {
 }
 
 Bytes segment(std::uint8_t marker, const Bytes& payload) {
-    Bytes bytes = {0xFF, marker, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
-                   static_cast<std::uint8_t>(payload.size() + 2)};
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    Bytes bytes(payload.size() + 4);
+    bytes[0] = 0xFF;
+    bytes[1] = marker;
+    putU16(bytes, 2, static_cast<std::uint16_t>(payload.size() + 2));
+    std::swap(bytes[2], bytes[3]);  // the length is big-endian
+    std::copy(payload.begin(), payload.end(), bytes.begin() + 4);
     return bytes;
 }
 
