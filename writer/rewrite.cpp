@@ -33,15 +33,13 @@ CExifEntry* livePointer(CExifDirectory& holder, std::uint16_t pointerTag) {
 
 /// Whether a top directory is written: the Exif sub-directory and the maker note always (a maker
 /// note without its entry stays unreferenced), GPS and interoperability data only behind a pointer
-/// that can lead to them. A file read as only --all-formats reads it may have no Exif sub-directory:
-/// then the directories hanging from it are not written either.
+/// that can lead to them. A file that only --all-formats reads may have no Exif sub-directory, and
+/// then nothing that hangs from it.
 bool isWritten(CExifImage& image, const TopDirectory& top) {
     if (top.holder == nullptr) return true;
-    if (image.extended && top.holder == &CExifImage::subIfd && livePointer(image.ifd0, tag::kExifIfdPointer) == nullptr)
-        return false;
-    if (top.directory == &CExifImage::subIfd) return !image.extended || livePointer(image.ifd0, top.pointerTag) != nullptr;
-    if (top.directory == &CExifImage::makerNote) return true;
-    return livePointer(image.*top.holder, top.pointerTag) != nullptr;
+    const bool subWritten = !image.extended || livePointer(image.ifd0, tag::kExifIfdPointer) != nullptr;
+    if (top.directory == &CExifImage::subIfd || top.directory == &CExifImage::makerNote) return subWritten;
+    return (top.holder != &CExifImage::subIfd || subWritten) && livePointer(image.*top.holder, top.pointerTag) != nullptr;
 }
 
 /// The maker note's entries whose values are positions in the file, for the destination's maker.
