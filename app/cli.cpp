@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/tagloom.h"
 #include "app/run_state.h"
+#include "app/tagloom.h"
 #include "platform/platform.h"
 
 namespace {

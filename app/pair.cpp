@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/run_state.h"
 #include "app/tagloom.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "app/run_state.h"
 #include "merge/merge.h"
 #include "platform/platform.h"
 #include "writer/rewrite.h"

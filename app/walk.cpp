@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/tagloom.h"
 #include "app/run_state.h"
+#include "app/tagloom.h"
 #include "exif/text.h"
 #include "platform/platform.h"
 

@@ -18,8 +18,8 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "exif/trace.h"
-#include "merge/options.h"
 #include "merge/merge.h"
+#include "merge/options.h"
 #include "writer/rewrite.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "app/tagloom.h"
 #include "app/run_state.h"
+#include "app/tagloom.h"
 #include "tests/support/run_tool.h"
 
 using fixture::ExifBuilder;

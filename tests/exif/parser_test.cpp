@@ -5,9 +5,9 @@
 
 #include <sys/stat.h>
 
+#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "app/run_state.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 

@@ -3,9 +3,9 @@
 
 #include <memory>
 
+#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "app/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"

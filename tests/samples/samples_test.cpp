@@ -7,10 +7,10 @@
 #include <set>
 #include <sstream>
 
+#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "app/run_state.h"
 #include "tests/support/exiftool.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"

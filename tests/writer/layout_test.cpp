@@ -1,8 +1,8 @@
 // Laying out directories: entry tables, value fields, data areas and chains, byte for byte.
 #include <gtest/gtest.h>
 
-#include "exif/image.h"
 #include "app/run_state.h"
+#include "exif/image.h"
 #include "tests/support/exif_builder.h"
 #include "writer/layout.h"
 

@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "app/run_state.h"
 #include "merge/merge.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
