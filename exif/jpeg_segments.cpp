@@ -8,6 +8,9 @@
 namespace {
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfScan = 0xDA;
+// Far more than any camera or editor writes; a file past them is not taken for a JPEG worth walking.
+constexpr std::size_t kMostSegments = 1024;
+constexpr std::uint64_t kMostFillBytes = 64;
 
 /// Markers that stand alone, without a length: TEM, RST0-7, SOI, EOI; and 0, which is no marker.
 bool standsAlone(std::uint8_t marker) { return marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9); }
@@ -16,11 +19,13 @@ bool standsAlone(std::uint8_t marker) { return marker == 0x00 || marker == 0x01 
 JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted) {
     JpegSegments found;
     std::uint64_t at = 2;  // behind FF D8
-    while (found.segments.size() < wanted) {
+    while (found.segments.size() < wanted && found.segments.size() < kMostSegments) {
         std::uint8_t head[4];
         if (bytes.copy(at, head, 1) != 1 || head[0] != kMarkerPrefix) return found;
         std::uint64_t marker = at + 1;
-        while (bytes.copy(marker, head, 1) == 1 && head[0] == kMarkerPrefix) ++marker;  // fill bytes
+        while (bytes.copy(marker, head, 1) == 1 && head[0] == kMarkerPrefix) {  // fill bytes
+            if (++marker - at > kMostFillBytes) return found;
+        }
         if (bytes.copy(marker, head, 3) != 3) return found;
         JpegSegment segment;
         segment.marker = head[0];

@@ -26,8 +26,9 @@ struct JpegSegments {
 
 /// Walks the segments of a file from after its start-of-image marker to the first scan, listing at
 /// most `wanted` of them. Stops at the first segment that is not well formed (a marker without a
-/// length, a length below 2, a segment that runs past the end of the file), keeping a segment whose
-/// marker and length it could read even when that length is impossible.
+/// length, a length below 2, a segment that runs past the end of the file, more fill bytes or
+/// segments than any real file has), keeping a segment whose marker and length it could read even
+/// when that length is impossible.
 JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted = SIZE_MAX);
 
 constexpr std::uint8_t kApp0Marker = 0xE0;
