@@ -9,6 +9,7 @@
 
 #include "exif/byte_order.h"
 #include "exif/entry_list.h"
+#include "exif/maker_notes.h"
 #include "platform/platform.h"
 
 class CExifDirectory;
@@ -102,6 +103,11 @@ public:
     std::uint32_t sectionEnd = 0;       // the first byte after the Exif segment
     ByteOrder byteOrder = ByteOrder::littleEndian;
     bool isRaw = false;
+    /// The kind of the maker note where --all-formats recognised one: a relaid note keeps its
+    /// header bytes in front of its directory; an opaque one is the single entry 0x927c of makerNote,
+    /// whose value is the whole note. None: a plain directory.
+    const MakerNoteKind* makerNoteKind = nullptr;
+    std::vector<std::uint8_t> makerNoteHeader;
 };
 
 /// One of the five top directories of an image. They are read, merged, listed and written in the

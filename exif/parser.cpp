@@ -30,6 +30,13 @@ private:
     void captureThumbnail();
     /// Charges bytes against what one image may hold in memory.
     void hold(std::uint64_t bytes);
+    /// The maker note that begins at `start`, read by its kind (--all-formats).
+    void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
+    /// The end of what an opaque note's directory at `at` (in `view`) refers to, absolute; refuses
+    /// a reference in front of `noteStart`.
+    std::uint64_t reachOf(TiffView view, std::uint64_t at, std::uint64_t noteStart, int depth);
+    /// Carries the data a relaid note's preview entries lead to with the start entry.
+    void capturePreview(const MakerNoteKind& kind);
 
     CExifImage& image_;
     const SourceBytes& bytes_;
@@ -79,6 +86,112 @@ std::uint64_t CExifParser::locateExif() {
         image_.header[11] != exif::kIntelByte)
         throw new CExifException("Jpg header type not supported");
     return getU32(image_.header + 14, ByteOrder::littleEndian);
+}
+
+void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
+    image_.makerNoteKind = &kind;
+    if (kind.relaid) {
+        if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
+        image_.makerNoteHeader.resize(kind.directoryAt);
+        view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
+        parseDirectory(image_.makerNote);
+        for (const CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
+             entry = image_.makerNote.entries.next(entry)) {
+            if (entry->tag >= kind.firstSubDirectory && entry->tag <= kind.lastSubDirectory && kind.lastSubDirectory != 0)
+                throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+        }
+        capturePreview(kind);
+        return;
+    }
+
+    // Carried as one block: from its start to the last byte its values reach.
+    const std::uint64_t noteStart = image_.base + start;
+    std::uint64_t end = noteStart + declared;
+    if (kind.directory != MakerNoteKind::Directory::none) {
+        std::uint8_t bytes[8] = {};
+        const auto orderAt = [&](std::uint64_t at) {
+            bytes_.copy(noteStart + at, bytes, 2);
+            if (bytes[0] == 'I' && bytes[1] == 'I') return ByteOrder::littleEndian;
+            if (bytes[0] == 'M' && bytes[1] == 'M') return ByteOrder::bigEndian;
+            throw new CExifException("Unknown format type");
+        };
+        ByteOrder order = view_.order();
+        if (kind.order == MakerNoteKind::Order::little) order = ByteOrder::littleEndian;
+        if (kind.order == MakerNoteKind::Order::big) order = ByteOrder::bigEndian;
+        if (kind.order == MakerNoteKind::Order::bytesAt) order = orderAt(kind.orderAt);
+        TiffView inner = view_.subView(noteStart + kind.baseAt, order);
+        std::uint64_t directory = kind.directoryAt - kind.baseAt;  // relative to the inner base
+        if (kind.directory == MakerNoteKind::Directory::tiffHeaderAt) {
+            inner.seekSource(4);
+            directory = inner.readU32();
+        } else if (kind.directory == MakerNoteKind::Directory::offsetAt) {
+            bytes_.copy(noteStart + kind.directoryAt, bytes, 4);
+            directory = getU32(bytes, ByteOrder::littleEndian);
+        }
+        const std::uint64_t reach = reachOf(inner, directory, noteStart, 0);
+        // A value a few bytes past the declared count (cameras round) is taken in; more is refused.
+        if (reach > end && reach - end > exif::kMakerNoteSlack)
+            throw new CExifException("Maker note refers to data outside itself");
+        end = std::max(end, reach);
+    }
+    if (end > image_.sectionEnd && !image_.isRaw) throw new CExifException("Maker note refers to data outside itself");
+    hold(end - noteStart + exif::kHeldBytesPerEntry);
+    auto* block = new CExifEntry(&image_.makerNote, tag::kMakerNote, 7, static_cast<std::uint32_t>(end - noteStart),
+                                 static_cast<std::uint32_t>(end - noteStart));
+    block->storedOffset = static_cast<std::uint32_t>(start);
+    image_.makerNote.entries.append(block);
+    view_.seekSource(start);
+    view_.readBytes(block->data.data(), block->size);
+}
+
+std::uint64_t CExifParser::reachOf(TiffView view, std::uint64_t at, std::uint64_t noteStart, int depth) {
+    if (depth > 4) throw new CExifException("Parse error - directory chain too long");
+    view.seekSource(at);
+    const std::uint16_t count = view.readU16();
+    std::uint64_t reach = view.sourceFilePosition() + std::uint64_t(exif::kEntrySize) * count + 4;
+    std::uint32_t previewStart = 0;
+    std::uint32_t previewLength = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        view.seekSource(at + 2 + std::uint64_t(exif::kEntrySize) * i);
+        const std::uint16_t entryTag = view.readU16();
+        const std::uint16_t type = view.readU16();
+        const std::uint32_t valueCount = view.readU32();
+        const std::uint32_t value = view.readU32();
+        if (type == 0 || type > exif::kIfdFieldType) throw new CExifException("Unknown format type");
+        const std::uint64_t size = std::uint64_t(type == exif::kIfdFieldType ? 4 : exif::typeUnitSize(type)) * valueCount;
+        if (size > exif::kInlineValueSize && size > 0) {
+            if (view.base() + value < noteStart) throw new CExifException("Maker note refers to data outside itself");
+            reach = std::max(reach, view.base() + value + size);
+        }
+        // A directory inside the note (type IFD, or a preview directory): what it refers to counts too.
+        if ((type == exif::kIfdFieldType || (entryTag == 0x0011 && type == 4)) && valueCount == 1 && value != 0)
+            reach = std::max(reach, reachOf(view, value, noteStart, depth + 1));
+        if (entryTag == tag::kThumbnailOffset) previewStart = value;
+        if (entryTag == tag::kThumbnailLength) previewLength = value;
+    }
+    if (previewLength != 0) {
+        if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
+        reach = std::max(reach, view.base() + previewStart + previewLength);
+    }
+    return reach;
+}
+
+void CExifParser::capturePreview(const MakerNoteKind& kind) {
+    if (kind.previewStart == 0) return;
+    CExifEntry* start = image_.makerNote.findEntry(kind.previewStart);
+    CExifEntry* length = image_.makerNote.findEntry(kind.previewLength);
+    if (start == nullptr || length == nullptr || start->valueAsU32() == 0 || length->valueAsU32() == 0) return;
+    const std::uint64_t at = start->valueAsU32();
+    const std::uint64_t bytes = length->valueAsU32();
+    // Carried only from inside the Exif segment; anywhere else it cannot be kept.
+    if (start->size != exif::kInlineValueSize || image_.base + at > image_.sectionEnd ||
+        bytes > image_.sectionEnd - image_.base - at)
+        throw new CExifException("Maker note refers to data outside itself");
+    view_.seekSource(at);
+    hold(bytes);
+    start->size = static_cast<std::uint32_t>(bytes);
+    start->data.assign(static_cast<std::size_t>(bytes), 0);
+    view_.readBytes(start->data.data(), bytes);
 }
 
 void CExifParser::hold(std::uint64_t bytes) {
@@ -142,11 +255,25 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
     CExifEntry* pointer = from.findEntry(pointerTag);
     if (pointer == nullptr) return;
     if (&into == &image_.makerNote) {
+        const std::uint32_t declared = pointer->count;
         pointer->isPointer = true;
         pointer->size = exif::kInlineValueSize;
         if (pointer->data.size() < exif::kInlineValueSize) pointer->data.resize(exif::kInlineValueSize);
         makerNoteStart_ = pointer->storedOffset;
         view_.seekSource(makerNoteStart_);
+        if (allFormats_) {
+            std::uint8_t head[16] = {};
+            bytes_.copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
+            const CExifEntry* make = image_.ifd0.findEntry(tag::kMake);
+            const MakerNoteKind* kind = recogniseMakerNote(
+                head, std::min<std::size_t>(sizeof head, declared),
+                make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
+            printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
+            if (kind != nullptr) {
+                parseMakerNote(*kind, makerNoteStart_, declared);
+                return;
+            }
+        }
         parseDirectory(into);
         return;
     }

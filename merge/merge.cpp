@@ -145,8 +145,15 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // A source's Software entry never arrives: the rule below would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     if (source.isRaw) ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
-    // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's name.
-    const bool sameCamera = !differentCameras(destination, source);
+    // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's
+    // name; and one kind of note is never merged into another. A destination without a note takes
+    // the source's kind with its entries.
+    if (destination.makerNote.entries.empty() && destination.makerNoteKind == nullptr) {
+        destination.makerNoteKind = source.makerNoteKind;
+        destination.makerNoteHeader = source.makerNoteHeader;
+    }
+    const bool sameCamera = !differentCameras(destination, source) &&
+                            (source.makerNote.entries.empty() || destination.makerNoteKind == source.makerNoteKind);
     if (!sameCamera) {
         ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
         subRules.leftAlone.insert(tag::kMakerNote);

@@ -42,6 +42,26 @@ bool isWritten(CExifImage& image, const TopDirectory& top) {
     return (top.holder != &CExifImage::subIfd || subWritten) && livePointer(image.*top.holder, top.pointerTag) != nullptr;
 }
 
+/// A maker note of a recognised kind: a relaid one with its header in front of its directory, an
+/// opaque one as the block it was read as. Its span starts where the note starts.
+void writeMakerNote(CExifImage& image, CExifTarget& target) {
+    const std::uint64_t start = target.targetPosition();
+    if (image.makerNoteKind->relaid) {
+        target.writeBytes(image.makerNoteHeader.data(), static_cast<std::uint32_t>(image.makerNoteHeader.size()));
+        target.writeDirectory(image.makerNote);
+    } else {
+        const CExifEntry* block = image.makerNote.findEntry(tag::kMakerNote);
+        const std::uint32_t size = block != nullptr && !block->removed ? block->size : 0;
+        printVerbose(verbose::kRewrite, "  MAK0 block of 0x%04x bytes at 0x%04x\n", size,
+                     static_cast<unsigned>(target.targetFilePosition()));
+        static const std::uint8_t kPad = 0;
+        if (size > 0) target.writeBytes(block->data.data(), size);
+        target.place(image.makerNote).endPos = target.targetPosition();
+        if (size % 2 != 0) target.writeBytes(&kPad, 1);  // the next directory starts even
+    }
+    target.place(image.makerNote).startPos = start;
+}
+
 /// The maker note's entries whose values are positions in the file, for the destination's maker.
 std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> makerNotePositions(CExifImage& image) {
     std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> found;
@@ -110,7 +130,12 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
 
     for (const TopDirectory& top : kTopDirectories) {
         target.countWritable(image.*top.directory);
-        if (isWritten(image, top)) target.writeDirectory(image.*top.directory);
+        if (!isWritten(image, top)) continue;
+        if (top.directory == &CExifImage::makerNote && image.makerNoteKind != nullptr) {
+            writeMakerNote(image, target);
+        } else {
+            target.writeDirectory(image.*top.directory);
+        }
     }
     target.writeBytes(kEndOfImage, sizeof kEndOfImage);
     target.exifEnd = target.targetFilePosition();
