@@ -29,9 +29,16 @@ struct MakerNoteKind {
     /// the data is carried with the start entry and its position written anew.
     std::uint16_t previewStart;
     std::uint16_t previewLength;
-    /// A relaid note whose entries in this range are directories of their own (stored as bytes).
+    /// Entries in this range (or of these tags) are directories of their own: a relaid note cannot
+    /// carry them; what they refer to belongs to an opaque note's block.
     std::uint16_t firstSubDirectory;
     std::uint16_t lastSubDirectory;
+    std::uint16_t subDirectoryTags[2] = {};
+
+    bool holdsSubDirectory(std::uint16_t tag) const {
+        return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||
+               (tag != 0 && (tag == subDirectoryTags[0] || tag == subDirectoryTags[1]));
+    }
 };
 
 /// The kind of the maker note that begins with `head` (n bytes of it; fewer when the note is short),

@@ -34,7 +34,8 @@ private:
     void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
     /// The end of what an opaque note's directory at `at` (in `view`) refers to, absolute; refuses
     /// a reference in front of `noteStart`.
-    std::uint64_t reachOf(TiffView view, std::uint64_t at, std::uint64_t noteStart, int depth);
+    std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
+                          int depth);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
     void capturePreview(const MakerNoteKind& kind);
 
@@ -97,7 +98,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         parseDirectory(image_.makerNote);
         for (const CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
              entry = image_.makerNote.entries.next(entry)) {
-            if (entry->tag >= kind.firstSubDirectory && entry->tag <= kind.lastSubDirectory && kind.lastSubDirectory != 0)
+            if (kind.holdsSubDirectory(entry->tag))
                 throw new CExifException("Maker note holds a directory of its own that cannot be carried");
         }
         capturePreview(kind);
@@ -128,7 +129,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
             bytes_.copy(noteStart + kind.directoryAt, bytes, 4);
             directory = getU32(bytes, ByteOrder::littleEndian);
         }
-        const std::uint64_t reach = reachOf(inner, directory, noteStart, 0);
+        const std::uint64_t reach = reachOf(kind, inner, directory, noteStart, 0);
         // A value a few bytes past the declared count (cameras round) is taken in; more is refused.
         if (reach > end && reach - end > exif::kMakerNoteSlack)
             throw new CExifException("Maker note refers to data outside itself");
@@ -144,7 +145,8 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
     view_.readBytes(block->data.data(), block->size);
 }
 
-std::uint64_t CExifParser::reachOf(TiffView view, std::uint64_t at, std::uint64_t noteStart, int depth) {
+std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
+                                   int depth) {
     if (depth > 4) throw new CExifException("Parse error - directory chain too long");
     view.seekSource(at);
     const std::uint16_t count = view.readU16();
@@ -163,9 +165,10 @@ std::uint64_t CExifParser::reachOf(TiffView view, std::uint64_t at, std::uint64_
             if (view.base() + value < noteStart) throw new CExifException("Maker note refers to data outside itself");
             reach = std::max(reach, view.base() + value + size);
         }
-        // A directory inside the note (type IFD, or a preview directory): what it refers to counts too.
-        if ((type == exif::kIfdFieldType || (entryTag == 0x0011 && type == 4)) && valueCount == 1 && value != 0)
-            reach = std::max(reach, reachOf(view, value, noteStart, depth + 1));
+        // A directory inside the note (type IFD, or a tag the kind names): what it refers to counts too.
+        const bool directory = type == exif::kIfdFieldType || (type == 4 && kind.holdsSubDirectory(entryTag));
+        if (directory && valueCount == 1 && value != 0)
+            reach = std::max(reach, reachOf(kind, view, value, noteStart, depth + 1));
         if (entryTag == tag::kThumbnailOffset) previewStart = value;
         if (entryTag == tag::kThumbnailLength) previewLength = value;
     }

@@ -209,8 +209,9 @@ Bytes ExifBuilder::build(Layout& layout) const {
         if (!subChain.empty()) insertSorted(ifd0Chain[0], longValue(kExifPointer, 0));
         if (gps_) insertSorted(ifd0Chain[0], longValue(kGpsPointer, 0));
         if (interop_) insertSorted(subChain[0], longValue(kInteropPointer, 0));
-        if (makerNote) {
-            Entry note = entry(kMakerNote, 7, directorySize(*makerNote), {});
+        if (makerNote || makerNoteBytes_) {
+            Entry note = entry(kMakerNote, 7,
+                               makerNote ? directorySize(*makerNote) : static_cast<std::uint32_t>(makerNoteBytes_(0).size()), {});
             note.valueField = 0;
             insertSorted(subChain[0], note);
         }
@@ -238,6 +239,10 @@ Bytes ExifBuilder::build(Layout& layout) const {
         layout.subChain.assign(subAt.begin() + 1, subAt.end());
     }
     if (makerNote) layout.makerNote = place(*makerNote);
+    if (makerNoteBytes_) {
+        layout.makerNote = position;
+        position += static_cast<std::uint32_t>(even(makerNoteBytes_(0).size()));
+    }
     if (gps_) layout.gps = place(*gps_);
     if (interop_) layout.interop = place(*interop_);
     if (thumbnail_) {
@@ -250,7 +255,7 @@ Bytes ExifBuilder::build(Layout& layout) const {
         if (!subChain.empty()) setPointer(ifd0Chain[0], kExifPointer, layout.subIfd);
         if (gps_) setPointer(ifd0Chain[0], kGpsPointer, layout.gps);
         if (interop_) setPointer(subChain[0], kInteropPointer, layout.interop);
-        if (makerNote) {
+        if (makerNote || makerNoteBytes_) {
             if (Entry* note = find(subChain[0], kMakerNote)) note->valueField = layout.makerNote;
         }
         if (thumbnail_) setPointer(ifd0Chain[1], kThumbnailOffset, layout.thumbnail);
@@ -272,6 +277,10 @@ Bytes ExifBuilder::build(Layout& layout) const {
     writeChain(ifd0Chain, ifd0At);
     writeChain(subChain, subAt);
     if (makerNote) writeDirectory(tiff, layout.makerNote, *makerNote, 0);
+    if (makerNoteBytes_) {
+        const Bytes note = makerNoteBytes_(layout.makerNote);
+        std::copy(note.begin(), note.end(), tiff.begin() + layout.makerNote);
+    }
     if (gps_) writeDirectory(tiff, layout.gps, *gps_, 0);
     if (interop_) writeDirectory(tiff, layout.interop, *interop_, 0);
     if (thumbnail_) std::copy(thumbnail_->begin(), thumbnail_->end(), tiff.begin() + layout.thumbnail);
@@ -297,6 +306,11 @@ Bytes ExifBuilder::build(Layout& layout) const {
     file.insert(file.end(), body.begin(), body.end());
     layout.sectionEnd = static_cast<std::uint32_t>(before_.size()) + length + 4;
     return file;
+}
+
+ExifBuilder& ExifBuilder::makerNoteBytes(std::function<Bytes(std::uint32_t)> note) {
+    makerNoteBytes_ = std::move(note);
+    return *this;
 }
 
 ExifBuilder& ExifBuilder::segmentsBefore(Bytes segments) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,8 @@ public:
     ExifBuilder& subIfd(std::vector<Entry> entries);
     ExifBuilder& chainAfterSubIfd(std::vector<Entry> entries);
     ExifBuilder& makerNote(std::vector<Entry> entries);
+    /// A maker note of the given bytes, made once its place (relative to the TIFF header) is known.
+    ExifBuilder& makerNoteBytes(std::function<Bytes(std::uint32_t at)> note);
     ExifBuilder& gps(std::vector<Entry> entries);
     ExifBuilder& interop(std::vector<Entry> entries);
     ExifBuilder& thumbnail(Bytes bytes);  // adds 513 and 514 to IFD1
@@ -77,6 +80,7 @@ private:
     std::vector<Directory> ifd0Chain_{Directory{}};
     std::vector<Directory> subChain_;
     std::optional<Directory> makerNote_;
+    std::function<Bytes(std::uint32_t)> makerNoteBytes_;
     std::optional<Directory> gps_;
     std::optional<Directory> interop_;
     std::optional<Bytes> thumbnail_;

@@ -1,0 +1,125 @@
+// --all-formats: each kind of maker note read from where its directory starts, with its base and
+// byte order; relaid notes keep their header, opaque ones travel byte for byte.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "exif/byte_order.h"
+#include "exif/exception.h"
+#include "exif/image.h"
+#include "tests/support/run_tool.h"
+#include "tests/support/tags.h"
+
+using fixture::ascii;
+using fixture::Bytes;
+using fixture::ExifBuilder;
+using fixture::TempFolder;
+
+namespace {
+
+using namespace fixture::tags;
+
+const std::string kText = "hello world";
+
+struct Kind {
+    std::string name;
+    Bytes head;        // the signature and what follows it up to the directory
+    ByteOrder order;   // of the directory
+    bool outerBase;    // value offsets count from the TIFF header, else from the note's start + baseAt
+    std::uint32_t baseAt;
+    bool relaid;
+    std::string make = "Maker";
+};
+
+/// The note at `at`: its head, then a directory of two entries (1: SHORT 7; 2: the text, out of line).
+Bytes noteBytes(const Kind& kind, std::uint32_t at, std::uint32_t textOffsetShift = 0) {
+    Bytes note = kind.head;
+    const std::size_t directory = note.size();
+    note.resize(directory + 2 + 2 * 12 + 4 + kText.size() + 1, 0);
+    std::uint8_t* p = note.data() + directory;
+    const std::uint32_t textAt = static_cast<std::uint32_t>(directory + 30);
+    putU16(p, 2, kind.order);
+    putU16(p + 2, 1, kind.order);
+    putU16(p + 4, 3, kind.order);
+    putU32(p + 6, 1, kind.order);
+    putU16(p + 10, 7, kind.order);
+    putU16(p + 14, 2, kind.order);
+    putU16(p + 16, 2, kind.order);
+    putU32(p + 18, static_cast<std::uint32_t>(kText.size() + 1), kind.order);
+    putU32(p + 22, (kind.outerBase ? at + textAt : textAt - kind.baseAt) + textOffsetShift, kind.order);
+    std::copy(kText.begin(), kText.end(), note.begin() + textAt);
+    return note;
+}
+
+Bytes bytesOf(const char* text, std::size_t n) { return Bytes(text, text + n); }
+
+const std::vector<Kind> kKinds = {
+    {"Olympus type 1", bytesOf("OLYMP\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
+    {"Panasonic", bytesOf("Panasonic\0\0\0", 12), ByteOrder::littleEndian, true, 0, true},
+    {"Casio type 2", bytesOf("QVC\0\0\0", 6), ByteOrder::littleEndian, true, 0, true},
+    {"Sigma", bytesOf("SIGMA\0\0\0\1\0", 10), ByteOrder::littleEndian, true, 0, true},
+    {"Olympus type 2", bytesOf("OLYMPUS\0II\3\0", 12), ByteOrder::littleEndian, false, 0, false},
+    {"Nikon type 3", bytesOf("Nikon\0\2\0\0\0MM\0*\0\0\0\x8", 18), ByteOrder::bigEndian, false, 10, false},
+    {"Fujifilm", bytesOf("FUJIFILM\x0c\0\0\0", 12), ByteOrder::littleEndian, false, 0, false},
+    {"Apple", bytesOf("Apple iOS\0\0\1MM", 14), ByteOrder::bigEndian, false, 0, false},
+    {"Samsung", {}, ByteOrder::littleEndian, false, 0, false, "SAMSUNG"},
+};
+
+class MakerNotes : public ::testing::Test {
+protected:
+    ExifBuilder withNote(const Kind& kind, std::uint32_t shift = 0) {
+        return ExifBuilder::jpeg().ifd0({ascii(kMake, kind.make)}).subIfd({}).makerNoteBytes(
+            [kind, shift](std::uint32_t at) { return noteBytes(kind, at, shift); });
+    }
+    std::unique_ptr<CExifImage> load(const std::string& name, std::string* refusal = nullptr) {
+        auto image = std::make_unique<CExifImage>();
+        try {
+            image->load(folder / name, true);
+        } catch (CExifException* raw) {
+            std::unique_ptr<CExifException> failure(raw);
+            if (refusal != nullptr) *refusal = failure->message;
+            else ADD_FAILURE() << failure->message;
+        }
+        return image;
+    }
+    TempFolder folder;
+};
+
+TEST_F(MakerNotes, areReadByTheirKindAndSurviveARewrite) {
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const ExifBuilder builder = withNote(kind);
+        folder.write("dst.jpg", builder.build());
+        folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, kind.make), ascii(kArtist, "Ann")}).build());
+        EXPECT_NE(fixture::runTagloom({"--all-formats", "-x", "-v4", "src.jpg", "dst.jpg"}, folder.path())
+                      .output.find("  MAK0 kind: " + kind.name + "\n"),
+                  std::string::npos);
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 1 diffs\n");
+        const auto image = load("dst.jpg");
+        if (kind.relaid) {
+            // The directory where the kind says, its text found through the outer base.
+            const CExifEntry* text = image->makerNote.findEntry(2);
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(std::string(text->data.begin(), text->data.end() - 1), kText);
+            EXPECT_EQ(image->makerNoteHeader, kind.head);
+        } else {
+            // One block, exactly the note as the camera wrote it.
+            const CExifEntry* block = image->makerNote.findEntry(kMakerNote);
+            ASSERT_NE(block, nullptr);
+            EXPECT_EQ(block->data, noteBytes(kind, builder.layout().makerNote));
+        }
+    }
+}
+
+TEST_F(MakerNotes, refuseAnOpaqueNoteThatRefersOutsideItself) {
+    for (const Kind& kind : kKinds) {
+        if (kind.relaid) continue;
+        SCOPED_TRACE(kind.name);
+        folder.write("far.jpg", withNote(kind, 64).padding(200).build());
+        std::string refusal;
+        load("far.jpg", &refusal);
+        EXPECT_EQ(refusal, "Maker note refers to data outside itself");
+    }
+}
+
+}  // namespace
