@@ -26,10 +26,10 @@ const MakerNoteKind kKinds[] = {
     {"Sigma", SIGNATURE("SIGMA\0\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
     {"Sigma", SIGNATURE("FOVEON\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
     // Self-contained, offsets from the note itself: carried as one block.
-    {"Nikon type 3", SIGNATURE("Nikon\0\2"), nullptr, false, Directory::tiffHeaderAt, 10, Order::bytesAt, 10, 10, 0, 0, 0, 0,
+    {"Nikon type 3", SIGNATURE("Nikon\0\2"), nullptr, false, Directory::tiffHeaderAt, 10, Order::bytesAt, 10, 10, 0x0201, 0x0202, 0, 0,
      {0x0011, 0x0e10}},  // PreviewIFD, NikonScanIFD
-    {"Olympus type 2", SIGNATURE("OLYMPUS\0"), nullptr, false, Directory::at, 12, Order::bytesAt, 8, 0, 0, 0, 0x2010, 0x5000},
-    {"OM System", SIGNATURE("OM SYSTEM\0\0\0"), nullptr, false, Directory::at, 16, Order::bytesAt, 12, 0, 0, 0, 0x2010, 0x5000},
+    {"Olympus type 2", SIGNATURE("OLYMPUS\0"), nullptr, false, Directory::at, 12, Order::bytesAt, 8, 0, 0x0101, 0x0102, 0x2010, 0x5000},
+    {"OM System", SIGNATURE("OM SYSTEM\0\0\0"), nullptr, false, Directory::at, 16, Order::bytesAt, 12, 0, 0x0101, 0x0102, 0x2010, 0x5000},
     {"Fujifilm", SIGNATURE("FUJIFILM"), nullptr, false, Directory::offsetAt, 8, Order::little, 0, 0, 0, 0, 0, 0},
     {"Apple", SIGNATURE("Apple iOS\0"), nullptr, false, Directory::at, 14, Order::big, 0, 0, 0, 0, 0, 0},
     {"Pentax", SIGNATURE("PENTAX \0"), nullptr, false, Directory::at, 10, Order::bytesAt, 8, 0, 0, 0, 0, 0},

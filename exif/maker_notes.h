@@ -25,8 +25,8 @@ struct MakerNoteKind {
     enum class Order { outer, little, big, bytesAt } order;
     std::uint32_t orderAt;
     std::uint32_t baseAt;  // an opaque note's offsets count from the note's start plus this
-    /// A relaid note's entries whose values are the position and the length of data (a preview):
-    /// the data is carried with the start entry and its position written anew.
+    /// The entries whose values are the position and the length of data (a preview): a relaid note
+    /// carries the data with the start entry and writes its position anew; an opaque note must hold it.
     std::uint16_t previewStart;
     std::uint16_t previewLength;
     /// Entries in this range (or of these tags) are directories of their own: a relaid note cannot

@@ -169,8 +169,8 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         const bool directory = type == exif::kIfdFieldType || (type == 4 && kind.holdsSubDirectory(entryTag));
         if (directory && valueCount == 1 && value != 0)
             reach = std::max(reach, reachOf(kind, view, value, noteStart, depth + 1));
-        if (entryTag == tag::kThumbnailOffset) previewStart = value;
-        if (entryTag == tag::kThumbnailLength) previewLength = value;
+        if (kind.previewStart != 0 && entryTag == kind.previewStart) previewStart = value;
+        if (kind.previewStart != 0 && entryTag == kind.previewLength) previewLength = value;
     }
     if (previewLength != 0) {
         if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
