@@ -45,6 +45,8 @@ const MakerNoteKind kKinds[] = {
     {"RIM", SIGNATURE("RIM0"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     {"HTC", SIGNATURE("htcI"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     {"VER", SIGNATURE("VER:"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
+    // Offsets from the note or from the TIFF header by model: not read.
+    {"Leica", SIGNATURE("LEICA\0"), nullptr, false, Directory::unsettled, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     // No signature: by the camera's Make, after every signature.
     {"Samsung", nullptr, 0, "SAMSUNG", false, Directory::at, 0, Order::outer, 0, 0, 0, 0, 0, 0},
 };

@@ -19,7 +19,7 @@ struct MakerNoteKind {
     bool relaid;
     /// Where its directory starts in the note; for a note with a TIFF header of its own, where that
     /// header lies (the directory follows where the header says). No directory at all: none.
-    enum class Directory { at, tiffHeaderAt, offsetAt, none } directory;
+    enum class Directory { at, tiffHeaderAt, offsetAt, none, unsettled } directory;
     std::uint32_t directoryAt;
     /// Its byte order: the outer one, fixed, or as the note's bytes at orderAt say ("II" or "MM").
     enum class Order { outer, little, big, bytesAt } order;

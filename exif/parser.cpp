@@ -265,6 +265,10 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
         makerNoteStart_ = pointer->storedOffset;
         view_.seekSource(makerNoteStart_);
         if (allFormats_) {
+            // Windows records a non-zero offset schema where it moved a note: its offsets no longer fit.
+            const CExifEntry* schema = image_.subIfd.findEntry(tag::kOffsetSchema);
+            if (schema != nullptr && schema->valueAsU32() != 0)
+                throw new CExifException("Maker note was moved by another program; its offsets do not fit where it lies");
             std::uint8_t head[16] = {};
             bytes_.copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
             const CExifEntry* make = image_.ifd0.findEntry(tag::kMake);
@@ -272,6 +276,8 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
                 head, std::min<std::size_t>(sizeof head, declared),
                 make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
             printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
+            if (kind != nullptr && kind->directory == MakerNoteKind::Directory::unsettled)
+                throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
             if (kind != nullptr) {
                 parseMakerNote(*kind, makerNoteStart_, declared);
                 return;

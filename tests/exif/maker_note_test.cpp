@@ -122,4 +122,17 @@ TEST_F(MakerNotes, refuseAnOpaqueNoteThatRefersOutsideItself) {
     }
 }
 
+TEST_F(MakerNotes, refuseNotesWhoseOffsetsCannotBeSettled) {
+    const Kind leica{"Leica", bytesOf("LEICA\0\0\0", 8), ByteOrder::littleEndian, true, 0, true};
+    folder.write("leica.jpg", withNote(leica).build());
+    // A note that Windows moved, by its offset schema in the Exif sub-directory.
+    folder.write("moved.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({fixture::longValue(0xEA1D, 4000)})
+                                  .makerNote({fixture::shortValue(1, 1)}).build());
+    std::string leicaRefusal, movedRefusal;
+    load("leica.jpg", &leicaRefusal);
+    load("moved.jpg", &movedRefusal);
+    EXPECT_EQ(leicaRefusal, "Maker note of a kind whose offsets depend on the camera model (Leica)");
+    EXPECT_EQ(movedRefusal, "Maker note was moved by another program; its offsets do not fit where it lies");
+}
+
 }  // namespace

@@ -204,5 +204,23 @@ int main(int argc, char** argv) {
     save(folder / "gps", ExifBuilder::jpeg().ifd0({text(0x010F, "Phone")}).gps({text(0x0001, "N")}).subIfd({}).build());
     save(folder / "jfif", demoJpeg().segmentsBefore(fixture::join(fixture::jfifSegment(), fixture::segment(0xE2, {1, 2}))).build());
     save(folder / "bare", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
+    // Maker notes of a maker's kind: one relaid behind its header, one carried whole with its own TIFF header.
+    const auto note = [](Bytes head, std::uint32_t at, bool outer) {
+        const std::size_t directory = head.size();
+        Bytes bytes = head;
+        bytes.resize(directory + 2 + 12 + 4 + 8, 0);
+        putU16(bytes, directory, 1);
+        putU16(bytes, directory + 2, 2);
+        putU16(bytes, directory + 4, 2);
+        putU32(bytes, directory + 6, 8);
+        putU32(bytes, directory + 10, outer ? at + static_cast<std::uint32_t>(directory) + 18 : 18 + 8);
+        return bytes;
+    };
+    save(folder / "olympus", ExifBuilder::jpeg().ifd0({text(0x010F, "OLYMPUS")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return note(Bytes{'O', 'L', 'Y', 'M', 'P', 0, 1, 0}, at, true);
+    }).build());
+    save(folder / "nikon", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return note(Bytes{'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}, at, false);
+    }).build());
     return 0;
 }
