@@ -148,12 +148,14 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's
     // name; and one kind of note is never merged into another. A destination without a note takes
     // the source's kind with its entries.
-    if (destination.makerNote.entries.empty() && destination.makerNoteKind == nullptr) {
+    const bool destinationHasNote = !destination.makerNote.entries.empty() || destination.makerNoteKind != nullptr;
+    const bool sameKind = !destinationHasNote || source.makerNote.entries.empty() ||
+                          destination.makerNoteKind == source.makerNoteKind;
+    const bool sameCamera = !differentCameras(destination, source) && sameKind;
+    if (sameCamera && !destinationHasNote) {
         destination.makerNoteKind = source.makerNoteKind;
         destination.makerNoteHeader = source.makerNoteHeader;
     }
-    const bool sameCamera = !differentCameras(destination, source) &&
-                            (source.makerNote.entries.empty() || destination.makerNoteKind == source.makerNoteKind);
     if (!sameCamera) {
         ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
         subRules.leftAlone.insert(tag::kMakerNote);

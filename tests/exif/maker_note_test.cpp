@@ -2,6 +2,7 @@
 // byte order; relaid notes keep their header, opaque ones travel byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "exif/byte_order.h"
@@ -132,6 +133,21 @@ TEST_F(MakerNotes, refuseAnOpaqueNoteThatRefersOutsideItself) {
         load("far.jpg", &refusal);
         EXPECT_EQ(refusal, "Maker note refers to data outside itself");
     }
+}
+
+TEST_F(MakerNotes, stayWithTheirCamera) {
+    // A destination of another camera, without a note, takes none of the source's: no header either.
+    folder.write("src.jpg", withNote(kKinds[0]).build());
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Other")}).subIfd({}).build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - no diffs\n");
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Ann")}).subIfd({}).build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 4 diffs\n");
+    EXPECT_EQ(load("dst.jpg")->makerNoteHeader, kKinds[0].head) << "a destination that names no camera takes it";
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Other"), ascii(kArtist, "Ann")}).subIfd({}).build());
+    folder.write("src.jpg", withNote(kKinds[0]).ifd0({ascii(kMake, "Maker"), ascii(kArtist, "Bo")}).build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 1 diffs\n");
+    const Bytes now = folder.read("dst.jpg");
+    EXPECT_EQ(std::search(now.begin(), now.end(), kKinds[0].head.begin(), kKinds[0].head.end()), now.end());
 }
 
 TEST_F(MakerNotes, withoutARowAreReadAsWithoutTheOption) {
