@@ -2,7 +2,6 @@
 // segments, no Exif segment at all; every byte outside the Exif segment stays as it was.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 
 #include "exif/exception.h"
@@ -27,23 +26,6 @@ const Bytes kComment = segment(0xFE, {'h', 'i'});
 
 ExifBuilder source() {
     return ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Ann")}).subIfd({shortValue(kFlash, 16)});
-}
-
-/// Where the Exif segment of a file lies: [start, end), found the way a reader of JPEG would.
-std::pair<std::size_t, std::size_t> exifSegment(const Bytes& file) {
-    for (std::size_t at = 2; at + 10 < file.size() && file[at] == 0xFF;) {
-        const std::size_t end = at + 2 + ((file[at + 2] << 8) | file[at + 3]);
-        if (file[at + 1] == 0xE1 && std::equal(file.begin() + long(at) + 4, file.begin() + long(at) + 10, "Exif\0\0"))
-            return {at, end};
-        at = end;
-    }
-    return {0, 0};
-}
-
-Bytes without(const Bytes& file, std::pair<std::size_t, std::size_t> span) {
-    Bytes rest(file.begin(), file.begin() + long(span.first));
-    rest.insert(rest.end(), file.begin() + long(span.second), file.end());
-    return rest;
 }
 
 class AllFormats : public ::testing::Test {
@@ -75,10 +57,10 @@ TEST_F(AllFormats, rewritesOnlyTheExifSegmentWhereverItLiesAndAddsOneWhereThereI
         EXPECT_EQ(run({"src.jpg", name}).output, "Tagloom: '" + name + "' Jpg header type not supported\n");
         EXPECT_EQ(run({"--all-formats", "src.jpg", name}).output, name + " - " + std::to_string(diffs) + " diffs\n");
         const Bytes now = folder.read(name);
-        const auto span = exifSegment(now);
+        const auto span = fixture::exifSegmentOf(now);
         // The segment stays where it was; a new one goes right behind SOI and the JFIF segment.
         EXPECT_EQ(span.first, at);
-        EXPECT_EQ(without(now, span), without(file, exifSegment(file))) << "every other byte as it was";
+        EXPECT_EQ(fixture::withoutExifSegment(now), fixture::withoutExifSegment(file)) << "every other byte as it was";
         const auto image = reread(name);
         EXPECT_NE(image->ifd0.findEntry(kArtist), nullptr);
         EXPECT_NE(image->subIfd.findEntry(kFlash), nullptr);

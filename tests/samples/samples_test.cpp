@@ -181,20 +181,6 @@ std::string exifValues(const std::string& path, const std::set<std::string>& lef
     return kept;
 }
 
-/// The file without its Exif segment (the first APP1 segment that begins "Exif"), when it has one.
-Bytes withoutExifSegment(const Bytes& file) {
-    for (std::size_t at = 2; at + 10 < file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;) {
-        const std::size_t end = at + 2 + ((file[at + 2] << 8) | file[at + 3]);
-        if (file[at + 1] == 0xE1 && std::equal(file.begin() + long(at) + 4, file.begin() + long(at) + 10, "Exif\0\0")) {
-            Bytes rest(file.begin(), file.begin() + long(at));
-            rest.insert(rest.end(), file.begin() + long(std::min(end, file.size())), file.end());
-            return rest;
-        }
-        at = end;
-    }
-    return file;
-}
-
 /// exiftool's validation warnings of a file, one a line, without the count line.
 std::set<std::string> warnings(const std::string& path) {
     std::istringstream lines(fixture::commandOutput("exiftool -validate -warning -a -s -s -s '" + path + "' 2>&1"));
@@ -227,7 +213,7 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
                 EXPECT_EQ(fixture::commandOutput("exiftool -b -PreviewImage '" + folder / "stripped.jpg" + "' | md5sum"),
                           fixture::commandOutput("exiftool -b -PreviewImage '" + samples + "/" + name + "' | md5sum"));
             }
-            EXPECT_EQ(withoutExifSegment(folder.read("stripped.jpg")), withoutExifSegment(stripped));
+            EXPECT_EQ(fixture::withoutExifSegment(folder.read("stripped.jpg")), fixture::withoutExifSegment(stripped));
             EXPECT_EQ(run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"}).output, "stripped.jpg - no diffs\n");
         }
     }
@@ -245,7 +231,7 @@ TEST_F(CameraSamples, withAllFormatsTakeAndGiveTagsWhereverTheSegmentLies) {
             const Bytes before = folder.read(name);
             const auto result = run({"--all-formats", flags, "canon.jpg", name});
             EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
-            EXPECT_EQ(withoutExifSegment(folder.read(name)), withoutExifSegment(before));
+            EXPECT_EQ(fixture::withoutExifSegment(folder.read(name)), fixture::withoutExifSegment(before));
             std::set<std::string> added = warnings(folder / name), had = warnings(samples + "/" + name);
             for (const std::string& warning : had) added.erase(warning);
             EXPECT_TRUE(added.empty()) << *added.begin();

@@ -338,6 +338,23 @@ Bytes join(Bytes first, const Bytes& second) {
     return first;
 }
 
+std::pair<std::size_t, std::size_t> exifSegmentOf(const Bytes& file) {
+    static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    for (std::size_t at = 2; at + 10 < file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;) {
+        const std::size_t end = std::min(file.size(), at + 2 + ((file[at + 2] << 8) | file[at + 3]));
+        if (file[at + 1] == 0xE1 && std::equal(kExif, kExif + 6, file.begin() + long(at) + 4)) return {at, end};
+        at = end;
+    }
+    return {0, 0};
+}
+
+Bytes withoutExifSegment(const Bytes& file) {
+    const auto [start, end] = exifSegmentOf(file);
+    Bytes rest(file.begin(), file.begin() + long(start));
+    rest.insert(rest.end(), file.begin() + long(end), file.end());
+    return end == 0 ? file : rest;
+}
+
 Bytes jfifSegment() { return segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}); }
 
 const Bytes& tinyJpegScan() {

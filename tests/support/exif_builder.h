@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,12 @@ Bytes segment(std::uint8_t marker, const Bytes& payload);
 Bytes jfifSegment();
 /// The two joined.
 Bytes join(Bytes first, const Bytes& second);
+
+/// Where a JPEG's Exif segment lies, [start, end): the first APP1 segment that begins "Exif\0\0"
+/// before the image data; {0, 0} when there is none.
+std::pair<std::size_t, std::size_t> exifSegmentOf(const Bytes& file);
+/// The file without its Exif segment (as it is when it has none).
+Bytes withoutExifSegment(const Bytes& file);
 
 /// A small valid JPEG body (quantisation and Huffman tables, one 8x8 scan, end of image).
 const Bytes& tinyJpegScan();
