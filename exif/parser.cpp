@@ -38,6 +38,9 @@ private:
                           int depth);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
     void capturePreview(const MakerNoteKind& kind);
+    /// Makes the `bytes` at position `at` the entry's value, so that writing it as an ordinary
+    /// out-of-line value moves the data along and writes its new position.
+    void carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes);
 
     CExifImage& image_;
     const SourceBytes& bytes_;
@@ -190,11 +193,15 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
     if (start->size != exif::kInlineValueSize || image_.base + at > image_.sectionEnd ||
         bytes > image_.sectionEnd - image_.base - at)
         throw new CExifException("Maker note refers to data outside itself");
+    carry(*start, at, bytes);
+}
+
+void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes) {
     view_.seekSource(at);
     hold(bytes);
-    start->size = static_cast<std::uint32_t>(bytes);
-    start->data.assign(static_cast<std::size_t>(bytes), 0);
-    view_.readBytes(start->data.data(), bytes);
+    entry.size = static_cast<std::uint32_t>(bytes);
+    entry.data.assign(static_cast<std::size_t>(bytes), 0);
+    view_.readBytes(entry.data.data(), bytes);
 }
 
 void CExifParser::hold(std::uint64_t bytes) {
@@ -305,11 +312,7 @@ void CExifParser::captureThumbnail() {
     const std::uint64_t limit = image_.isRaw ? bytes_.length() : image_.sectionEnd;
     if (image_.base + start > limit || bytes > limit - image_.base - start)
         throw new CExifException("Parse error - thumbnail lies outside the Exif data");
-    view_.seekSource(start);
-    hold(bytes);
-    offset->size = static_cast<std::uint32_t>(bytes);
-    offset->data.assign(static_cast<std::size_t>(bytes), 0);
-    view_.readBytes(offset->data.data(), bytes);
+    carry(*offset, start, bytes);
 }
 
 void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
