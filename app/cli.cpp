@@ -38,7 +38,8 @@ const char* const kUsagePage[] = {
 const char* const kLongOptions[] = {
     "Long options:\n",
     "    --all-formats  Also read and rewrite JPEGs whose Exif segment is not the first\n",
-    "                   segment (JFIF files, editors' output) and JPEGs without Exif data\n",
+    "                   segment (JFIF files, editors' output), JPEGs without Exif data,\n",
+    "                   and maker notes that begin with a maker's signature\n",
     "    --keep-time    Keep the modification time of each rewritten Dst file\n",
     "    --help         This page\n",
     "    --version      The version of tagloom\n",

@@ -128,7 +128,8 @@ TEST_F(ACommandLine, takesLongOptionsWhereverTheyStandAndActsOnHelpAndVersionWhe
     const std::string longOptions =
         "Long options:\n"
         "    --all-formats  Also read and rewrite JPEGs whose Exif segment is not the first\n"
-        "                   segment (JFIF files, editors' output) and JPEGs without Exif data\n"
+        "                   segment (JFIF files, editors' output), JPEGs without Exif data,\n"
+        "                   and maker notes that begin with a maker's signature\n"
         "    --keep-time    Keep the modification time of each rewritten Dst file\n"
         "    --help         This page\n"
         "    --version      The version of tagloom\n"
