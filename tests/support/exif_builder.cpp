@@ -341,7 +341,7 @@ Bytes join(Bytes first, const Bytes& second) {
 std::pair<std::size_t, std::size_t> exifSegmentOf(const Bytes& file) {
     static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
     for (std::size_t at = 2; at + 10 < file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;) {
-        const std::size_t end = std::min(file.size(), at + 2 + ((file[at + 2] << 8) | file[at + 3]));
+        const std::size_t end = std::min(file.size(), at + 2 + ((std::size_t(file[at + 2]) << 8) | file[at + 3]));
         if (file[at + 1] == 0xE1 && std::equal(kExif, kExif + 6, file.begin() + long(at) + 4)) return {at, end};
         at = end;
     }
