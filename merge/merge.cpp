@@ -23,10 +23,6 @@ void copyValue(CExifEntry& to, const CExifEntry& from) {
     to.size = from.size;
 }
 
-}  // namespace
-
-namespace {
-
 /// The k-th entry (from 0) with this tag in list order, removed entries included; none when there are fewer.
 CExifEntry* nthEntry(const CExifDirectory& directory, std::uint16_t wanted, int k) {
     for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
@@ -132,16 +128,11 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
-    // The rules of each top directory, in the order of the table.
-    MergeRules rules[std::size(kTopDirectories)];
-    const auto rulesOf = [&](CExifDirectory CExifImage::*directory) -> MergeRules& {
-        std::size_t at = 0;
-        while (kTopDirectories[at].directory != directory) ++at;
-        return rules[at];
-    };
-    MergeRules& ifd0Rules = rulesOf(&CExifImage::ifd0);
-    MergeRules& subRules = rulesOf(&CExifImage::subIfd);
-    MergeRules& makerNoteRules = rulesOf(&CExifImage::makerNote);
+    // The rules of each top directory of the destination.
+    std::map<const CExifDirectory*, MergeRules> rules;
+    MergeRules& ifd0Rules = rules[&destination.ifd0];
+    MergeRules& subRules = rules[&destination.subIfd];
+    MergeRules& makerNoteRules = rules[&destination.makerNote];
     // A source's Software entry never arrives: the rule below would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     if (source.isRaw) ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
@@ -168,11 +159,12 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.
-    for (const TopDirectory& top : kTopDirectories)
-        rulesOf(top.directory).inSourceOrder = destination.extended && (destination.*top.directory).entries.empty();
     for (const TopDirectory& top : kTopDirectories) {
+        CExifDirectory& directory = destination.*top.directory;
+        MergeRules& directoryRules = rules[&directory];
+        directoryRules.inSourceOrder = destination.extended && directory.entries.empty();
         if (top.directory == &CExifImage::makerNote && !sameCamera) continue;
-        mergeEntries(destination.*top.directory, source.*top.directory, options, rulesOf(top.directory));
+        mergeEntries(directory, source.*top.directory, options, directoryRules);
     }
     if (destination.diffCount == 0) return;
 
