@@ -16,6 +16,14 @@ std::uint32_t CExifEntry::valueAsU32() const {
     return getU32(bytes, known ? directory->owner->byteOrder : ByteOrder::littleEndian);
 }
 
+void CExifImage::setByteOrder(ByteOrder order) {
+    byteOrder = order;
+    const std::uint8_t mark = order == ByteOrder::littleEndian ? 'I' : 'M';
+    std::uint8_t* tiffHeader = header + (base - headerStart);
+    tiffHeader[0] = tiffHeader[1] = mark;
+    putU16(tiffHeader + 2, 42, order);
+}
+
 CExifDirectory::CExifDirectory(const CExifDirectory* predecessor)
     : owner(predecessor->owner), prefix(predecessor->prefix), index(predecessor->index + 1) {}
 

@@ -80,6 +80,8 @@ public:
     /// read too. Throws CExifException* naming `path` when the file is refused.
     void load(const std::string& imagePath, bool allFormats = false);
     void closeFiles();
+    /// The byte order of an image that holds no Exif data yet, with the TIFF header that names it.
+    void setByteOrder(ByteOrder order);
     /// True when IFD0's Make begins with `prefix`.
     bool madeBy(const char* prefix) const;
 
@@ -108,6 +110,8 @@ public:
     /// whose value is the whole note. None: a plain directory.
     const MakerNoteKind* makerNoteKind = nullptr;
     std::vector<std::uint8_t> makerNoteHeader;
+    /// The maker-note tag whose value is also the preview that the kind's start entry points to.
+    std::uint16_t previewHolder = 0;
 };
 
 /// One of the five top directories of an image. They are read, merged, listed and written in the

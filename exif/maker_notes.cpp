@@ -25,6 +25,7 @@ const MakerNoteKind kKinds[] = {
     {"Casio type 2", SIGNATURE("QVC\0\0\0"), nullptr, true, Directory::at, 6, Order::outer, 0, 0, 0x0004, 0x0003, 0, 0},
     {"Sigma", SIGNATURE("SIGMA\0\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
     {"Sigma", SIGNATURE("FOVEON\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
+    {"Pentax", SIGNATURE("AOC\0"), nullptr, true, Directory::at, 6, Order::bytesAt, 4, 0, 0x0004, 0x0003, 0, 0},
     // Self-contained, offsets from the note itself: carried as one block.
     {"Nikon type 3", SIGNATURE("Nikon\0\2"), nullptr, false, Directory::tiffHeaderAt, 10, Order::bytesAt, 10, 10, 0x0201, 0x0202, 0, 0,
      {0x0011, 0x0e10}},  // PreviewIFD, NikonScanIFD
@@ -49,6 +50,8 @@ const MakerNoteKind kKinds[] = {
     {"Leica", SIGNATURE("LEICA\0"), nullptr, false, Directory::unsettled, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     // No signature: by the camera's Make, after every signature.
     {"Samsung", nullptr, 0, "SAMSUNG", false, Directory::at, 0, Order::outer, 0, 0, 0, 0, 0, 0},
+    {"Minolta", nullptr, 0, "Minolta", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
+    {"Minolta", nullptr, 0, "KONICA MINOLTA", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
 };
 
 #undef SIGNATURE

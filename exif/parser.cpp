@@ -13,6 +13,13 @@
 
 namespace {
 
+/// The byte order that two bytes name, "II" or "MM"; false for anything else.
+bool orderOf(const std::uint8_t* mark, ByteOrder& order) {
+    if (mark[0] != mark[1] || (mark[0] != 'I' && mark[0] != 'M')) return false;
+    order = mark[0] == 'I' ? ByteOrder::littleEndian : ByteOrder::bigEndian;
+    return true;
+}
+
 /// One load of one image: the view it reads through, the directories it has read (a directory
 /// read twice is a loop), and what the image holds in memory so far.
 class CExifParser {
@@ -80,16 +87,15 @@ std::uint64_t CExifParser::locateExif() {
         image_.base = static_cast<std::uint32_t>(insertAt + exif::kTiffHeaderInSegment);
         return 0;
     }
-    // The segment's start up to IFD0's offset; the TIFF data must be little-endian.
+    // The segment's start up to IFD0's offset; the TIFF data in either byte order.
     image_.headerStart = image_.segmentStart = exif->offset;
     image_.sectionEnd = static_cast<std::uint32_t>(exif->end());
     image_.base = static_cast<std::uint32_t>(exif->offset + exif::kTiffHeaderInSegment);
     const std::uint64_t headerSize = exif::kTiffHeaderInSegment + 8;
     if (exif->end() > std::uint64_t(UINT32_MAX) || exif->length < headerSize - 2 ||
-        bytes_.copy(exif->offset, image_.header, headerSize) != headerSize || image_.header[10] != exif::kIntelByte ||
-        image_.header[11] != exif::kIntelByte)
+        bytes_.copy(exif->offset, image_.header, headerSize) != headerSize || !orderOf(image_.header + 10, image_.byteOrder))
         throw new CExifException("Jpg header type not supported");
-    return getU32(image_.header + 14, ByteOrder::littleEndian);
+    return getU32(image_.header + 14, image_.byteOrder);
 }
 
 void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
@@ -98,6 +104,12 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
         image_.makerNoteHeader.resize(kind.directoryAt);
         view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
+        // Its directory is laid out anew in the file's byte order: a note that names the other one
+        // (rather than two spaces, or nothing) cannot be.
+        ByteOrder named = view_.order();
+        if (kind.order == MakerNoteKind::Order::bytesAt && kind.orderAt + 2 <= kind.directoryAt &&
+            orderOf(image_.makerNoteHeader.data() + kind.orderAt, named) && named != view_.order())
+            throw new CExifException("Maker note is in the other byte order than its file");
         parseDirectory(image_.makerNote);
         for (const CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
              entry = image_.makerNote.entries.next(entry)) {
@@ -115,9 +127,9 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         std::uint8_t bytes[8] = {};
         const auto orderAt = [&](std::uint64_t at) {
             bytes_.copy(noteStart + at, bytes, 2);
-            if (bytes[0] == 'I' && bytes[1] == 'I') return ByteOrder::littleEndian;
-            if (bytes[0] == 'M' && bytes[1] == 'M') return ByteOrder::bigEndian;
-            throw new CExifException("Unknown format type");
+            ByteOrder found = ByteOrder::littleEndian;
+            if (!orderOf(bytes, found)) throw new CExifException("Unknown format type");
+            return found;
         };
         ByteOrder order = view_.order();
         if (kind.order == MakerNoteKind::Order::little) order = ByteOrder::littleEndian;
@@ -189,6 +201,14 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
     if (start == nullptr || length == nullptr || start->valueAsU32() == 0 || length->valueAsU32() == 0) return;
     const std::uint64_t at = start->valueAsU32();
     const std::uint64_t bytes = length->valueAsU32();
+    // Where another entry's value is the preview (Casio's 0x2000), the start entry follows that value.
+    for (CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
+         entry = image_.makerNote.entries.next(entry)) {
+        if (entry != start && entry->size > exif::kInlineValueSize && entry->storedOffset == at && entry->size == bytes) {
+            image_.previewHolder = entry->tag;
+            return;
+        }
+    }
     // Carried only from inside the Exif segment; anywhere else it cannot be kept.
     if (start->size != exif::kInlineValueSize || image_.base + at > image_.sectionEnd ||
         bytes > image_.sectionEnd - image_.base - at)
@@ -243,10 +263,13 @@ void CExifParser::parseHeader() {
             throw new CExifException("Jpg header type not supported");
         }
     }
-    view_ = TiffView(bytes_, image_.base, image_.sectionEnd, ByteOrder::littleEndian);
+    view_ = TiffView(bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
     view_.seekSource(ifd0Position);
 
     printVerbose(verbose::kParse, "%s parse:\n", image_.path.c_str());
+    if (allFormats_)
+        printVerbose(verbose::kParse, "  Byte order: %s\n",
+                     image_.byteOrder == ByteOrder::littleEndian ? "II (little-endian)" : "MM (big-endian)");
     parseDirectory(image_.ifd0);
 
     for (const TopDirectory& top : kTopDirectories) {

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
+#include <memory>
 
+#include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
 #include "exif/trace.h"
+#include "exif/value_order.h"
 
 namespace {
 
@@ -45,16 +48,37 @@ bool leadsNowhere(const CExifEntry& d, const CExifEntry& s) {
            d.size < exif::kInlineValueSize;
 }
 
+/// The source entry's value in the destination's byte order: the entry itself where the two agree,
+/// else `turned`, a copy turned into the other order. Refuses a value that cannot be turned.
+const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destination,
+                                     std::unique_ptr<CExifEntry>& turned) {
+    const CExifImage* from = s.directory->owner;
+    if (from->byteOrder == destination.owner->byteOrder) return s;
+    turned = std::make_unique<CExifEntry>(&destination, s.tag, s.type, s.count, s.size);
+    copyValue(*turned, s);
+    turned->isPointer = s.isPointer;
+    const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, from->byteOrder);
+    if (result == TurnResult::turned) return *turned;
+    auto* failure = result == TurnResult::unknownType
+                        ? new CExifException("Unknown format type")
+                        : new CExifException("not done - tag 0x%04x holds a value that cannot be turned into the "
+                                             "other byte order", s.tag);
+    failure->fileName = from->path;
+    throw failure;
+}
+
 }  // namespace
 
 void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
                   const MergeRules& rules) {
     // The k-th source entry of a tag meets the k-th destination entry of that tag.
     std::map<std::uint16_t, int> seen;
-    for (const CExifEntry* s = source.entries.first(); s != nullptr; s = source.entries.next(s)) {
-        if (rules.leftAlone.count(s->tag) != 0) continue;
-        const int k = seen[s->tag]++;
-        if (rules.neverArrive.count(s->tag) != 0) continue;
+    for (const CExifEntry* stored = source.entries.first(); stored != nullptr; stored = source.entries.next(stored)) {
+        if (rules.leftAlone.count(stored->tag) != 0) continue;
+        const int k = seen[stored->tag]++;
+        if (rules.neverArrive.count(stored->tag) != 0) continue;
+        std::unique_ptr<CExifEntry> turned;
+        const CExifEntry* s = &inDestinationOrder(*stored, destination, turned);
         CExifEntry* d = nthEntry(destination, s->tag, k);
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
@@ -126,6 +150,8 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 }  // namespace
 
 void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
+    // A JPEG without Exif data takes the source's byte order; one with keeps its own.
+    if (!destination.hasExif) destination.setByteOrder(source.byteOrder);
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
     // The rules of each top directory of the destination.
@@ -143,14 +169,20 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     const bool sameKind = !destinationHasNote || source.makerNote.entries.empty() ||
                           destination.makerNoteKind == source.makerNoteKind;
     const bool sameCamera = !differentCameras(destination, source) && sameKind;
-    if (sameCamera && !destinationHasNote) {
+    // Across byte orders only a note that is the same in either file's order travels: one that names
+    // its own order, or holds no directory. One in its file's order stays where it is.
+    const MakerNoteKind* kind = source.makerNoteKind;
+    const bool noteTravels = destination.byteOrder == source.byteOrder ||
+                             (kind != nullptr && !kind->relaid &&
+                              (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
+    const bool noteMerges = sameCamera && noteTravels;
+    if (noteMerges && !destinationHasNote) {
         destination.makerNoteKind = source.makerNoteKind;
         destination.makerNoteHeader = source.makerNoteHeader;
+        destination.previewHolder = source.previewHolder;
     }
-    if (!sameCamera) {
-        ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
-        subRules.leftAlone.insert(tag::kMakerNote);
-    }
+    if (!sameCamera) ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
+    if (!noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
     // Positions in a maker note lead into their own file: the destination keeps its own.
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
         if (destination.madeBy(position.make) || source.madeBy(position.make))
@@ -163,7 +195,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
         CExifDirectory& directory = destination.*top.directory;
         MergeRules& directoryRules = rules[&directory];
         directoryRules.inSourceOrder = destination.extended && directory.entries.empty();
-        if (top.directory == &CExifImage::makerNote && !sameCamera) continue;
+        if (top.directory == &CExifImage::makerNote && !noteMerges) continue;
         mergeEntries(directory, source.*top.directory, options, directoryRules);
     }
     if (destination.diffCount == 0) return;

@@ -44,15 +44,21 @@ void CExifTarget::writeDirectory(const CExifDirectory& directory) {
     std::uint64_t entryPosition = targetPosition();
     std::uint64_t dataPosition = entryPosition + std::uint64_t(exif::kEntrySize) * std::uint64_t(where.writeCount) + 4;
 
+    std::vector<std::pair<const CExifEntry*, std::uint64_t>> last;
     for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
         if (entry->removed) {
             printVerbose(verbose::kRewrite, "    Dir Entry         Tag %s%d:0x%04x, Data         Size 0x%04x  remove\n",
                          directory.prefix.c_str(), directory.index, entry->tag, entry->size);
             continue;
         }
-        dataPosition += writeEntry(*entry, entryPosition, dataPosition);
+        if (place(*entry).dataLast) {
+            last.emplace_back(entry, entryPosition);
+        } else {
+            dataPosition += writeEntry(*entry, entryPosition, dataPosition);
+        }
         entryPosition += exif::kEntrySize;
     }
+    for (const auto& [entry, position] : last) dataPosition += writeEntry(*entry, position, dataPosition);
 
     seekTarget(entryPosition);
     writeU32(directory.next ? static_cast<std::uint32_t>(dataPosition) : 0);

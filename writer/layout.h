@@ -36,6 +36,7 @@ struct EntryPlace {
     std::optional<std::uint32_t> size;   // written instead of the entry's size and count
     std::optional<std::uint32_t> count;
     std::optional<std::uint32_t> value;  // the first four value bytes: a patched position
+    bool dataLast = false;  // its data goes behind the rest of its directory's (a preview, as cameras lay it)
 };
 
 /// The new block: the new file from blockStart to the end of the new Exif segment, built in memory

@@ -47,6 +47,10 @@ bool isWritten(CExifImage& image, const TopDirectory& top) {
 void writeMakerNote(CExifImage& image, CExifTarget& target) {
     const std::uint64_t start = target.targetPosition();
     if (image.makerNoteKind->relaid) {
+        // A carried preview goes behind the note's other values, where cameras put it: readers
+        // check where a note's values begin.
+        const CExifEntry* preview = image.makerNote.findEntry(image.makerNoteKind->previewStart);
+        if (preview != nullptr && preview->size > exif::kInlineValueSize) target.place(*preview).dataLast = true;
         target.writeBytes(image.makerNoteHeader.data(), static_cast<std::uint32_t>(image.makerNoteHeader.size()));
         target.writeDirectory(image.makerNote);
     } else {
@@ -66,7 +70,9 @@ void writeMakerNote(CExifImage& image, CExifTarget& target) {
 std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> makerNotePositions(CExifImage& image) {
     std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> found;
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        if (!image.madeBy(position.make)) continue;
+        // A preview that the note's kind carries is written anew with it.
+        const bool carried = image.makerNoteKind != nullptr && image.makerNoteKind->previewStart == position.tag;
+        if (!image.madeBy(position.make) || carried) continue;
         for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr;
              entry = image.makerNote.entries.next(entry)) {
             if (entry->tag == position.tag && !entry->removed && entry->valueAsU32() != 0)
@@ -158,6 +164,19 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
         }
         pointer->action = top.patchLabel;
         target.rewriteEntry(*pointer);
+    }
+    // A preview that is another entry's value lies where that value now lies.
+    if (image.previewHolder != 0) {
+        CExifEntry* start = image.makerNote.findEntry(image.makerNoteKind->previewStart);
+        const CExifEntry* holder = image.makerNote.findEntry(image.previewHolder);
+        if (start != nullptr && !start->removed) {
+            if (holder == nullptr || holder->removed || holder->size <= exif::kInlineValueSize)
+                throw new CExifException("not done - maker note tag 0x%04x leads to data that a rewrite would lose",
+                                         start->tag);
+            start->action = "Moved";
+            target.place(*start).value = static_cast<std::uint32_t>(target.place(*holder).dataPos);
+            target.rewriteEntry(*start);
+        }
     }
     // Positions behind the segment: the data there moved with the segment's new end.
     for (const auto& [entry, position] : makerNotePositions(image)) {

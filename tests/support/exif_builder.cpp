@@ -35,13 +35,23 @@ Entry* find(Directory& directory, std::uint16_t tag) {
     return nullptr;
 }
 
-void setPointer(Directory& directory, std::uint16_t tag, std::uint32_t value) {
+void putField(Bytes& bytes, std::size_t at, std::uint32_t value, std::size_t width, bool bigEndian);
+
+void setPointer(Directory& directory, std::uint16_t tag, std::uint32_t value, bool bigEndian) {
     if (Entry* e = find(directory, tag); e != nullptr && e->bytes.size() >= 4 && !e->valueField) {
-        putU32(e->bytes, 0, value);
+        putField(e->bytes, 0, value, 4, bigEndian);
     }
 }
 
-void writeDirectory(Bytes& tiff, std::uint32_t at, const Directory& directory, std::uint32_t next) {
+/// A 16- or 32-bit field of the TIFF structure, in the file's byte order.
+void putField(Bytes& bytes, std::size_t at, std::uint32_t value, std::size_t width, bool bigEndian) {
+    for (std::size_t i = 0; i < width; ++i)
+        bytes[at + (bigEndian ? width - 1 - i : i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void writeDirectory(Bytes& tiff, std::uint32_t at, const Directory& directory, std::uint32_t next, bool big) {
+    const auto putU16 = [&](Bytes& bytes, std::size_t where, std::uint16_t value) { putField(bytes, where, value, 2, big); };
+    const auto putU32 = [&](Bytes& bytes, std::size_t where, std::uint32_t value) { putField(bytes, where, value, 4, big); };
     const auto n = static_cast<std::uint32_t>(directory.entries.size());
     if (tiff.size() < at + directorySize(directory)) tiff.resize(at + directorySize(directory));
     putU16(tiff, at, static_cast<std::uint16_t>(n));
@@ -217,7 +227,8 @@ Bytes ExifBuilder::build(Layout& layout) const {
         }
         if (thumbnail_) {
             insertSorted(ifd0Chain[1], longValue(kThumbnailOffset, 0));
-            insertSorted(ifd0Chain[1], longValue(kThumbnailLength, static_cast<std::uint32_t>(thumbnail_->size())));
+            insertSorted(ifd0Chain[1], longValue(kThumbnailLength, 0));
+            setPointer(ifd0Chain[1], kThumbnailLength, static_cast<std::uint32_t>(thumbnail_->size()), bigEndian_);
         }
     }
 
@@ -252,37 +263,38 @@ Bytes ExifBuilder::build(Layout& layout) const {
     position += padding_;
 
     if (autoPointers_) {
-        if (!subChain.empty()) setPointer(ifd0Chain[0], kExifPointer, layout.subIfd);
-        if (gps_) setPointer(ifd0Chain[0], kGpsPointer, layout.gps);
-        if (interop_) setPointer(subChain[0], kInteropPointer, layout.interop);
+        if (!subChain.empty()) setPointer(ifd0Chain[0], kExifPointer, layout.subIfd, bigEndian_);
+        if (gps_) setPointer(ifd0Chain[0], kGpsPointer, layout.gps, bigEndian_);
+        if (interop_) setPointer(subChain[0], kInteropPointer, layout.interop, bigEndian_);
         if (makerNote || makerNoteBytes_) {
             if (Entry* note = find(subChain[0], kMakerNote)) note->valueField = layout.makerNote;
         }
-        if (thumbnail_) setPointer(ifd0Chain[1], kThumbnailOffset, layout.thumbnail);
+        if (thumbnail_) setPointer(ifd0Chain[1], kThumbnailOffset, layout.thumbnail, bigEndian_);
     }
 
     Bytes tiff(position, 0);
-    tiff[0] = tiff[1] = 'I';
-    putU16(tiff, 2, 42);
-    putU32(tiff, 4, ifd0Offset_);
+    tiff[0] = tiff[1] = bigEndian_ ? 'M' : 'I';
+    putField(tiff, 2, 42, 2, bigEndian_);
+    putField(tiff, 4, ifd0Offset_, 4, bigEndian_);
     if (raw_) {
         tiff[8] = 'C';
         tiff[9] = 'R';
         tiff[10] = 2;
     }
-    auto writeChain = [&tiff](const std::vector<Directory>& chain, const std::vector<std::uint32_t>& at) {
+    const bool big = bigEndian_;
+    auto writeChain = [&tiff, big](const std::vector<Directory>& chain, const std::vector<std::uint32_t>& at) {
         for (std::size_t i = 0; i < chain.size(); ++i)
-            writeDirectory(tiff, at[i], chain[i], i + 1 < chain.size() ? at[i + 1] : 0);
+            writeDirectory(tiff, at[i], chain[i], i + 1 < chain.size() ? at[i + 1] : 0, big);
     };
     writeChain(ifd0Chain, ifd0At);
     writeChain(subChain, subAt);
-    if (makerNote) writeDirectory(tiff, layout.makerNote, *makerNote, 0);
+    if (makerNote) writeDirectory(tiff, layout.makerNote, *makerNote, 0, big);
     if (makerNoteBytes_) {
         const Bytes note = makerNoteBytes_(layout.makerNote);
         std::copy(note.begin(), note.end(), tiff.begin() + layout.makerNote);
     }
-    if (gps_) writeDirectory(tiff, layout.gps, *gps_, 0);
-    if (interop_) writeDirectory(tiff, layout.interop, *interop_, 0);
+    if (gps_) writeDirectory(tiff, layout.gps, *gps_, 0, big);
+    if (interop_) writeDirectory(tiff, layout.interop, *interop_, 0, big);
     if (thumbnail_) std::copy(thumbnail_->begin(), thumbnail_->end(), tiff.begin() + layout.thumbnail);
 
     Bytes file;
@@ -315,6 +327,11 @@ ExifBuilder& ExifBuilder::makerNoteBytes(std::function<Bytes(std::uint32_t)> not
 
 ExifBuilder& ExifBuilder::segmentsBefore(Bytes segments) {
     before_ = std::move(segments);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::bigEndian() {
+    bigEndian_ = true;
     return *this;
 }
 

@@ -71,6 +71,9 @@ public:
     ExifBuilder& noAutoPointers();                   // leave pointer entries to the test
     ExifBuilder& segmentsBefore(Bytes segments);     // whole segments between SOI and the Exif segment
     ExifBuilder& withoutExif();                      // no Exif segment at all
+    /// "MM" TIFF data: headers, counts, tags, types, offsets and the builder's own pointer values
+    /// big-endian; entry bytes as the test gives them.
+    ExifBuilder& bigEndian();
 
     Bytes build() const;
     Layout layout() const;
@@ -92,6 +95,7 @@ private:
     bool autoPointers_ = true;
     Bytes before_;
     bool withoutExif_ = false;
+    bool bigEndian_ = false;
 };
 
 /// One JPEG segment: FF, the marker, the length (big-endian, counting itself), the payload.

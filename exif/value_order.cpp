@@ -1,0 +1,100 @@
+#include "exif/value_order.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "exif/format.h"
+
+namespace {
+
+constexpr std::uint16_t kUndefinedType = 7;
+
+/// Reverses each whole `unit` of [from, to).
+void turnUnits(std::uint8_t* data, std::size_t from, std::size_t to, std::size_t unit) {
+    for (std::size_t at = from; at + unit <= to; at += unit) std::reverse(data + at, data + at + unit);
+}
+
+/// Two SHORTs (columns, rows), the column names (n strings), then columns x rows SRATIONALs.
+TurnResult turnTable(std::uint8_t* data, std::size_t size, ByteOrder from) {
+    if (size < 4) return TurnResult::badLayout;
+    const std::size_t columns = getU16(data, from);
+    const std::size_t rows = getU16(data + 2, from);
+    turnUnits(data, 0, 4, 2);
+    std::size_t at = 4;
+    for (std::size_t i = 0; i < columns; ++i) {
+        const auto* end = static_cast<const std::uint8_t*>(std::memchr(data + at, 0, size - at));
+        if (end == nullptr) return TurnResult::badLayout;
+        at = static_cast<std::size_t>(end - data) + 1;
+    }
+    if (columns * rows * 8 > size - at) return TurnResult::badLayout;
+    turnUnits(data, at, at + columns * rows * 8, 4);
+    return TurnResult::turned;
+}
+
+/// "PrintIM\0", a version of 4 characters, 2 reserved bytes, a SHORT count, then that many
+/// entries of a SHORT tag and a LONG value.
+TurnResult turnPrintIm(std::uint8_t* data, std::size_t size, ByteOrder from) {
+    if (size < 16 || std::memcmp(data, "PrintIM", 8) != 0) return TurnResult::turned;  // not one: bytes
+    const std::size_t entries = getU16(data + 14, from);
+    if (16 + entries * 6 > size) return TurnResult::badLayout;
+    turnUnits(data, 14, 16, 2);
+    for (std::size_t i = 0; i < entries; ++i) {
+        turnUnits(data, 16 + 6 * i, 18 + 6 * i, 2);
+        turnUnits(data, 18 + 6 * i, 22 + 6 * i, 4);
+    }
+    return TurnResult::turned;
+}
+
+TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size, ByteOrder from) {
+    switch (tag) {
+        case 0xA302:  // CFAPattern: two SHORTs, then the colours
+            if (size < 4) return TurnResult::badLayout;
+            turnUnits(data, 0, 4, 2);
+            return TurnResult::turned;
+        case 0x8828:  // OECF
+        case 0xA20C:  // SpatialFrequencyResponse
+            return turnTable(data, size, from);
+        case 0xA40B:  // DeviceSettingDescription: two SHORTs, then UCS-2 text
+            if (size < 4) return TurnResult::badLayout;
+            turnUnits(data, 0, size, 2);
+            return TurnResult::turned;
+        case 0x9286:  // UserComment: UCS-2 text behind "UNICODE\0"
+            if (size >= 8 && std::memcmp(data, "UNICODE", 8) == 0) turnUnits(data, 8, size, 2);
+            return TurnResult::turned;
+        case 0xC4A5:
+            return turnPrintIm(data, size, from);
+        default:
+            return TurnResult::turned;
+    }
+}
+
+}  // namespace
+
+TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* data, std::size_t size, ByteOrder from) {
+    if (tag >= tag::kFirstWindowsXpTag && tag <= tag::kLastWindowsXpTag) return TurnResult::turned;
+    switch (type) {
+        case 1:  // BYTE
+        case 2:  // ASCII
+        case 6:  // SBYTE
+            return TurnResult::turned;
+        case kUndefinedType:
+            return turnUndefined(tag, data, size, from);
+        case 3:  // SHORT
+        case 8:  // SSHORT
+            turnUnits(data, 0, size, 2);
+            return TurnResult::turned;
+        case 4:                     // LONG
+        case 9:                     // SLONG
+        case 11:                    // FLOAT
+        case exif::kIfdFieldType:   // IFD
+        case 5:                     // RATIONAL: each half on its own
+        case 10:                    // SRATIONAL
+            turnUnits(data, 0, size, 4);
+            return TurnResult::turned;
+        case 12:  // DOUBLE
+            turnUnits(data, 0, size, 8);
+            return TurnResult::turned;
+        default:
+            return TurnResult::unknownType;
+    }
+}
