@@ -96,7 +96,8 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         } else if (!d->removed && leadsNowhere(*d, *s)) {
             copyValue(*d, *s);
             d->action = "change";
-        } else if (options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed && !sameValue(*d, *s)) {
+        } else if (options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed &&
+                   rules.neverReplaced.count(s->tag) == 0 && !sameValue(*d, *s)) {
             copyValue(*d, *s);
             d->action = "change";
         }
@@ -183,11 +184,16 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     }
     if (!sameCamera) ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
     if (!noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
-    // Positions in a maker note lead into their own file: the destination keeps its own.
+    // Positions in a maker note lead into their own file: the destination keeps its own, but for
+    // the preview that the note's kind carries, written anew with it.
+    const MakerNoteKind* noteKind = destination.makerNoteKind;
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        if (destination.madeBy(position.make) || source.madeBy(position.make))
+        const bool carried = noteKind != nullptr && noteKind->previewStart == position.tag;
+        if ((destination.madeBy(position.make) || source.madeBy(position.make)) && !carried)
             makerNoteRules.leftAlone.insert(position.tag);
     }
+    // A preview that is another entry's value: its start entry only says where that value lies.
+    if (destination.previewHolder != 0) makerNoteRules.neverReplaced.insert(noteKind->previewStart);
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.

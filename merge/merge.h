@@ -20,6 +20,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
 struct MergeRules {
     std::set<std::uint16_t> leftAlone;    // take no part: never added, replaced or removed
     std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
+    std::set<std::uint16_t> neverReplaced;  // added where missing, else kept (positions the writer sets)
     bool inSourceOrder = false;           // added entries follow one another as in the source
 };
 

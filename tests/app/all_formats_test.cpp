@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -11,6 +13,7 @@
 
 using fixture::ascii;
 using fixture::Bytes;
+using fixture::entry;
 using fixture::ExifBuilder;
 using fixture::segment;
 using fixture::shortValue;
@@ -91,6 +94,107 @@ TEST_F(AllFormats, refusesWhatItCannotReadOrWriteWithOneLine) {
     folder.write("more.jpg", ExifBuilder::jpeg().ifd0({undefinedBytes(0xC001, Bytes(30000, 2))}).build());
     EXPECT_EQ(run({"--all-formats", "more.jpg", "big.jpg"}).output, "big.jpg - 1 diffs\nTagloom: '' Exif data too large\n");
     EXPECT_EQ(folder.read("big.jpg"), big);
+}
+
+/// exiftool's numeric values of a file's EXIF, PrintIM and maker-note tags, the positions aside.
+std::string valuesOf(const std::string& path) {
+    return fixture::commandOutput("exiftool -a -G1 -n -U -s -EXIF:all -PrintIM:all -MakerNotes:all '" + path +
+                                  "' | grep -av 'ExifOffset\\|GPSInfo\\|InteropOffset'");
+}
+
+// Across byte orders every value keeps what it says: a big-endian source into a little-endian
+// destination and back, one entry of each type and each undefined value with numbers of its own.
+// The other order of an equal value is equal; a maker note in its file's order stays where it is.
+TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
+    if (!fixture::haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    // Each value as a little-endian and as a big-endian file stores it.
+    struct Value {
+        std::uint16_t tag, type;
+        std::uint32_t count;
+        Bytes little, big;
+    };
+    // OECF and SpatialFrequencyResponse: columns, rows, the column names, SRATIONALs.
+    const Bytes littleTable = {2, 0, 1, 0, 'a', 0, 'b', 0, 1, 0, 0, 0, 2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0};
+    const Bytes bigTable = {0, 2, 0, 1, 'a', 0, 'b', 0, 0, 0, 0, 1, 0, 0, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3};
+    const std::vector<Value> ifd0 = {
+        {kMake, 2, 6, {'C', 'a', 'n', 'o', 'n', 0}, {'C', 'a', 'n', 'o', 'n', 0}},
+        {kArtist, 2, 4, {'A', 'n', 'n', 0}, {'A', 'n', 'n', 0}},
+        {0x9C9C, 1, 2, {'H', 0, 'i', 0}, {'H', 0, 'i', 0}},  // XPComment: 2 UCS-2 units, little-endian in any file
+        {0xC001, 8, 2, {0xFE, 0xFF, 0x2C, 0x01}, {0xFF, 0xFE, 0x01, 0x2C}},
+        {0xC002, 9, 1, {0x60, 0x79, 0xFE, 0xFF}, {0xFF, 0xFE, 0x79, 0x60}},
+        {0xC003, 11, 1, {0, 0, 0xC0, 0x3F}, {0x3F, 0xC0, 0, 0}},
+        {0xC004, 12, 1, {0, 0, 0, 0, 0, 0, 2, 0x40}, {0x40, 2, 0, 0, 0, 0, 0, 0}},
+        {0xC005, 10, 1, {0xFD, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFD, 0, 0, 0, 4}},
+        {0xC006, 6, 1, {0xFB}, {0xFB}},
+        {0xC007, 3, 3, {1, 0, 2, 0, 3, 1}, {0, 1, 0, 2, 1, 3}},
+        {0xC008, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8}, {4, 3, 2, 1, 8, 7, 6, 5}},
+        {0xC4A5, 7, 28,  // PrintIM: its count, tags and values
+         {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 2, 0, 1, 0, 0x10, 0x20, 0x30, 0x40, 2, 0, 5, 0, 0, 0},
+         {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 0, 2, 0, 1, 0x40, 0x30, 0x20, 0x10, 0, 2, 0, 0, 0, 5}},
+    };
+    const std::vector<Value> sub = {
+        {0x829A, 5, 1, {1, 0, 0, 0, 250, 0, 0, 0}, {0, 0, 0, 1, 0, 0, 0, 250}},
+        {0x8828, 7, 24, littleTable, bigTable},
+        {0x9204, 10, 1, {0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}},
+        {0x9286, 7, 12, {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 'O', 0, 'k', 0},
+         {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 0, 'O', 0, 'k'}},
+        {0xA20C, 7, 24, littleTable, bigTable},
+        {0xA302, 7, 8, {2, 0, 2, 0, 0, 1, 1, 2}, {0, 2, 0, 2, 0, 1, 1, 2}},  // CFAPattern
+        {0xA40B, 7, 8, {1, 0, 1, 0, 'X', 0, 0, 0}, {0, 1, 0, 1, 0, 'X', 0, 0}},  // DeviceSettingDescription
+    };
+    const std::vector<Value> gps = {
+        {0x0000, 1, 4, {2, 3, 0, 0}, {2, 3, 0, 0}},
+        {0x0002, 5, 2, {51, 0, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 1, 0, 0, 0}, {0, 0, 0, 51, 0, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 1}},
+    };
+    const auto build = [](const std::vector<Value>& values, bool big) {
+        std::vector<fixture::Entry> entries;
+        for (const Value& v : values) entries.push_back(entry(v.tag, v.type, v.count, big ? v.big : v.little));
+        return entries;
+    };
+    for (const bool big : {false, true}) {
+        ExifBuilder file = ExifBuilder::jpeg().ifd0(build(ifd0, big)).subIfd(build(sub, big)).gps(build(gps, big));
+        folder.write(big ? "be.jpg" : "le.jpg", (big ? file.bigEndian() : file).build());
+        ExifBuilder other = ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Bob")}).subIfd({});
+        folder.write(big ? "dst-be.jpg" : "dst.jpg", (big ? other.bigEndian() : other).build());
+    }
+    ASSERT_EQ(valuesOf(folder / "be.jpg"), valuesOf(folder / "le.jpg"));  // the fixtures say the same
+    // Each value's bytes in a file of the given order, as the fixtures above state them.
+    const auto expectStored = [&](const std::string& name, bool big) {
+        const std::unique_ptr<CExifImage> image = reread(name);
+        for (const auto& [directory, values] : {std::pair{&image->ifd0, &ifd0}, std::pair{&image->subIfd, &sub},
+                                                std::pair{&image->gpsIfd, &gps}}) {
+            for (const Value& v : *values) {
+                const CExifEntry* found = directory->findEntry(v.tag);
+                ASSERT_NE(found, nullptr) << std::hex << v.tag;
+                EXPECT_EQ(Bytes(found->data.begin(), found->data.begin() + found->size), big ? v.big : v.little)
+                    << std::hex << v.tag;
+            }
+        }
+    };
+    for (const auto& [from, to, big] : {std::tuple{"be.jpg", "dst.jpg", false}, std::tuple{"le.jpg", "dst-be.jpg", true}}) {
+        SCOPED_TRACE(std::string(from) + " into " + to);
+        EXPECT_EQ(run({"--all-formats", "-uo", from, to}).output.find("Tagloom:"), std::string::npos);
+        EXPECT_EQ(valuesOf(folder / to), valuesOf(folder / from));
+        expectStored(to, big);  // the destination keeps its byte order
+        EXPECT_EQ(run({"--all-formats", "-uo", from, to}).output, std::string(to) + " - no diffs\n");
+    }
+
+    // A type without a known layout cannot be turned: the pair is refused.
+    folder.write("odd.jpg", ExifBuilder::jpeg().bigEndian().ifd0({entry(0xC009, 0, 2, {1, 2})}).subIfd({}).build());
+    const Bytes before = folder.read("dst.jpg");
+    EXPECT_EQ(run({"--all-formats", "odd.jpg", "dst.jpg"}).output, "Tagloom: 'odd.jpg' Unknown format type\n");
+    EXPECT_EQ(folder.read("dst.jpg"), before);
+
+    // A note in its file's byte order stays; readers still read the destination's own.
+    folder.write("note-be.jpg", ExifBuilder::jpeg().bigEndian().ifd0({ascii(kMake, "Canon")}).subIfd({})
+                                    .makerNote({entry(0x0006, 2, 6, {'O', 't', 'h', 'e', 'r', 0})}).build());
+    folder.write("note-le.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Bob")}).subIfd({})
+                                    .makerNote({ascii(0x0006, "Mine"), ascii(0x0007, "Firmware 1")}).build());
+    const std::string notes = fixture::commandOutput("exiv2 -q -pa -g Exif.Canon '" + folder / "note-le.jpg" + "'");
+    EXPECT_NE(notes.find("Mine"), std::string::npos);
+    EXPECT_EQ(run({"--all-formats", "-uo", "-v1", "note-be.jpg", "note-le.jpg"}).output,
+              "note-le.jpg diffs:\n    01 IFD0:0x013b remove   - 4 bytes\n\nnote-le.jpg - 1 diffs\n");
+    EXPECT_EQ(fixture::commandOutput("exiv2 -q -pa -g Exif.Canon '" + folder / "note-le.jpg" + "'"), notes);
 }
 
 }  // namespace

@@ -198,7 +198,8 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
     for (const std::string name : {"Canon.jpg", "22-canon_tags.jpg", "canon-ixus.jpg", "GPS.jpg", "Nikon.jpg",
                                    "ExifTool.jpg", "Canon_40D.jpg", "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg",
                                    "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg", "Sigma.jpg", "DSCN0010.jpg",
-                                   "87_OSError.jpg"}) {
+                                   "87_OSError.jpg", "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg", "Minolta.jpg",
+                                   "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg"}) {
         for (const std::string strip : {"-all=", "-exif:all="}) {
             SCOPED_TRACE(name + " stripped with " + strip);
             copy(name, "stripped.jpg");
@@ -264,16 +265,27 @@ TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {
         {"landscape_1.jpg", "Tagloom: '' not done - target needs new sub ifd in ifd0"},
         {"Canon1DmkIII.jpg", "Tagloom: '' not done - maker note tag 0x0083 leads to data that a rewrite would lose"},
         {"OlympusE1.jpg", "Tagloom: 'dst.jpg' Maker note holds a directory of its own that cannot be carried"},
-        {"corrupted.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"}};
+        {"corrupted.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"},
+        {"NikonD2Hs.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"},
+        {"GE.jpg", "Tagloom: 'dst.jpg' Parse error - size too big"},
+        {"kodak-dc210.jpg", "Tagloom: 'dst.jpg' Unknown format type"},
+        {"GoPro.jpg", "Tagloom: 'dst.jpg' Unknown format type"},
+        {"Ricoh.jpg", "Tagloom: 'dst.jpg' Unknown format type"},
+        {"Ricoh2.jpg", "Tagloom: 'dst.jpg' Unknown format type"}};
     // Read as the default reading reads them, and as only --all-formats does (their Exif segment
     // is not the first, or their maker note begins with a maker's signature).
     const std::vector<std::string> plain = {"22-canon_tags.jpg", "Canon.jpg", "Canon1DmkIII.jpg", "ExifTool.jpg",
                                             "GPS.jpg", "Nikon.jpg", "canon-ixus.jpg", "landscape_1.jpg"};
-    const std::set<std::string> carriedWhole = {"Olympus2.jpg", "FujiFilm.jpg", "DSCN0010.jpg", "87_OSError.jpg"};
+    const std::set<std::string> carriedWhole = {"Olympus2.jpg", "FujiFilm.jpg", "DSCN0010.jpg", "87_OSError.jpg",
+                                                "Apple.jpg",    "Kodak.jpg",    "Motorola.jpg", "NikonD70.jpg"};
     std::vector<std::string> names = plain;
     for (const char* name : {"Canon_40D.jpg", "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg", "OlympusE1.jpg",
                              "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg", "Sigma.jpg", "DSCN0010.jpg",
-                             "87_OSError.jpg", "corrupted.jpg"})
+                             "87_OSError.jpg", "corrupted.jpg",
+                             // big-endian
+                             "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg", "Minolta.jpg", "Motorola.jpg",
+                             "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg", "GE.jpg", "kodak-dc210.jpg",
+                             "GoPro.jpg", "Ricoh.jpg", "Ricoh2.jpg"})
         names.push_back(name);
     folder.write("artist.jpg", fixture::ExifBuilder::jpeg().ifd0({fixture::ascii(kArtist, "Someone Else")}).build());
     for (const std::string& name : names) {

@@ -66,6 +66,20 @@ Bytes jpegBody(const Bytes& jpeg) {
     return Bytes(jpeg.begin() + static_cast<long>(std::min(at, jpeg.size())), jpeg.end());
 }
 
+/// A big-endian JPEG with the values whose inner fields follow the byte order.
+Bytes bigEndianJpeg() {
+    const Bytes printIm = {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 0, 1, 0, 1, 0, 0, 0, 5};
+    const Bytes table = {0, 1, 0, 1, 'a', 0, 0, 0, 0, 1, 0, 0, 0, 2};
+    return ExifBuilder::jpeg()
+        .bigEndian()
+        .ifd0({text(0x010F, "Canon"), entry(0x0112, 3, 1, {0, 1}), entry(0xC4A5, 7, 22, printIm)})
+        .subIfd({entry(0x829A, 5, 1, {0, 0, 0, 1, 0, 0, 0, 250}), entry(0x8828, 7, 14, table),
+                 entry(0x9286, 7, 12, {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 0, 'O', 0, 'k'}),
+                 entry(0xA302, 7, 6, {0, 1, 0, 1, 0, 1}), entry(0xA40B, 7, 6, {0, 1, 0, 1, 0, 'X'})})
+        .makerNote({entry(0x0001, 3, 2, {0, 1, 0, 2})})
+        .build();
+}
+
 std::vector<Entry> cameraIfd0(int index, bool edited) {
     std::vector<Entry> entries = {text(0x010F, "Canon"), text(0x0110, "Canon EOS 5D Mark IV"), shortValue(0x0112, 1),
                                   rational(0x011A, 72, 1), rational(0x011B, 72, 1), shortValue(0x0128, 2),
@@ -172,11 +186,14 @@ int main(int argc, char** argv) {
              demoJpeg().build()},
             {demoJpeg().segmentsBefore(fixture::jfifSegment()).build(), demoJpeg().build()},
             {ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build(), demoRaw().build()},
+            {demoJpeg().build(), bigEndianJpeg()},
+            {bigEndianJpeg(), demoJpeg().build()},
         };
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
             for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
-                     {"Canon.jpg", "CanonRaw.cr2"}, {"GPS.jpg", "Canon.jpg"}, {"Nikon.jpg", "GPS.jpg"}}) {
+                     {"Canon.jpg", "CanonRaw.cr2"}, {"GPS.jpg", "Canon.jpg"}, {"Nikon.jpg", "GPS.jpg"},
+                     {"Canon.jpg", "Pentax.jpg"}, {"NikonD70.jpg", "Nikon.jpg"}}) {
                 if (std::filesystem::exists(samples / destination) && std::filesystem::exists(samples / source))
                     pairs.emplace_back(load(samples / destination), load(samples / source));
             }
@@ -203,6 +220,7 @@ int main(int argc, char** argv) {
     save(folder / "empty", ExifBuilder::jpeg().build());
     save(folder / "gps", ExifBuilder::jpeg().ifd0({text(0x010F, "Phone")}).gps({text(0x0001, "N")}).subIfd({}).build());
     save(folder / "jfif", demoJpeg().segmentsBefore(fixture::join(fixture::jfifSegment(), fixture::segment(0xE2, {1, 2}))).build());
+    save(folder / "big-endian", bigEndianJpeg());
     save(folder / "bare", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
     // Maker notes of a maker's kind: one relaid behind its header, one carried whole with its own TIFF header.
     const auto note = [](Bytes head, std::uint32_t at, bool outer) {
