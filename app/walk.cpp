@@ -1,5 +1,8 @@
-// Folder mode: every ".jpg" and ".cr2" file of a folder, paired with its ".jpg" under Dst.
+// Folder mode: every ".jpg" and ".cr2" file of a folder (with --all-formats, every raw file's too),
+// paired with its ".jpg" under Dst.
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -24,13 +27,27 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-/// True for a name whose text from its last '.' is ".jpg" or ".cr2" in any case; not ".jpg" alone.
-bool isCandidate(const std::string& name) {
+/// The raw kinds that --all-formats also takes as sources, by extension.
+constexpr const char* kRawExtensions[] = {".nef", ".nrw", ".arw", ".sr2", ".srf", ".dng", ".pef",
+                                          ".orf", ".rw2", ".rwl", ".srw", ".raf", ".mrw", ".iiq"};
+
+/// The text of a name from its last '.'; none for a name without one or that starts with it.
+std::string extensionOf(const std::string& name) {
     const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) return false;
-    const std::string extension = name.substr(dot);
-    return equalIgnoringAsciiCase(extension, ".jpg") || equalIgnoringAsciiCase(extension, ".cr2");
+    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
 }
+
+/// True for a raw file's name, by its extension in any case.
+bool isRawName(const std::string& name) {
+    const std::string extension = extensionOf(name);
+    if (equalIgnoringAsciiCase(extension, ".cr2")) return true;
+    if (!Options.allFormats) return false;
+    return std::any_of(std::begin(kRawExtensions), std::end(kRawExtensions),
+                       [&](const char* raw) { return equalIgnoringAsciiCase(extension, raw); });
+}
+
+/// True for a name whose text from its last '.' is ".jpg" or a raw file's, in any case; not ".jpg" alone.
+bool isCandidate(const std::string& name) { return equalIgnoringAsciiCase(extensionOf(name), ".jpg") || isRawName(name); }
 
 class FolderWalk {
 public:
@@ -44,9 +61,17 @@ public:
             return;
         }
 
+        // With --all-formats, of several raw files of one name the first in byte order is the source.
+        std::set<std::string> rawNames;
         for (const platform::DirectoryEntry& entry : *entries) {
             if (entry.isDirectory || !isCandidate(entry.name)) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
+            const std::string name = foldAsciiCase(entry.name.substr(0, entry.name.find_last_of('.')));
+            if (Options.allFormats && isRawName(entry.name) && !rawNames.insert(name).second) {
+                filesFound++;
+                std::printf("Tagloom: '%s' skipped - another raw file of that name is the source\n", sourcePath.c_str());
+                continue;
+            }
             processPair(sourcePath, destinationFor(folder, sourcePath, entry.name));
         }
         if (!Options.recurse) return;

@@ -43,6 +43,25 @@ constexpr std::uint16_t kRawImageTags[] = {
     0x011A, 0x011B, 0x0128, 0x0213,                                  // resolution, unit, YCbCr positioning
 };
 
+/// IFD0 tags of a raw source (of a kind only --all-formats reads) that take part in the merge; the
+/// rest describe the raw file's own image. The Exif and GPS pointers lead on.
+constexpr std::uint16_t kRawIfd0Tags[] = {0x010E, 0x010F, 0x0110, 0x0112, 0x0131, 0x0132, 0x013B, 0x4746,
+                                          0x4749, 0x8298, 0x8769, 0x8825, 0x9C9B, 0x9C9C, 0x9C9D, 0x9C9E,
+                                          0x9C9F, 0xC4A5};
+/// Exposure tags that some raw files keep in IFD0; in a JPEG they belong in the Exif sub-directory.
+constexpr bool isExposureTag(std::uint16_t tag) {
+    return tag == 0x829A || tag == 0x829D || tag == 0x8822 || tag == 0x8827 || tag == 0x9003 ||
+           (tag >= 0x9201 && tag <= 0x920A) || tag == 0x9214;
+}
+constexpr bool reachesJpegFromRaw(std::uint16_t tag) {
+    for (std::uint16_t kept : kRawIfd0Tags) {
+        if (kept == tag) return true;
+    }
+    return isExposureTag(tag);
+}
+constexpr std::uint16_t kDngPrivateData = 0xC634;       // a DNG's IFD0: the original maker note
+constexpr std::uint16_t kPanasonicJpegFromRaw = 0x002E;  // an RW2's IFD0: the embedded JPEG
+
 /// A maker-note tag whose value is a position in the file, of the maker whose Make begins so.
 struct MakerNotePosition {
     const char* make;

@@ -13,11 +13,11 @@ std::uint32_t CExifEntry::valueAsU32() const {
     std::uint8_t bytes[4] = {};
     for (std::size_t i = 0; i < 4 && i < data.size(); ++i) bytes[i] = data[i];
     const bool known = directory != nullptr && directory->owner != nullptr;
-    return getU32(bytes, known ? directory->owner->byteOrder : ByteOrder::littleEndian);
+    return getU32(bytes, known ? directory->owner->orderOf(*directory) : ByteOrder::littleEndian);
 }
 
 void CExifImage::setByteOrder(ByteOrder order) {
-    byteOrder = order;
+    byteOrder = makerNoteOrder = order;
     const std::uint8_t mark = order == ByteOrder::littleEndian ? 'I' : 'M';
     std::uint8_t* tiffHeader = header + (base - headerStart);
     tiffHeader[0] = tiffHeader[1] = mark;

@@ -82,6 +82,10 @@ public:
     void closeFiles();
     /// The byte order of an image that holds no Exif data yet, with the TIFF header that names it.
     void setByteOrder(ByteOrder order);
+    /// The byte order of a directory's values.
+    ByteOrder orderOf(const CExifDirectory& directory) const {
+        return &directory == &makerNote ? makerNoteOrder : byteOrder;
+    }
     /// True when IFD0's Make begins with `prefix`.
     bool madeBy(const char* prefix) const;
 
@@ -104,6 +108,8 @@ public:
     std::uint32_t base = 0;             // where the TIFF header lies in the file
     std::uint32_t sectionEnd = 0;       // the first byte after the Exif segment
     ByteOrder byteOrder = ByteOrder::littleEndian;
+    /// The order of the maker note's directory: the image's, but for a DNG's note kept from its camera file.
+    ByteOrder makerNoteOrder = ByteOrder::littleEndian;
     bool isRaw = false;
     /// The kind of the maker note where --all-formats recognised one: a relaid note keeps its
     /// header bytes in front of its directory; an opaque one is the single entry 0x927c of makerNote,

@@ -16,9 +16,9 @@ constexpr std::uint64_t kMostFillBytes = 64;
 bool standsAlone(std::uint8_t marker) { return marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9); }
 }  // namespace
 
-JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted) {
+JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted, std::uint64_t start) {
     JpegSegments found;
-    std::uint64_t at = 2;  // behind FF D8
+    std::uint64_t at = start + 2;  // behind FF D8
     while (found.segments.size() < wanted && found.segments.size() < kMostSegments) {
         std::uint8_t head[4];
         if (bytes.copy(at, head, 1) != 1 || head[0] != kMarkerPrefix) return found;

@@ -29,7 +29,8 @@ struct JpegSegments {
 /// length, a length below 2, a segment that runs past the end of the file, more fill bytes or
 /// segments than any real file has), keeping a segment whose marker and length it could read even
 /// when that length is impossible.
-JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted = SIZE_MAX);
+/// A JPEG embedded in another file starts at `start`.
+JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted = SIZE_MAX, std::uint64_t start = 0);
 
 constexpr std::uint8_t kApp0Marker = 0xE0;
 constexpr std::uint8_t kApp1Marker = 0xE1;

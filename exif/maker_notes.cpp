@@ -46,6 +46,9 @@ const MakerNoteKind kKinds[] = {
     {"RIM", SIGNATURE("RIM0"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     {"HTC", SIGNATURE("htcI"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     {"VER", SIGNATURE("VER:"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
+    // Phase One's raw data where other files keep their note.
+    {"Phase One raw data", SIGNATURE("IIIICwaR"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0, {}, true},
+    {"Phase One raw data", SIGNATURE("MMMMRawC"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0, {}, true},
     // Offsets from the note or from the TIFF header by model: not read.
     {"Leica", SIGNATURE("LEICA\0"), nullptr, false, Directory::unsettled, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     // No signature: by the camera's Make, after every signature.

@@ -34,6 +34,8 @@ struct MakerNoteKind {
     std::uint16_t firstSubDirectory;
     std::uint16_t lastSubDirectory;
     std::uint16_t subDirectoryTags[2] = {};
+    /// Not a note at all but a raw file's image data in its place: never read or copied.
+    bool rawData = false;
 
     bool holdsSubDirectory(std::uint16_t tag) const {
         return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||

@@ -1,7 +1,9 @@
 // The directory parser: header recognition, then every directory of an image, read through a
 // bounded TiffView.
 #include <algorithm>
+#include <cstring>
 #include <set>
+#include <utility>
 
 #include "exif/exception.h"
 #include "exif/format.h"
@@ -31,7 +33,22 @@ public:
 
 private:
     /// Finds the Exif segment of a JPEG that the default reading refuses; gives IFD0's position.
-    std::uint64_t locateExif();
+    /// An embedded JPEG (of a raw file) starts at `jpegStart`.
+    std::uint64_t locateExif(std::uint64_t jpegStart = 0);
+    /// Where a raw file of a kind other than the default reading's keeps its TIFF data; gives
+    /// IFD0's position. False when the file is of no such kind.
+    bool locateRaw(std::uint64_t& ifd0Position);
+    /// The TIFF data at `base` (its header says the order and IFD0), up to `limit`.
+    std::uint64_t takeTiff(std::uint64_t base, std::uint64_t limit);
+    /// Where IFD0 of the TIFF data in view holds `wanted`: its count and value field. None: 0, 0.
+    std::pair<std::uint32_t, std::uint32_t> ifd0Field(std::uint64_t ifd0, std::uint16_t wanted);
+    /// A DNG's original maker note, kept in its private data with its old offset.
+    void parseDngMakerNote(std::uint32_t count, std::uint32_t at);
+    /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
+    void moveExposureTags();
+    /// Reads the maker note at `start` (relative to view_) whose value declares `declared` bytes;
+    /// false when it is a raw file's image data rather than a note.
+    bool readMakerNote(std::uint32_t start, std::uint32_t declared);
     void parseDirectory(CExifDirectory& directory, int chainLength = 0);
     void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
     void captureThumbnail();
@@ -58,9 +75,9 @@ private:
     std::uint64_t makerNoteStart_ = 0;
 };
 
-std::uint64_t CExifParser::locateExif() {
+std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     image_.extended = true;
-    const JpegSegments found = scanSegments(bytes_);
+    const JpegSegments found = scanSegments(bytes_, SIZE_MAX, jpegStart);
     const JpegSegment* exif = nullptr;
     for (const JpegSegment& segment : found.segments) {
         if (holdsExif(bytes_, segment)) {
@@ -98,6 +115,150 @@ std::uint64_t CExifParser::locateExif() {
     return getU32(image_.header + 14, image_.byteOrder);
 }
 
+std::uint64_t CExifParser::takeTiff(std::uint64_t base, std::uint64_t limit) {
+    std::uint8_t head[8] = {};
+    bytes_.copy(base, head, sizeof head);
+    if (!orderOf(head, image_.byteOrder)) throw new CExifException("File not support (header not understood)");
+    image_.base = static_cast<std::uint32_t>(base);
+    image_.sectionEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, UINT32_MAX));
+    return getU32(head + 4, image_.byteOrder);
+}
+
+constexpr int kMostMrwBlocks = 64;  // cameras write five or six
+
+bool CExifParser::locateRaw(std::uint64_t& ifd0Position) {
+    std::uint8_t head[16] = {};
+    bytes_.copy(0, head, sizeof head);
+    const auto startsWith = [&](const char* text, std::size_t n) { return std::memcmp(head, text, n) == 0; };
+    // The kind the default reading takes: left to it.
+    if (startsWith("II*\0", 4) && head[8] == 'C' && head[9] == 'R') return false;
+    const std::uint64_t length = std::min<std::uint64_t>(bytes_.length(), UINT32_MAX);
+    const bool tiff = startsWith("II*\0", 4) || startsWith("MM\0*", 4);
+    const bool orf = startsWith("IIRO", 4) || startsWith("IIRS", 4) || startsWith("MMOR", 4);
+    const bool rw2 = startsWith("IIU\0", 4);
+    const bool raf = startsWith("FUJIFILMCCD-RAW ", 16);
+    const bool mrw = startsWith("\0MRM", 4);
+    if (!tiff && !orf && !rw2 && !raf && !mrw) return false;
+    image_.isRaw = true;
+    image_.extended = true;
+
+    if (raf || rw2) {
+        // The embedded JPEG holds the Exif data: RAF says where at 84, RW2 in its IFD0's tag 0x002E.
+        std::uint64_t jpeg = 0;
+        std::uint64_t jpegLength = 0;
+        if (raf) {
+            std::uint8_t field[8] = {};
+            bytes_.copy(84, field, sizeof field);
+            jpeg = getU32(field, ByteOrder::bigEndian);
+            jpegLength = getU32(field + 4, ByteOrder::bigEndian);
+        } else {
+            const std::uint64_t ifd0 = takeTiff(0, length);
+            view_ = TiffView(bytes_, 0, image_.sectionEnd, image_.byteOrder);
+            const auto [count, at] = ifd0Field(ifd0, tag::kPanasonicJpegFromRaw);
+            jpeg = at;
+            jpegLength = count;
+        }
+        std::uint8_t soi[2] = {};
+        if (jpegLength < 4 || jpeg + jpegLength > bytes_.length() || bytes_.copy(jpeg, soi, 2) != 2 ||
+            getU16(soi, ByteOrder::bigEndian) != 0xFFD8)
+            throw new CExifException("Raw file holds no JPEG with Exif data");
+        ifd0Position = locateExif(jpeg);
+        return true;
+    }
+    if (mrw) {
+        // Blocks of a name (4) and a big-endian length (4); the TIFF data is the "\0TTW" block's.
+        std::uint8_t field[8] = {};
+        bytes_.copy(4, field, 4);
+        const std::uint64_t end = std::min<std::uint64_t>(8 + std::uint64_t(getU32(field, ByteOrder::bigEndian)), length);
+        int blocks = 0;
+        for (std::uint64_t at = 8; at + 8 <= end && ++blocks <= kMostMrwBlocks;) {
+            bytes_.copy(at, field, sizeof field);
+            const std::uint64_t blockEnd = at + 8 + getU32(field + 4, ByteOrder::bigEndian);
+            if (std::memcmp(field, "\0TTW", 4) == 0) {
+                ifd0Position = takeTiff(at + 8, std::min(blockEnd, length));
+                return true;
+            }
+            at = blockEnd;
+        }
+        throw new CExifException("File not support (header not understood)");
+    }
+    ifd0Position = takeTiff(0, length);  // TIFF, and ORF with its own magic number
+    return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CExifParser::ifd0Field(std::uint64_t ifd0, std::uint16_t wanted) {
+    view_.seekSource(ifd0);
+    const std::uint16_t count = view_.readU16();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        view_.seekSource(ifd0 + 2 + std::uint64_t(exif::kEntrySize) * i);
+        const std::uint16_t entryTag = view_.readU16();
+        view_.readU16();
+        const std::uint32_t valueCount = view_.readU32();
+        const std::uint32_t value = view_.readU32();
+        if (entryTag == wanted) return {valueCount, value};
+    }
+    return {0, 0};
+}
+
+void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
+    // "Adobe\0", "MakN", the length (4, big-endian), the note's byte order, its old offset (4,
+    // big-endian), then the note: its offsets count from where the note lay before.
+    constexpr std::uint32_t kHead = 20;
+    std::uint8_t head[kHead] = {};
+    if (count < kHead || bytes_.copy(view_.base() + at, head, kHead) != kHead ||
+        std::memcmp(head, "Adobe\0MakN", 10) != 0)
+        return;
+    ByteOrder order = image_.byteOrder;
+    const std::uint32_t length = getU32(head + 10, ByteOrder::bigEndian);
+    const std::uint32_t oldOffset = getU32(head + 16, ByteOrder::bigEndian);
+    const std::uint64_t noteStart = view_.base() + at + kHead;
+    if (!orderOf(head + 14, order) || length < 6 || length - 6 > count - kHead || oldOffset > noteStart)
+        throw new CExifException("Parse error - maker note kept by the DNG cannot be read");
+    const TiffView outer = view_;
+    view_ = view_.subView(noteStart - oldOffset, order);
+    image_.makerNoteOrder = order;
+    const std::uint32_t declared = length - 6;
+    const bool note = readMakerNote(oldOffset, declared);
+    view_ = outer;
+    if (!note) return;
+    // It hangs from a MakerNote entry of the Exif sub-directory, as in any other file.
+    auto* pointer = new CExifEntry(&image_.subIfd, tag::kMakerNote, 7, declared, exif::kInlineValueSize);
+    pointer->isPointer = true;
+    CExifEntry* greater = image_.subIfd.entries.first();
+    while (greater != nullptr && greater->tag <= tag::kMakerNote) greater = image_.subIfd.entries.next(greater);
+    if (greater != nullptr) {
+        image_.subIfd.entries.insertBefore(greater, pointer);
+    } else {
+        image_.subIfd.entries.append(pointer);
+    }
+}
+
+void CExifParser::moveExposureTags() {
+    bool moved = false;
+    for (CExifEntry* entry = image_.ifd0.entries.first(); entry != nullptr;) {
+        CExifEntry* next = image_.ifd0.entries.next(entry);
+        if (tag::isExposureTag(entry->tag) && image_.subIfd.findEntry(entry->tag) == nullptr) {
+            image_.ifd0.entries.unlink(entry);
+            entry->directory = &image_.subIfd;
+            CExifEntry* greater = image_.subIfd.entries.first();
+            while (greater != nullptr && greater->tag <= entry->tag) greater = image_.subIfd.entries.next(greater);
+            if (greater != nullptr) {
+                image_.subIfd.entries.insertBefore(greater, entry);
+            } else {
+                image_.subIfd.entries.append(entry);
+            }
+            moved = true;
+        }
+        entry = next;
+    }
+    // A raw file without an Exif sub-directory now has one: IFD0 points to it.
+    if (moved && image_.ifd0.findEntry(tag::kExifIfdPointer) == nullptr) {
+        auto* pointer = new CExifEntry(&image_.ifd0, tag::kExifIfdPointer, 4, 1, exif::kInlineValueSize);
+        pointer->isPointer = true;
+        image_.ifd0.entries.append(pointer);
+    }
+}
+
 void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
     image_.makerNoteKind = &kind;
     if (kind.relaid) {
@@ -121,7 +282,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
     }
 
     // Carried as one block: from its start to the last byte its values reach.
-    const std::uint64_t noteStart = image_.base + start;
+    const std::uint64_t noteStart = view_.base() + start;
     std::uint64_t end = noteStart + declared;
     if (kind.directory != MakerNoteKind::Directory::none) {
         std::uint8_t bytes[8] = {};
@@ -210,8 +371,8 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
         }
     }
     // Carried only from inside the Exif segment; anywhere else it cannot be kept.
-    if (start->size != exif::kInlineValueSize || image_.base + at > image_.sectionEnd ||
-        bytes > image_.sectionEnd - image_.base - at)
+    if (start->size != exif::kInlineValueSize || view_.base() + at > image_.sectionEnd ||
+        bytes > image_.sectionEnd - view_.base() - at)
         throw new CExifException("Maker note refers to data outside itself");
     carry(*start, at, bytes);
 }
@@ -235,7 +396,9 @@ void CExifParser::parseHeader() {
     std::uint8_t mark[2];
     bytes_.copy(0, mark, sizeof mark);
     std::uint64_t ifd0Position = exif::kRawIfd0Position;
-    if (getU16(mark, ByteOrder::littleEndian) == exif::kLittleEndianMark) {
+    if (allFormats_ && locateRaw(ifd0Position)) {
+        if (!image_.hasExif) return;
+    } else if (getU16(mark, ByteOrder::littleEndian) == exif::kLittleEndianMark) {
         image_.isRaw = true;
         image_.sectionEnd = exif::kRawSectionEnd;
     } else {
@@ -263,6 +426,7 @@ void CExifParser::parseHeader() {
             throw new CExifException("Jpg header type not supported");
         }
     }
+    image_.makerNoteOrder = image_.byteOrder;
     view_ = TiffView(bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
     view_.seekSource(ifd0Position);
 
@@ -274,6 +438,11 @@ void CExifParser::parseHeader() {
 
     for (const TopDirectory& top : kTopDirectories) {
         if (top.holder != nullptr) followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+    }
+    if (image_.isRaw && image_.extended) {
+        const auto [count, at] = ifd0Field(ifd0Position, tag::kDngPrivateData);
+        if (count != 0 && image_.makerNote.entries.empty()) parseDngMakerNote(count, at);
+        moveExposureTags();
     }
 
     captureThumbnail();
@@ -292,34 +461,43 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
         pointer->isPointer = true;
         pointer->size = exif::kInlineValueSize;
         if (pointer->data.size() < exif::kInlineValueSize) pointer->data.resize(exif::kInlineValueSize);
-        makerNoteStart_ = pointer->storedOffset;
-        view_.seekSource(makerNoteStart_);
-        if (allFormats_) {
-            // Windows records a non-zero offset schema where it moved a note: its offsets no longer fit.
-            const CExifEntry* schema = image_.subIfd.findEntry(tag::kOffsetSchema);
-            if (schema != nullptr && schema->valueAsU32() != 0)
-                throw new CExifException("Maker note was moved by another program; its offsets do not fit where it lies");
-            std::uint8_t head[16] = {};
-            bytes_.copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
-            const CExifEntry* make = image_.ifd0.findEntry(tag::kMake);
-            const MakerNoteKind* kind = recogniseMakerNote(
-                head, std::min<std::size_t>(sizeof head, declared),
-                make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
-            printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
-            if (kind != nullptr && kind->directory == MakerNoteKind::Directory::unsettled)
-                throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
-            if (kind != nullptr) {
-                parseMakerNote(*kind, makerNoteStart_, declared);
-                return;
-            }
-        }
-        parseDirectory(into);
+        if (readMakerNote(pointer->storedOffset, declared)) return;
+        // Raw data rather than a note: it never leaves its file.
+        from.entries.unlink(pointer);
+        delete pointer;
         return;
     }
     if (&into != &image_.subIfd && pointer->size < exif::kInlineValueSize) return;
     pointer->isPointer = true;
     view_.seekSource(pointer->valueAsU32());
     parseDirectory(into);
+}
+
+bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
+    makerNoteStart_ = start;
+    view_.seekSource(makerNoteStart_);
+    if (allFormats_) {
+        // Windows records a non-zero offset schema where it moved a note: its offsets no longer fit.
+        const CExifEntry* schema = image_.subIfd.findEntry(tag::kOffsetSchema);
+        if (schema != nullptr && schema->valueAsU32() != 0)
+            throw new CExifException("Maker note was moved by another program; its offsets do not fit where it lies");
+        std::uint8_t head[16] = {};
+        bytes_.copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
+        const CExifEntry* make = image_.ifd0.findEntry(tag::kMake);
+        const MakerNoteKind* kind = recogniseMakerNote(
+            head, std::min<std::size_t>(sizeof head, declared),
+            make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
+        printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
+        if (kind != nullptr && kind->directory == MakerNoteKind::Directory::unsettled)
+            throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
+        if (kind != nullptr && kind->rawData) return false;
+        if (kind != nullptr) {
+            parseMakerNote(*kind, makerNoteStart_, declared);
+            return true;
+        }
+    }
+    parseDirectory(image_.makerNote);
+    return true;
 }
 
 // The thumbnail of IFD1: the 513 entry's data becomes the thumbnail bytes themselves, so that
@@ -356,6 +534,9 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
         const std::uint16_t entryTag = view_.readU16();
         const std::uint16_t type = view_.readU16();
         const std::uint32_t count = view_.readU32();
+        // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
+        if (image_.isRaw && image_.extended && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag))
+            continue;
         if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
         std::uint64_t unit = exif::typeUnitSize(type);
         if (entryTag >= tag::kFirstWindowsXpTag && entryTag <= tag::kLastWindowsXpTag) unit = 2;
@@ -384,7 +565,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     // Chains: never in a file named ".cr2" (in any case), never behind a maker-note, GPS or
     // interoperability directory.
     const bool chainless = &directory == &image_.makerNote || &directory == &image_.gpsIfd ||
-                           &directory == &image_.interopIfd;
+                           &directory == &image_.interopIfd || (image_.isRaw && image_.extended);
     if (equalIgnoringAsciiCase(image_.extension, ".cr2") || chainless) return;
     view_.seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = view_.readU32();

@@ -53,11 +53,12 @@ bool leadsNowhere(const CExifEntry& d, const CExifEntry& s) {
 const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destination,
                                      std::unique_ptr<CExifEntry>& turned) {
     const CExifImage* from = s.directory->owner;
-    if (from->byteOrder == destination.owner->byteOrder) return s;
+    const ByteOrder order = from->orderOf(*s.directory);
+    if (order == destination.owner->orderOf(destination)) return s;
     turned = std::make_unique<CExifEntry>(&destination, s.tag, s.type, s.count, s.size);
     copyValue(*turned, s);
     turned->isPointer = s.isPointer;
-    const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, from->byteOrder);
+    const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, order);
     if (result == TurnResult::turned) return *turned;
     auto* failure = result == TurnResult::unknownType
                         ? new CExifException("Unknown format type")
@@ -74,7 +75,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
     // The k-th source entry of a tag meets the k-th destination entry of that tag.
     std::map<std::uint16_t, int> seen;
     for (const CExifEntry* stored = source.entries.first(); stored != nullptr; stored = source.entries.next(stored)) {
-        if (rules.leftAlone.count(stored->tag) != 0) continue;
+        if (rules.leavesAlone(stored->tag)) continue;
         const int k = seen[stored->tag]++;
         if (rules.neverArrive.count(stored->tag) != 0) continue;
         std::unique_ptr<CExifEntry> turned;
@@ -108,7 +109,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
     // The destination's k-th entry of a tag goes when the source holds fewer than k of that tag.
     std::map<std::uint16_t, int> kept;
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
-        if (rules.leftAlone.count(d->tag) != 0) continue;
+        if (rules.leavesAlone(d->tag)) continue;
         const int k = kept[d->tag]++;
         if (!d->removed && countEntries(source, d->tag) <= k) {
             d->removed = true;
@@ -151,8 +152,9 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 }  // namespace
 
 void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
-    // A JPEG without Exif data takes the source's byte order; one with keeps its own.
-    if (!destination.hasExif) destination.setByteOrder(source.byteOrder);
+    // A JPEG without Exif data takes the source's byte order (its maker note's, where a raw file
+    // kept that in another), so that the note can come along; one with Exif data keeps its own.
+    if (!destination.hasExif) destination.setByteOrder(source.makerNoteOrder);
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
     // The rules of each top directory of the destination.
@@ -162,7 +164,12 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     MergeRules& makerNoteRules = rules[&destination.makerNote];
     // A source's Software entry never arrives: the rule below would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
-    if (source.isRaw) ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
+    // A raw source gives only what describes the photo; its own image's layout stays with it.
+    if (source.isRaw && source.extended) {
+        ifd0Rules.takingPart.emplace(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
+    } else if (source.isRaw) {
+        ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
+    }
     // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's
     // name; and one kind of note is never merged into another. A destination without a note takes
     // the source's kind with its entries.
@@ -173,7 +180,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // Across byte orders only a note that is the same in either file's order travels: one that names
     // its own order, or holds no directory. One in its file's order stays where it is.
     const MakerNoteKind* kind = source.makerNoteKind;
-    const bool noteTravels = destination.byteOrder == source.byteOrder ||
+    const bool noteTravels = destination.byteOrder == source.makerNoteOrder ||
                              (kind != nullptr && !kind->relaid &&
                               (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
     const bool noteMerges = sameCamera && noteTravels;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 
 #include "merge/options.h"
@@ -22,6 +23,11 @@ struct MergeRules {
     std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
     std::set<std::uint16_t> neverReplaced;  // added where missing, else kept (positions the writer sets)
     bool inSourceOrder = false;           // added entries follow one another as in the source
+    std::optional<std::set<std::uint16_t>> takingPart;  // where set, every other tag is left alone
+
+    bool leavesAlone(std::uint16_t tag) const {
+        return leftAlone.count(tag) != 0 || (takingPart && takingPart->count(tag) == 0);
+    }
 };
 
 /// Merges the entries of one source directory into the destination directory of the same role.

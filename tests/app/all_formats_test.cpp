@@ -2,6 +2,7 @@
 // segments, no Exif segment at all; every byte outside the Exif segment stays as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -195,6 +196,82 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
     EXPECT_EQ(run({"--all-formats", "-uo", "-v1", "note-be.jpg", "note-le.jpg"}).output,
               "note-le.jpg diffs:\n    01 IFD0:0x013b remove   - 4 bytes\n\nnote-le.jpg - 1 diffs\n");
     EXPECT_EQ(fixture::commandOutput("exiv2 -q -pa -g Exif.Canon '" + folder / "note-le.jpg" + "'"), notes);
+}
+
+// Raw kinds without a sample, as cameras lay them out: the header's magic, IFD0 where the header
+// says, either byte order, a value past the first 64 KiB. Only what describes the photo arrives; the
+// exposure tags kept in IFD0 arrive in the Exif sub-directory.
+TEST_F(AllFormats, takesTheTagsOfEveryRawKindThatDescribeThePhoto) {
+    constexpr std::uint32_t kFarAway = 0x11000;
+    for (const auto& [name, magic, big] : {std::tuple{"a.orf", "IIRO", false}, std::tuple{"b.orf", "MMOR", true},
+                                           std::tuple{"c.arw", "II*", false}, std::tuple{"d.pef", "MM\0*", true},
+                                           std::tuple{"e.srw", "II*", false}}) {
+        SCOPED_TRACE(name);
+        const auto inOrder = [&, big = big](Bytes little) {
+            if (big) std::reverse(little.begin(), little.end());
+            return little;
+        };
+        fixture::Entry artist = ascii(kArtist, "Bobby");
+        artist.valueField = kFarAway;
+        ExifBuilder builder = ExifBuilder::raw()
+                                  .magic(std::string(magic, 4))
+                                  .ifd0Offset(8)
+                                  .ifd0({entry(0x0100, 3, 1, inOrder({0x40, 0x1F})), ascii(kMake, "Maker"), artist,
+                                         entry(0x829A, 5, 1, fixture::join(inOrder({1, 0, 0, 0}), inOrder({250, 0, 0, 0})))})
+                                  .subIfd({entry(0x8827, 3, 1, inOrder({200, 0}))});
+        Bytes raw = (big ? builder.bigEndian() : builder).build();
+        raw.resize(kFarAway);
+        for (const char c : std::string("Bobby")) raw.push_back(static_cast<std::uint8_t>(c));
+        raw.push_back(0);
+        folder.write(name, raw);
+        // -o takes part in what describes the photo only: the resolution stays, the Copyright goes.
+        folder.write("dst.jpg",
+                     ExifBuilder::jpeg().ifd0({fixture::rational(0x011A, 72, 1), ascii(0x8298, "Old")}).subIfd({}).build());
+
+        EXPECT_EQ(run({"--all-formats", "-uo", name, "dst.jpg"}).output, "dst.jpg - 5 diffs\n");
+        const std::unique_ptr<CExifImage> image = reread("dst.jpg");
+        const auto text = [](const CExifEntry* found) {
+            return found == nullptr ? std::string("(none)") : std::string(found->data.begin(), found->data.end() - 1);
+        };
+        EXPECT_EQ(text(image->ifd0.findEntry(kMake)), "Maker");
+        EXPECT_EQ(text(image->ifd0.findEntry(kArtist)), "Bobby");
+        EXPECT_EQ(image->ifd0.findEntry(0x0100), nullptr);
+        EXPECT_NE(image->ifd0.findEntry(0x011A), nullptr);
+        EXPECT_EQ(image->ifd0.findEntry(0x8298), nullptr);
+        EXPECT_EQ(image->ifd0.findEntry(0x829A), nullptr);
+        const CExifEntry* exposure = image->subIfd.findEntry(0x829A);
+        ASSERT_NE(exposure, nullptr);
+        EXPECT_EQ(exposure->data, (Bytes{1, 0, 0, 0, 250, 0, 0, 0}));
+        ASSERT_NE(image->subIfd.findEntry(0x8827), nullptr);
+        EXPECT_EQ(image->subIfd.findEntry(0x8827)->valueAsU32() & 0xFFFF, 200u);
+        EXPECT_EQ(run({"--all-formats", "-uo", name, "dst.jpg"}).output, "dst.jpg - no diffs\n");
+    }
+    // A raw file is never a destination.
+    folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(0x8298, "Zed")}).build());
+    const Bytes before = folder.read("c.arw");
+    EXPECT_EQ(run({"--all-formats", "artist.jpg", "c.arw"}).output,
+              "c.arw - 1 diffs\nTagloom: '' not done - a raw image cannot be rewritten\n");
+    EXPECT_EQ(folder.read("c.arw"), before);
+}
+
+// Folder mode pairs every raw kind with the JPEG of its name; of several raw files of one name the
+// first in byte order is the source and the others are named.
+TEST_F(AllFormats, pairsRawFilesOfEveryKindWithTheirJpegsInFolderMode) {
+    const auto raw = [](const char* magic, const char* make) {
+        return ExifBuilder::raw().magic(magic).ifd0Offset(8).ifd0({ascii(kMake, make)}).subIfd({}).build();
+    };
+    folder.write("shots/IMG_1.NEF", raw("II*\0", "Nikon"));
+    folder.write("shots/IMG_1.dng", raw("II*\0", "Other"));
+    folder.write("shots/IMG_2.ORF", raw("IIRO", "Olympus"));
+    folder.write("shots/IMG_3.tif", raw("II*\0", "Editor"));
+    for (const char* name : {"IMG_1.JPG", "IMG_2.jpg", "IMG_3.jpg"})
+        folder.write(std::string("shots/") + name, ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+    EXPECT_EQ(run({"--all-formats", "shots", "shots"}).output,
+              "shots/IMG_1.JPG - 1 diffs\n"
+              "Tagloom: 'shots/IMG_1.dng' skipped - another raw file of that name is the source\n"
+              "shots/IMG_2.jpg - 1 diffs\n"
+              "Files found 6, checked 2, updated 2\n");
+    EXPECT_EQ(run({"shots", "shots"}).output, "Files found 3, checked 0, updated 0\n");
 }
 
 }  // namespace

@@ -257,6 +257,46 @@ TEST_F(CameraSamples, withAllFormatsTakeAndGiveTagsWhereverTheSegmentLies) {
     }
 }
 
+// Every raw sample gives a JPEG without Exif data the values exiftool reads in its IFD0 (what
+// describes the photo: the exposure tags some raws keep there included), its Exif sub-directory, GPS
+// data and maker note (but Phase One's, which is image data); exiftool then finds no tag that a JPEG
+// may not hold or that lies in the wrong directory.
+TEST_F(CameraSamples, withAllFormatsGiveTheirTagsToAJpegWithoutExif) {
+    requireExiftool();
+    const auto values = [](const std::string& path, const std::string& tags) {
+        std::istringstream lines(fixture::commandOutput("exiftool -a -G1 -n -U -s " + tags + " '" + path + "' 2>&1"));
+        std::set<std::string> found;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string group, name;
+            fields >> group >> name;
+            const bool position = name == "OriginalDecisionDataOffset" || name == "PreviewImageStart";
+            if (!position && group != "[MinoltaRaw]" && name != "ExifOffset" && name != "GPSInfo" && name != "MakerNote")
+                found.insert((group == "[PhaseOne]" ? group : "") + line.substr(line.find(name)));  // any directory
+        }
+        return found;
+    };
+    std::string wanted = "-ExifIFD:all -GPS:all -MakerNotes:all";
+    for (const char* name : {"ImageDescription", "Make", "Model", "Orientation", "ModifyDate", "Artist", "Copyright",
+                             "Rating", "ExposureTime", "FNumber", "ExposureProgram", "ISO", "DateTimeOriginal",
+                             "ShutterSpeedValue", "ApertureValue", "FocalLength", "Flash"})
+        wanted += std::string(" -IFD0:") + name;
+    for (const std::string name : {"CanonRaw.cr2", "Nikon.nef", "DNG.dng", "Panasonic.rw2", "FujiFilm.raf",
+                                   "Minolta.mrw", "PhaseOne.iiq", "ExifTool.tif"}) {
+        SCOPED_TRACE(name);
+        folder.write("dst.jpg", fixture::ExifBuilder::jpeg().withoutExif().build());
+        const auto result = run({"--all-formats", samples + "/" + name, "dst.jpg"});
+        EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
+        const std::set<std::string> now = values(folder / "dst.jpg", "-EXIF:all -MakerNotes:all");
+        for (const std::string& line : values(samples + "/" + name, wanted)) {
+            EXPECT_EQ(now.count(line), line.rfind("[PhaseOne]", 0) == 0 ? 0u : 1u) << line;
+        }
+        const std::string validation = fixture::commandOutput("exiftool -validate -warning -a '" + folder / "dst.jpg" + "'");
+        EXPECT_EQ(validation.find("not allowed in JPEG"), std::string::npos) << validation;
+        EXPECT_EQ(validation.find("Wrong IFD"), std::string::npos) << validation;
+    }
+}
+
 // A file rewritten from a copy of itself whose Artist differs keeps every other value; a file copied
 // onto an identical copy is left alone. Refusals are named and leave the file as it was.
 TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {

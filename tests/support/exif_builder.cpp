@@ -276,11 +276,12 @@ Bytes ExifBuilder::build(Layout& layout) const {
     tiff[0] = tiff[1] = bigEndian_ ? 'M' : 'I';
     putField(tiff, 2, 42, 2, bigEndian_);
     putField(tiff, 4, ifd0Offset_, 4, bigEndian_);
-    if (raw_) {
+    if (raw_ && ifd0Offset_ >= 16) {
         tiff[8] = 'C';
         tiff[9] = 'R';
         tiff[10] = 2;
     }
+    if (magic_) std::copy(magic_->begin(), magic_->end(), tiff.begin());
     const bool big = bigEndian_;
     auto writeChain = [&tiff, big](const std::vector<Directory>& chain, const std::vector<std::uint32_t>& at) {
         for (std::size_t i = 0; i < chain.size(); ++i)
@@ -327,6 +328,11 @@ ExifBuilder& ExifBuilder::makerNoteBytes(std::function<Bytes(std::uint32_t)> not
 
 ExifBuilder& ExifBuilder::segmentsBefore(Bytes segments) {
     before_ = std::move(segments);
+    return *this;
+}
+
+ExifBuilder& ExifBuilder::magic(const std::string& firstBytes) {
+    magic_ = Bytes(firstBytes.begin(), firstBytes.end());
     return *this;
 }
 

@@ -74,6 +74,9 @@ public:
     /// "MM" TIFF data: headers, counts, tags, types, offsets and the builder's own pointer values
     /// big-endian; entry bytes as the test gives them.
     ExifBuilder& bigEndian();
+    /// The TIFF header's first bytes as a raw kind has them ("IIRO" ...). A raw file whose IFD0
+    /// lies before 16 has no "CR" mark.
+    ExifBuilder& magic(const std::string& firstBytes);
 
     Bytes build() const;
     Layout layout() const;
@@ -96,6 +99,7 @@ private:
     Bytes before_;
     bool withoutExif_ = false;
     bool bigEndian_ = false;
+    std::optional<Bytes> magic_;
 };
 
 /// One JPEG segment: FF, the marker, the length (big-endian, counting itself), the payload.

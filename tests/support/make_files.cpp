@@ -80,6 +80,50 @@ Bytes bigEndianJpeg() {
         .build();
 }
 
+/// Raw files of the kinds that --all-formats reads, each as small as its kind allows.
+std::vector<std::pair<std::string, Bytes>> rawKinds() {
+    const Bytes jpeg = demoJpeg().build();
+    const auto tiff = [](const char* magic, bool big) {
+        ExifBuilder builder = ExifBuilder::raw().magic(magic).ifd0Offset(8).ifd0({text(0x010F, "Maker")}).subIfd({});
+        return (big ? builder.bigEndian() : builder).build();
+    };
+    // RAF: the embedded JPEG's place and length, big-endian, at 84.
+    Bytes raf(100, 0);
+    const std::string rafMagic = "FUJIFILMCCD-RAW ";
+    std::copy(rafMagic.begin(), rafMagic.end(), raf.begin());
+    raf[87] = 100;
+    raf[90] = static_cast<std::uint8_t>(jpeg.size() >> 8);
+    raf[91] = static_cast<std::uint8_t>(jpeg.size());
+    raf.insert(raf.end(), jpeg.begin(), jpeg.end());
+    // RW2: IFD0's 0x002E leads to the embedded JPEG behind the TIFF data.
+    const auto rw2 = [&](std::uint32_t at) {
+        Entry embedded = entry(0x002E, 7, static_cast<std::uint32_t>(jpeg.size()), {});
+        embedded.valueField = at;
+        return ExifBuilder::raw().magic("IIU").ifd0Offset(0x18).ifd0({embedded}).imageData(jpeg).build();
+    };
+    const Bytes rw2File = rw2(static_cast<std::uint32_t>(rw2(0).size() - jpeg.size()));
+    // MRW: a "\0TTW" block holds big-endian TIFF data.
+    const Bytes ttw = tiff("MM\0*", true);
+    Bytes mrw = {0, 'M', 'R', 'M', 0, 0, 0, 0, 0, 'T', 'T', 'W', 0, 0, 0, 0};
+    mrw[7] = static_cast<std::uint8_t>(ttw.size() + 8);
+    mrw[14] = static_cast<std::uint8_t>(ttw.size() >> 8);
+    mrw[15] = static_cast<std::uint8_t>(ttw.size());
+    mrw.insert(mrw.end(), ttw.begin(), ttw.end());
+    // DNG: the original maker note in DNGPrivateData, little-endian, once at offset 20.
+    Bytes makN = {'A', 'd', 'o', 'b', 'e', 0, 'M', 'a', 'k', 'N', 0, 0, 0, 24, 'I', 'I', 0, 0, 0, 20,
+                  1, 0, 1, 0, 3, 0, 1, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0};
+    const Bytes dng = ExifBuilder::raw()
+                          .magic("MM\0*")
+                          .ifd0Offset(8)
+                          .bigEndian()
+                          .ifd0({text(0x010F, "Canon"), entry(0xC634, 1, static_cast<std::uint32_t>(makN.size()), makN)})
+                          .subIfd({})
+                          .build();
+    return {{"orf", tiff("IIRO", false)}, {"pef", tiff("MM\0*", true)}, {"arw", tiff("II*", false)},
+            {"raf", raf},                 {"rw2", rw2File},             {"mrw", mrw},
+            {"dng", dng}};
+}
+
 std::vector<Entry> cameraIfd0(int index, bool edited) {
     std::vector<Entry> entries = {text(0x010F, "Canon"), text(0x0110, "Canon EOS 5D Mark IV"), shortValue(0x0112, 1),
                                   rational(0x011A, 72, 1), rational(0x011B, 72, 1), shortValue(0x0128, 2),
@@ -189,11 +233,13 @@ int main(int argc, char** argv) {
             {demoJpeg().build(), bigEndianJpeg()},
             {bigEndianJpeg(), demoJpeg().build()},
         };
+        for (const auto& [kind, raw] : rawKinds()) pairs.emplace_back(demoJpeg().build(), raw);
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
             for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
                      {"Canon.jpg", "CanonRaw.cr2"}, {"GPS.jpg", "Canon.jpg"}, {"Nikon.jpg", "GPS.jpg"},
-                     {"Canon.jpg", "Pentax.jpg"}, {"NikonD70.jpg", "Nikon.jpg"}}) {
+                     {"Canon.jpg", "Pentax.jpg"}, {"NikonD70.jpg", "Nikon.jpg"}, {"Canon.jpg", "DNG.dng"},
+                     {"Nikon.jpg", "Nikon.nef"}, {"GPS.jpg", "Panasonic.rw2"}}) {
                 if (std::filesystem::exists(samples / destination) && std::filesystem::exists(samples / source))
                     pairs.emplace_back(load(samples / destination), load(samples / source));
             }
@@ -221,6 +267,7 @@ int main(int argc, char** argv) {
     save(folder / "gps", ExifBuilder::jpeg().ifd0({text(0x010F, "Phone")}).gps({text(0x0001, "N")}).subIfd({}).build());
     save(folder / "jfif", demoJpeg().segmentsBefore(fixture::join(fixture::jfifSegment(), fixture::segment(0xE2, {1, 2}))).build());
     save(folder / "big-endian", bigEndianJpeg());
+    for (const auto& [kind, raw] : rawKinds()) save(folder / ("raw-" + kind), raw);
     save(folder / "bare", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
     // Maker notes of a maker's kind: one relaid behind its header, one carried whole with its own TIFF header.
     const auto note = [](Bytes head, std::uint32_t at, bool outer) {
