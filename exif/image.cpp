@@ -32,6 +32,16 @@ CExifDirectory::~CExifDirectory() {
     next.reset();
 }
 
+void CExifDirectory::insertInTagOrder(CExifEntry* entry) {
+    CExifEntry* greater = entries.first();
+    while (greater != nullptr && greater->tag <= entry->tag) greater = entries.next(greater);
+    if (greater != nullptr) {
+        entries.insertBefore(greater, entry);
+    } else {
+        entries.append(entry);
+    }
+}
+
 CExifEntry* CExifDirectory::findEntry(std::uint16_t wanted) {
     for (CExifEntry* entry = entries.first(); entry != nullptr; entry = entries.next(entry)) {
         if (entry->tag == wanted) return entry;

@@ -56,6 +56,8 @@ public:
     /// The first entry with this tag, removed entries included; none when there is no such entry.
     CExifEntry* findEntry(std::uint16_t tag);
     const CExifEntry* findEntry(std::uint16_t tag) const;
+    /// Links an entry of this directory in before the first entry with a strictly greater tag, else at the end.
+    void insertInTagOrder(CExifEntry* entry);
 
     /// "IFD0", "SUB1" ...: the name printed in every trace and report line.
     std::string name() const { return prefix + std::to_string(index); }
@@ -111,6 +113,7 @@ public:
     /// The order of the maker note's directory: the image's, but for a DNG's note kept from its camera file.
     ByteOrder makerNoteOrder = ByteOrder::littleEndian;
     bool isRaw = false;
+    bool embedded = false;              // a raw file whose Exif data is that of a JPEG inside it
     /// The kind of the maker note where --all-formats recognised one: a relaid note keeps its
     /// header bytes in front of its directory; an opaque one is the single entry 0x927c of makerNote,
     /// whose value is the whole note. None: a plain directory.

@@ -163,6 +163,7 @@ bool CExifParser::locateRaw(std::uint64_t& ifd0Position) {
             getU16(soi, ByteOrder::bigEndian) != 0xFFD8)
             throw new CExifException("Raw file holds no JPEG with Exif data");
         ifd0Position = locateExif(jpeg);
+        image_.embedded = true;
         return true;
     }
     if (mrw) {
@@ -224,13 +225,7 @@ void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
     // It hangs from a MakerNote entry of the Exif sub-directory, as in any other file.
     auto* pointer = new CExifEntry(&image_.subIfd, tag::kMakerNote, 7, declared, exif::kInlineValueSize);
     pointer->isPointer = true;
-    CExifEntry* greater = image_.subIfd.entries.first();
-    while (greater != nullptr && greater->tag <= tag::kMakerNote) greater = image_.subIfd.entries.next(greater);
-    if (greater != nullptr) {
-        image_.subIfd.entries.insertBefore(greater, pointer);
-    } else {
-        image_.subIfd.entries.append(pointer);
-    }
+    image_.subIfd.insertInTagOrder(pointer);
 }
 
 void CExifParser::moveExposureTags() {
@@ -240,13 +235,7 @@ void CExifParser::moveExposureTags() {
         if (tag::isExposureTag(entry->tag) && image_.subIfd.findEntry(entry->tag) == nullptr) {
             image_.ifd0.entries.unlink(entry);
             entry->directory = &image_.subIfd;
-            CExifEntry* greater = image_.subIfd.entries.first();
-            while (greater != nullptr && greater->tag <= entry->tag) greater = image_.subIfd.entries.next(greater);
-            if (greater != nullptr) {
-                image_.subIfd.entries.insertBefore(greater, entry);
-            } else {
-                image_.subIfd.entries.append(entry);
-            }
+            image_.subIfd.insertInTagOrder(entry);
             moved = true;
         }
         entry = next;
@@ -255,7 +244,7 @@ void CExifParser::moveExposureTags() {
     if (moved && image_.ifd0.findEntry(tag::kExifIfdPointer) == nullptr) {
         auto* pointer = new CExifEntry(&image_.ifd0, tag::kExifIfdPointer, 4, 1, exif::kInlineValueSize);
         pointer->isPointer = true;
-        image_.ifd0.entries.append(pointer);
+        image_.ifd0.insertInTagOrder(pointer);
     }
 }
 
@@ -360,6 +349,14 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
     CExifEntry* start = image_.makerNote.findEntry(kind.previewStart);
     CExifEntry* length = image_.makerNote.findEntry(kind.previewLength);
     if (start == nullptr || length == nullptr || start->valueAsU32() == 0 || length->valueAsU32() == 0) return;
+    // A raw file's preview stays in the raw file: a JPEG gains no entries that lead to it.
+    if (image_.isRaw && image_.extended && !image_.embedded) {
+        for (CExifEntry* entry : {start, length}) {
+            image_.makerNote.entries.unlink(entry);
+            delete entry;
+        }
+        return;
+    }
     const std::uint64_t at = start->valueAsU32();
     const std::uint64_t bytes = length->valueAsU32();
     // Where another entry's value is the preview (Casio's 0x2000), the start entry follows that value.

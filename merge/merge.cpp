@@ -83,14 +83,10 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         CExifEntry* d = nthEntry(destination, s->tag, k);
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
-            // Before the first entry with a strictly greater tag, else at the end.
-            CExifEntry* greater = destination.entries.first();
-            while (greater != nullptr && (rules.inSourceOrder || greater->tag <= s->tag))
-                greater = destination.entries.next(greater);
-            if (greater != nullptr) {
-                destination.entries.insertBefore(greater, d);
-            } else {
+            if (rules.inSourceOrder) {
                 destination.entries.append(d);
+            } else {
+                destination.insertInTagOrder(d);
             }
             copyValue(*d, *s);
             d->action = "add";

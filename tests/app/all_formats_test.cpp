@@ -246,6 +246,24 @@ TEST_F(AllFormats, takesTheTagsOfEveryRawKindThatDescribeThePhoto) {
         EXPECT_EQ(image->subIfd.findEntry(0x8827)->valueAsU32() & 0xFFFF, 200u);
         EXPECT_EQ(run({"--all-formats", "-uo", name, "dst.jpg"}).output, "dst.jpg - no diffs\n");
     }
+    // A PEF's note points to the preview inside the PEF: the JPEG gains the note without those entries.
+    const Bytes pentaxNote = {'A', 'O', 'C', 0, 'M', 'M', 0, 3,                 // header, 3 entries
+                              0, 3, 0, 4, 0, 0, 0, 1, 0, 0, 0, 4,                // 0x0003 preview length
+                              0, 4, 0, 4, 0, 0, 0, 1, 0, 0, 0, 8,                // 0x0004 preview start
+                              0, 5, 0, 4, 0, 0, 0, 1, 0, 1, 0x2C, 0x1E, 0, 0, 0, 0};  // 0x0005 model
+    folder.write("f.pef", ExifBuilder::raw().magic(std::string("MM\0*", 4)).ifd0Offset(8).bigEndian()
+                              .ifd0({ascii(kMake, "PENTAX")}).subIfd({})
+                              .makerNoteBytes([&](std::uint32_t) { return pentaxNote; }).build());
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    EXPECT_EQ(run({"--all-formats", "f.pef", "bare.jpg"}).output, "bare.jpg - 4 diffs\n");
+    const std::unique_ptr<CExifImage> pentax = reread("bare.jpg");
+    ASSERT_NE(pentax->makerNoteKind, nullptr);
+    EXPECT_STREQ(pentax->makerNoteKind->name, "Pentax");
+    EXPECT_EQ(pentax->makerNote.findEntry(0x0003), nullptr);
+    EXPECT_EQ(pentax->makerNote.findEntry(0x0004), nullptr);
+    ASSERT_NE(pentax->makerNote.findEntry(0x0005), nullptr);
+    EXPECT_EQ(pentax->makerNote.findEntry(0x0005)->valueAsU32(), 76830u);
+
     // A raw file is never a destination.
     folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(0x8298, "Zed")}).build());
     const Bytes before = folder.read("c.arw");
