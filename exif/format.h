@@ -73,6 +73,7 @@ constexpr MakerNotePosition kMakerNotePositions[] = {
     {"NIKON", 0x0011, false},    // PreviewIFD: a directory of its own inside the Exif segment
     {"Minolta", 0x0088, false},  // PreviewImageStart, 0x0089 its length
     {"KONICA MINOLTA", 0x0088, false},
+    {"Konica Minolta", 0x0088, false},
 };
 }  // namespace tag
 

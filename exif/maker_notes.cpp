@@ -55,6 +55,7 @@ const MakerNoteKind kKinds[] = {
     {"Samsung", nullptr, 0, "SAMSUNG", false, Directory::at, 0, Order::outer, 0, 0, 0, 0, 0, 0},
     {"Minolta", nullptr, 0, "Minolta", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
     {"Minolta", nullptr, 0, "KONICA MINOLTA", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
+    {"Minolta", nullptr, 0, "Konica Minolta", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
 };
 
 #undef SIGNATURE
