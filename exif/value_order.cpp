@@ -36,7 +36,12 @@ TurnResult turnTable(std::uint8_t* data, std::size_t size, ByteOrder from) {
 TurnResult turnPrintIm(std::uint8_t* data, std::size_t size, ByteOrder from) {
     if (size < 16 || std::memcmp(data, "PrintIM", 8) != 0) return TurnResult::turned;  // not one: bytes
     const std::size_t entries = getU16(data + 14, from);
-    if (16 + entries * 6 > size) return TurnResult::badLayout;
+    if (16 + entries * 6 > size) {
+        // Some cameras write it in the other order than their file's; readers take the order whose
+        // count fits, so such a value is left as it is.
+        const ByteOrder other = from == ByteOrder::littleEndian ? ByteOrder::bigEndian : ByteOrder::littleEndian;
+        return 16 + std::size_t(getU16(data + 14, other)) * 6 <= size ? TurnResult::turned : TurnResult::badLayout;
+    }
     turnUnits(data, 14, 16, 2);
     for (std::size_t i = 0; i < entries; ++i) {
         turnUnits(data, 16 + 6 * i, 18 + 6 * i, 2);

@@ -62,8 +62,7 @@ const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destin
     if (result == TurnResult::turned) return *turned;
     auto* failure = result == TurnResult::unknownType
                         ? new CExifException("Unknown format type")
-                        : new CExifException("not done - tag 0x%04x holds a value that cannot be turned into the "
-                                             "other byte order", s.tag);
+                        : new CExifException("Value of tag 0x%04x cannot be turned into the other byte order", s.tag);
     failure->fileName = from->path;
     throw failure;
 }

@@ -186,6 +186,24 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
     EXPECT_EQ(run({"--all-formats", "odd.jpg", "dst.jpg"}).output, "Tagloom: 'odd.jpg' Unknown format type\n");
     EXPECT_EQ(folder.read("dst.jpg"), before);
 
+    // A PrintIM whose count fits only the other order is left as it is; one that fits neither cannot
+    // be turned.
+    const Bytes printImHead = {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0};
+    for (const auto& [count, line] : {std::pair{Bytes{1, 0}, std::string("dst.jpg - 1 diffs\n")},
+                                      std::pair{Bytes{0xFF, 0xFF}, std::string("Tagloom: 'pim.jpg' Value of tag 0xc4a5 "
+                                                                               "cannot be turned into the other byte order\n")}}) {
+        const Bytes printIm = fixture::join(fixture::join(printImHead, count), {0, 1, 5, 0, 0, 0});
+        folder.write("pim.jpg", ExifBuilder::jpeg().bigEndian().ifd0({entry(0xC4A5, 7, 22, printIm)}).subIfd({}).build());
+        folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+        EXPECT_EQ(run({"--all-formats", "pim.jpg", "dst.jpg"}).output, line);
+        if (count[0] == 1) {
+            const std::unique_ptr<CExifImage> image = reread("dst.jpg");
+            const CExifEntry* kept = image->ifd0.findEntry(0xC4A5);
+            ASSERT_NE(kept, nullptr);
+            EXPECT_EQ(kept->data, printIm);
+        }
+    }
+
     // A note in its file's byte order stays; readers still read the destination's own.
     folder.write("note-be.jpg", ExifBuilder::jpeg().bigEndian().ifd0({ascii(kMake, "Canon")}).subIfd({})
                                     .makerNote({entry(0x0006, 2, 6, {'O', 't', 'h', 'e', 'r', 0})}).build());
