@@ -159,6 +159,9 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
         folder.write(big ? "dst-be.jpg" : "dst.jpg", (big ? other.bigEndian() : other).build());
     }
     ASSERT_EQ(valuesOf(folder / "be.jpg"), valuesOf(folder / "le.jpg"));  // the fixtures say the same
+    EXPECT_NE(run({"--all-formats", "-x", "-v4", "be.jpg", "le.jpg"}).output.find(
+                  "be.jpg parse:\n  Byte order: MM (big-endian)\n  IFD0 14 entries starting at offset 0x0014\n"),
+              std::string::npos);
     // Each value's bytes in a file of the given order, as the fixtures above state them.
     const auto expectStored = [&](const std::string& name, bool big) {
         const std::unique_ptr<CExifImage> image = reread(name);
