@@ -53,6 +53,7 @@ constexpr bool isExposureTag(std::uint16_t tag) {
     return tag == 0x829A || tag == 0x829D || tag == 0x8822 || tag == 0x8827 || tag == 0x9003 ||
            (tag >= 0x9201 && tag <= 0x920A) || tag == 0x9214;
 }
+/// True for an IFD0 tag of such a raw file that is read at all: one that takes part, or an exposure tag.
 constexpr bool reachesJpegFromRaw(std::uint16_t tag) {
     for (std::uint16_t kept : kRawIfd0Tags) {
         if (kept == tag) return true;
