@@ -88,6 +88,11 @@ public:
     ByteOrder orderOf(const CExifDirectory& directory) const {
         return &directory == &makerNote ? makerNoteOrder : byteOrder;
     }
+    /// True when the maker note's kind carries a preview whose start entry has this tag: the
+    /// position is written anew with the preview, not kept.
+    bool carriesPreview(std::uint16_t tag) const {
+        return makerNoteKind != nullptr && makerNoteKind->previewStart == tag;
+    }
     /// True when IFD0's Make begins with `prefix`.
     bool madeBy(const char* prefix) const;
 

@@ -56,6 +56,10 @@ private:
     void hold(std::uint64_t bytes);
     /// The maker note that begins at `start`, read by its kind (--all-formats).
     void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
+    /// The byte order of a note of this kind that begins at `noteStart` (absolute), where the kind
+    /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's
+    /// bytes name none.
+    bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
     /// The end of what an opaque note's directory at `at` (in `view`) refers to, absolute; refuses
     /// a reference in front of `noteStart`.
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
@@ -248,6 +252,15 @@ void CExifParser::moveExposureTags() {
     }
 }
 
+bool CExifParser::orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const {
+    if (kind.order == MakerNoteKind::Order::little) order = ByteOrder::littleEndian;
+    if (kind.order == MakerNoteKind::Order::big) order = ByteOrder::bigEndian;
+    if (kind.order != MakerNoteKind::Order::bytesAt) return true;
+    std::uint8_t mark[2] = {};
+    bytes_.copy(noteStart + kind.orderAt, mark, sizeof mark);
+    return orderOf(mark, order);
+}
+
 void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
     image_.makerNoteKind = &kind;
     if (kind.relaid) {
@@ -256,9 +269,8 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
         // Its directory is laid out anew in the file's byte order: a note that names the other one
         // (rather than two spaces, or nothing) cannot be.
-        ByteOrder named = view_.order();
-        if (kind.order == MakerNoteKind::Order::bytesAt && kind.orderAt + 2 <= kind.directoryAt &&
-            orderOf(image_.makerNoteHeader.data() + kind.orderAt, named) && named != view_.order())
+        ByteOrder order = view_.order();
+        if (orderOfNote(kind, view_.base() + start, order) && order != view_.order())
             throw new CExifException("Maker note is in the other byte order than its file");
         parseDirectory(image_.makerNote);
         for (const CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
@@ -274,17 +286,9 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
     const std::uint64_t noteStart = view_.base() + start;
     std::uint64_t end = noteStart + declared;
     if (kind.directory != MakerNoteKind::Directory::none) {
-        std::uint8_t bytes[8] = {};
-        const auto orderAt = [&](std::uint64_t at) {
-            bytes_.copy(noteStart + at, bytes, 2);
-            ByteOrder found = ByteOrder::littleEndian;
-            if (!orderOf(bytes, found)) throw new CExifException("Unknown format type");
-            return found;
-        };
+        std::uint8_t bytes[4] = {};
         ByteOrder order = view_.order();
-        if (kind.order == MakerNoteKind::Order::little) order = ByteOrder::littleEndian;
-        if (kind.order == MakerNoteKind::Order::big) order = ByteOrder::bigEndian;
-        if (kind.order == MakerNoteKind::Order::bytesAt) order = orderAt(kind.orderAt);
+        if (!orderOfNote(kind, noteStart, order)) throw new CExifException("Unknown format type");
         TiffView inner = view_.subView(noteStart + kind.baseAt, order);
         std::uint64_t directory = kind.directoryAt - kind.baseAt;  // relative to the inner base
         if (kind.directory == MakerNoteKind::Directory::tiffHeaderAt) {

@@ -188,14 +188,13 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     if (!noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
     // Positions in a maker note lead into their own file: the destination keeps its own, but for
     // the preview that the note's kind carries, written anew with it.
-    const MakerNoteKind* noteKind = destination.makerNoteKind;
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        const bool carried = noteKind != nullptr && noteKind->previewStart == position.tag;
-        if ((destination.madeBy(position.make) || source.madeBy(position.make)) && !carried)
+        if ((destination.madeBy(position.make) || source.madeBy(position.make)) &&
+            !destination.carriesPreview(position.tag))
             makerNoteRules.leftAlone.insert(position.tag);
     }
     // A preview that is another entry's value: its start entry only says where that value lies.
-    if (destination.previewHolder != 0) makerNoteRules.neverReplaced.insert(noteKind->previewStart);
+    if (destination.previewHolder != 0) makerNoteRules.neverReplaced.insert(destination.makerNoteKind->previewStart);
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.

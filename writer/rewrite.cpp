@@ -70,9 +70,7 @@ void writeMakerNote(CExifImage& image, CExifTarget& target) {
 std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> makerNotePositions(CExifImage& image) {
     std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> found;
     for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        // A preview that the note's kind carries is written anew with it.
-        const bool carried = image.makerNoteKind != nullptr && image.makerNoteKind->previewStart == position.tag;
-        if (!image.madeBy(position.make) || carried) continue;
+        if (!image.madeBy(position.make) || image.carriesPreview(position.tag)) continue;
         for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr;
              entry = image.makerNote.entries.next(entry)) {
             if (entry->tag == position.tag && !entry->removed && entry->valueAsU32() != 0)
