@@ -92,10 +92,11 @@ TEST_F(CameraSamples, loadOrAreRefusedWithTheRightMessage) {
         {"IPTC.jpg", header}, {"ExtendedXMP.jpg", header}, {"kodak-dc210.jpg", header}, {"Apple.jpg", header},
         {"Casio.jpg", header}, {"Casio2.jpg", header}, {"GoPro.jpg", header}, {"Kodak.jpg", header},
         {"Minolta.jpg", header}, {"Motorola.jpg", header}, {"NikonD2Hs.jpg", header}, {"Ricoh.jpg", header},
-        {"Ricoh2.jpg", header},
-        // raw kinds other than the ".cr2" kind
+        {"Ricoh2.jpg", header}, {"NikonCaptureNX.jpg", header},
+        // raw kinds other than the ".cr2" kind, and ISO base media files (CR3, HEIC)
         {"DNG.dng", notUnderstood}, {"ExifTool.tif", notUnderstood}, {"FujiFilm.raf", notUnderstood},
-        {"Minolta.mrw", notUnderstood},
+        {"Minolta.mrw", notUnderstood}, {"CanonRaw.cr3", notUnderstood}, {"Stonehenge.heic", notUnderstood},
+        {"IMG_3578.heic", notUnderstood},
     };
     const auto reportLines = [](const std::string& output) {
         std::string kept;
@@ -311,6 +312,7 @@ TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {
         {"OlympusE1.jpg", "Tagloom: 'dst.jpg' Maker note holds a directory of its own that cannot be carried"},
         {"corrupted.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"},
         {"NikonD2Hs.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"},
+        {"NikonCaptureNX.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself"},
         {"GE.jpg", "Tagloom: 'dst.jpg' Parse error - size too big"},
         {"kodak-dc210.jpg", "Tagloom: 'dst.jpg' Unknown format type"},
         {"GoPro.jpg", "Tagloom: 'dst.jpg' Unknown format type"},
@@ -329,7 +331,7 @@ TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {
                              // big-endian
                              "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg", "Minolta.jpg", "Motorola.jpg",
                              "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg", "GE.jpg", "kodak-dc210.jpg",
-                             "GoPro.jpg", "Ricoh.jpg", "Ricoh2.jpg"})
+                             "GoPro.jpg", "Ricoh.jpg", "Ricoh2.jpg", "NikonCaptureNX.jpg"})
         names.push_back(name);
     folder.write("artist.jpg", fixture::ExifBuilder::jpeg().ifd0({fixture::ascii(kArtist, "Someone Else")}).build());
     for (const std::string& name : names) {
