@@ -236,7 +236,10 @@ void File::setPermissions(std::uint32_t permissions) {
 }
 
 void File::setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group) {
-    if (::fchown(fd_, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0 && errno != EPERM)
+    if (::fchown(fd_, static_cast<uid_t>(owner), static_cast<gid_t>(group)) == 0) return;
+    if (errno != EPERM) fail("fchown", path_, errno);
+    // Another user's photo: its owner stays the writer's, but a member of the photo's group may keep that.
+    if (::fchown(fd_, static_cast<uid_t>(-1), static_cast<gid_t>(group)) != 0 && errno != EPERM)
         fail("fchown", path_, errno);
 }
 

@@ -130,6 +130,30 @@ TEST(ARewrittenFile, keepsExactlyTheOldAccessListAndUserAttributes) {
     EXPECT_EQ(accessOf(folder / "plain.jpg"), plain) << "the folder's default list is not handed on";
 }
 
+// In a shared folder a member of the photo's group rewrites another user's photo: the owner
+// cannot be kept, the group can.
+TEST(ARewrittenFile, keepsItsGroupWhenTheWriterMayNotKeepItsOwner) {
+    TempFolder folder;
+    folder.write("s.jpg", sourceFile());
+    folder.write("d.jpg", destinationFile(1000, 1));
+    ASSERT_EQ(::chown(folder.path().c_str(), 0, 100), 0);
+    ::chmod(folder.path().c_str(), 0775);
+    ASSERT_EQ(::chown((folder / "d.jpg").c_str(), 1, 100), 0);
+    ::chmod((folder / "d.jpg").c_str(), 0664);
+    ::chmod((folder / "s.jpg").c_str(), 0644);
+    TempFolder programs;
+    ::chmod(programs.path().c_str(), 0755);
+    std::filesystem::copy_file(fixture::tagloomBinary(), programs / "tagloom");
+    fixture::RunLimits member;  // nobody, whose own group is nogroup, and a member of group 100
+    member.binary = programs / "tagloom";
+    member.runAs = "65534:65534:100";
+    EXPECT_EQ(fixture::runTagloom({"-u", "s.jpg", "d.jpg"}, folder.path(), member).output, "d.jpg - 1 diffs\n");
+    struct stat now {};
+    ASSERT_EQ(::stat((folder / "d.jpg").c_str(), &now), 0);
+    EXPECT_EQ(now.st_gid, 100u);
+    EXPECT_EQ(now.st_mode & 0777, 0664u);
+}
+
 TEST(ARun, saysWhichFolderItCannotReadAndFailsWhenItsOutputIsLost) {
     TempFolder folder;
     folder.write("src/a.jpg", sourceFile());

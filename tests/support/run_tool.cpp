@@ -58,8 +58,11 @@ RunResult runTagloom(const std::vector<std::string>& args, const std::string& fo
         }
         if (!limits.runAs.empty()) {
             const auto colon = limits.runAs.find(':');
+            const auto second = limits.runAs.find(':', colon + 1);
             const auto group = static_cast<gid_t>(std::stoul(limits.runAs.substr(colon + 1)));
-            if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 ||
+            std::vector<gid_t> others;
+            if (second != std::string::npos) others.push_back(static_cast<gid_t>(std::stoul(limits.runAs.substr(second + 1))));
+            if (::setgroups(others.size(), others.data()) != 0 || ::setgid(group) != 0 ||
                 ::setuid(static_cast<uid_t>(std::stoul(limits.runAs.substr(0, colon)))) != 0)
                 ::_exit(125);
         }

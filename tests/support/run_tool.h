@@ -23,7 +23,7 @@ struct RunLimits {
     std::vector<std::string> environment;  // "NAME=value" settings added to the environment
     bool steered = false;                  // run the test build whose file system the environment steers
     std::string binary;                    // a copy of tagloom to run instead ("" for the built one)
-    std::string runAs;                     // "uid:gid" to run as another user (the caller is root)
+    std::string runAs;                     // "uid:gid" or "uid:gid:group" to run as another user (the caller is root)
     std::string outputFile;                // where standard output goes instead of being captured
 };
 
