@@ -97,6 +97,8 @@ constexpr std::uint64_t kMaxExifEnd = 0xFFF0;        // the new APP1 segment end
 constexpr std::uint64_t kMaxHeldBytes = 0x100000;    // what one image may hold in memory
 constexpr std::uint64_t kHeldBytesPerEntry = 64;     // bookkeeping charged per entry against that
 constexpr int kMaxChainLength = 64;                  // directories chained behind one top directory
+constexpr std::uint32_t kMaxNoteDirectories = 256;   // directories walked in one opaque maker note
+constexpr std::uint64_t kMaxNoteEntries = 65536;     // entries walked in one opaque maker note
 
 /// Unit size of a TIFF field type (0 to 12; type 0 counts as bytes).
 std::uint32_t typeUnitSize(std::uint16_t type);

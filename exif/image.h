@@ -126,6 +126,8 @@ public:
     std::vector<std::uint8_t> makerNoteHeader;
     /// The maker-note tag whose value is also the preview that the kind's start entry points to.
     std::uint16_t previewHolder = 0;
+    /// How many directories of an opaque maker note were walked to find how far it reaches.
+    std::uint32_t makerNoteDirectoriesWalked = 0;
 };
 
 /// One of the five top directories of an image. They are read, merged, listed and written in the

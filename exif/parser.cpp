@@ -2,6 +2,7 @@
 // bounded TiffView.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -74,9 +75,11 @@ private:
     const SourceBytes& bytes_;
     bool allFormats_;
     TiffView view_;
-    std::set<std::uint64_t> directoriesRead_;
+    std::set<std::uint64_t> directoriesRead_;  // absolute positions
     std::uint64_t heldBytes_ = 0;
     std::uint64_t makerNoteStart_ = 0;
+    std::map<std::uint64_t, std::uint64_t> reaches_;  // an opaque note's directories: absolute position, reach
+    std::uint64_t entriesWalked_ = 0;
 };
 
 std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
@@ -317,8 +320,16 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
 std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                                    int depth) {
     if (depth > 4) throw new CExifException("Parse error - directory chain too long");
+    // Each directory is walked once however many entries lead to it, so the walk stays linear in
+    // the note's size; a note of more directories or entries than any camera writes is refused.
+    const auto known = reaches_.find(view.base() + at);
+    if (known != reaches_.end()) return known->second;
     view.seekSource(at);
     const std::uint16_t count = view.readU16();
+    image_.makerNoteDirectoriesWalked++;
+    entriesWalked_ += count;
+    if (image_.makerNoteDirectoriesWalked > exif::kMaxNoteDirectories || entriesWalked_ > exif::kMaxNoteEntries)
+        throw new CExifException("Parse error - maker note holds more directories than a camera writes");
     std::uint64_t reach = view.sourceFilePosition() + std::uint64_t(exif::kEntrySize) * count + 4;
     std::uint32_t previewStart = 0;
     std::uint32_t previewLength = 0;
@@ -345,6 +356,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
         reach = std::max(reach, view.base() + previewStart + previewLength);
     }
+    reaches_[view.base() + at] = reach;
     return reach;
 }
 
@@ -519,8 +531,10 @@ void CExifParser::captureThumbnail() {
 
 void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     // A directory: count N (2), N entries of 12 bytes, next-directory offset (4).
+    // Known by where it lies in the file: a maker note read through a view of its own base (a DNG's
+    // kept note) may name another directory's offset without being that directory.
     const std::uint64_t at = view_.sourcePosition();
-    if (!directoriesRead_.insert(at).second)
+    if (!directoriesRead_.insert(view_.sourceFilePosition()).second)
         throw new CExifException("Parse error - directory at offset 0x%04llx is read twice",
                                  static_cast<unsigned long long>(at));
     const std::uint16_t entryCount = view_.readU16();

@@ -172,4 +172,63 @@ TEST_F(MakerNotes, refuseNotesWhoseOffsetsCannotBeSettled) {
     EXPECT_EQ(movedRefusal, "Maker note was moved by another program; its offsets do not fit where it lies");
 }
 
+
+/// A DNG's private data that keeps a note with the offset it had in its camera's file.
+Bytes keptByDng(const Bytes& note, std::uint32_t oldOffset) {
+    Bytes makN = bytesOf("Adobe\0MakN\0\0\0\0II\0\0\0\0", 20);
+    makN.resize(20 + note.size());
+    putU32(makN.data() + 10, static_cast<std::uint32_t>(note.size() + 6), ByteOrder::bigEndian);
+    putU32(makN.data() + 16, oldOffset, ByteOrder::bigEndian);
+    std::copy(note.begin(), note.end(), makN.begin() + 20);
+    return makN;
+}
+
+// A note whose directories lead to one another many times over is walked once per directory, in a
+// JPEG, a NEF and a DNG's kept note alike; one of more directories than a camera writes is refused.
+TEST_F(MakerNotes, areWalkedOncePerDirectoryHoweverOftenTheyAreReached) {
+    const Bytes lattice = fixture::latticeNikonNote(500);
+    const Bytes makN = keptByDng(lattice, 8);
+    const auto nikon = [](ExifBuilder builder) { return builder.ifd0({ascii(kMake, "NIKON")}).subIfd({}); };
+    folder.write("lattice.jpg", nikon(ExifBuilder::jpeg()).makerNoteBytes([&](std::uint32_t) { return lattice; }).build());
+    folder.write("lattice.nef", nikon(ExifBuilder::raw().magic("II*").ifd0Offset(8))
+                                    .makerNoteBytes([&](std::uint32_t) { return lattice; }).build());
+    folder.write("lattice.dng", ExifBuilder::raw().magic("II*").ifd0Offset(8)
+                                    .ifd0({ascii(kMake, "NIKON"), fixture::entry(0xC634, 1, std::uint32_t(makN.size()), makN)})
+                                    .build());
+    for (const char* name : {"lattice.jpg", "lattice.nef", "lattice.dng"}) {
+        SCOPED_TRACE(name);
+        const auto image = load(name);
+        ASSERT_NE(image->makerNote.findEntry(kMakerNote), nullptr);
+        EXPECT_EQ(image->makerNote.findEntry(kMakerNote)->data, lattice);
+        EXPECT_EQ(image->makerNoteDirectoriesWalked, 5u);
+    }
+
+    // One directory whose 300 entries lead to 300 empty directories.
+    Bytes wide = {'N', 'i', 'k', 'o', 'n', 0, 2, 0, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+    wide.resize(18 + 2 + 300 * 12 + 4 + 300 * 6, 0);
+    fixture::putU16(wide, 18, 300);
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        fixture::putU16(wide, 20 + 12 * i, static_cast<std::uint16_t>(i + 1));
+        fixture::putU16(wide, 22 + 12 * i, 13);
+        fixture::putU32(wide, 24 + 12 * i, 1);
+        fixture::putU32(wide, 28 + 12 * i, 8 + 2 + 300 * 12 + 4 + 6 * i);
+    }
+    folder.write("wide.jpg", nikon(ExifBuilder::jpeg()).makerNoteBytes([&](std::uint32_t) { return wide; }).build());
+    std::string refusal;
+    load("wide.jpg", &refusal);
+    EXPECT_EQ(refusal, "Parse error - maker note holds more directories than a camera writes");
+}
+
+// A kept note is its own directory even where its old offset is that of one of the DNG's directories.
+TEST_F(MakerNotes, keptByADngAreReadAtTheirOldOffsetWhateverLiesThereInTheDng) {
+    const Bytes note = {1, 0, 1, 0, 3, 0, 1, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0};  // 0x0001 SHORT 7
+    const Bytes makN = keptByDng(note, 8);
+    folder.write("kept.dng", ExifBuilder::raw().magic("II*").ifd0Offset(8)
+                                 .ifd0({ascii(kMake, "Canon"), fixture::entry(0xC634, 1, std::uint32_t(makN.size()), makN)})
+                                 .build());
+    const auto image = load("kept.dng");
+    ASSERT_NE(image->makerNote.findEntry(1), nullptr);
+    EXPECT_EQ(image->makerNote.findEntry(1)->valueAsU32(), 7u);
+}
+
 }  // namespace

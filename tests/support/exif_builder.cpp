@@ -411,4 +411,23 @@ std::uint32_t getU32(const Bytes& bytes, std::size_t at) {
            (std::uint32_t(bytes[at + 3]) << 24);
 }
 
+Bytes latticeNikonNote(std::uint16_t entries, std::uint32_t levels) {
+    Bytes note = {'N', 'i', 'k', 'o', 'n', 0, 2, 0, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+    const std::uint32_t size = 2 + 12u * entries + 4;
+    for (std::uint32_t level = 0; level < levels; ++level) {
+        const std::size_t at = note.size();
+        note.resize(at + size, 0);
+        putU16(note, at, entries);
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            const std::size_t field = at + 2 + 12 * i;
+            const bool leads = level + 1 < levels;
+            putU16(note, field, static_cast<std::uint16_t>(i + 1));
+            putU16(note, field + 2, leads ? 13 : 3);  // IFD, else SHORT
+            putU32(note, field + 4, 1);
+            putU32(note, field + 8, leads ? 8 + (level + 1) * size : 0);  // from the note's own TIFF header
+        }
+    }
+    return note;
+}
+
 }  // namespace fixture

@@ -118,6 +118,10 @@ Bytes withoutExifSegment(const Bytes& file);
 /// A small valid JPEG body (quantisation and Huffman tables, one 8x8 scan, end of image).
 const Bytes& tinyJpegScan();
 
+/// A Nikon type-3 maker note (little-endian, with its own TIFF header) of `levels` directories of
+/// `entries` entries each: every entry of a directory but the last leads to the next directory.
+Bytes latticeNikonNote(std::uint16_t entries, std::uint32_t levels = 5);
+
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
 void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 std::uint16_t getU16(const Bytes& bytes, std::size_t at);

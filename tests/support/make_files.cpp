@@ -287,5 +287,9 @@ int main(int argc, char** argv) {
     save(folder / "nikon", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
         return note(Bytes{'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}, at, false);
     }).build());
+    // A note whose directories lead to one another many times over.
+    save(folder / "lattice", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([](std::uint32_t) {
+        return fixture::latticeNikonNote(40);
+    }).build());
     return 0;
 }
