@@ -500,6 +500,8 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
         const MakerNoteKind* kind = recogniseMakerNote(
             head, std::min<std::size_t>(sizeof head, declared),
             make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
+        // Only a raw file keeps its image data where a note belongs; in a JPEG such bytes are a note.
+        if (kind != nullptr && kind->rawData && (!image_.isRaw || image_.embedded)) kind = nullptr;
         printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
         if (kind != nullptr && kind->directory == MakerNoteKind::Directory::unsettled)
             throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);

@@ -231,4 +231,18 @@ TEST_F(MakerNotes, keptByADngAreReadAtTheirOldOffsetWhateverLiesThereInTheDng) {
     EXPECT_EQ(image->makerNote.findEntry(1)->valueAsU32(), 7u);
 }
 
+// Phase One keeps its raw data where a note belongs; a JPEG's note that begins so is still a note.
+TEST_F(MakerNotes, thatBeginAsPhaseOneRawDataAreNotesInAJpeg) {
+    Bytes note = bytesOf("IIIICwaR", 8);
+    note.resize(64, 0);
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Maker")}).subIfd({})
+                                .makerNoteBytes([&](std::uint32_t) { return note; }).build());
+    folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Maker"), ascii(kArtist, "Ann")}).subIfd({}).build());
+    const Bytes before = folder.read("dst.jpg");
+    const std::string output = fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output;
+    const Bytes after = folder.read("dst.jpg");
+    EXPECT_EQ(output, "Tagloom: 'dst.jpg' Unknown format type\n");
+    EXPECT_EQ(after, before);
+}
+
 }  // namespace
