@@ -38,6 +38,8 @@ public:
     std::vector<std::uint8_t> data;  // at least `size` bytes
     bool removed = false;         // left out when the directory is written
     bool isPointer = false;       // a directory pointer that the parser followed; never replaced
+    bool carried = false;         // `data` is what the value pointed to (a thumbnail, a preview): written
+                                  // out of line however short, so that the value stays a position
 };
 
 using CEntryList = CList<CExifEntry, &CExifEntry::link>;

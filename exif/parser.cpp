@@ -394,6 +394,7 @@ void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes
     view_.seekSource(at);
     hold(bytes);
     entry.size = static_cast<std::uint32_t>(bytes);
+    entry.carried = true;
     entry.data.assign(static_cast<std::size_t>(bytes), 0);
     view_.readBytes(entry.data.data(), bytes);
 }

@@ -24,6 +24,7 @@ void copyValue(CExifEntry& to, const CExifEntry& from) {
     to.count = from.count;
     to.storedOffset = from.storedOffset;
     to.size = from.size;
+    to.carried = from.carried;
 }
 
 /// The k-th entry (from 0) with this tag in list order, removed entries included; none when there are fewer.

@@ -88,10 +88,11 @@ std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t ent
     }
 
     std::uint32_t grown = 0;
+    const bool outOfLine = size > exif::kInlineValueSize || (entry.carried && size > 0);
     if (where.fixedDataPos != 0) {
         where.dataPos = where.fixedDataPos;
         writeU32(where.fixedDataPos);
-    } else if (size <= exif::kInlineValueSize) {
+    } else if (!outOfLine) {
         where.dataPos = targetPosition();
         writeBytes(data, size);
     } else {
@@ -103,7 +104,7 @@ std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t ent
     }
 
     char dataText[16] = "------";
-    if (size > exif::kInlineValueSize)
+    if (outOfLine)
         std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(where.dataPos + base_));
     printVerbose(verbose::kRewrite, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x  %s\n",
                  static_cast<unsigned>(where.entryPos + base_), directory.prefix.c_str(), directory.index, entry.tag,

@@ -50,7 +50,7 @@ void writeMakerNote(CExifImage& image, CExifTarget& target) {
         // A carried preview goes behind the note's other values, where cameras put it: readers
         // check where a note's values begin.
         const CExifEntry* preview = image.makerNote.findEntry(image.makerNoteKind->previewStart);
-        if (preview != nullptr && preview->size > exif::kInlineValueSize) target.place(*preview).dataLast = true;
+        if (preview != nullptr && preview->carried) target.place(*preview).dataLast = true;
         target.writeBytes(image.makerNoteHeader.data(), static_cast<std::uint32_t>(image.makerNoteHeader.size()));
         target.writeDirectory(image.makerNote);
     } else {

@@ -245,4 +245,27 @@ TEST_F(MakerNotes, thatBeginAsPhaseOneRawDataAreNotesInAJpeg) {
     EXPECT_EQ(after, before);
 }
 
+// A preview carried with its note stays a position however short it is.
+TEST_F(MakerNotes, carryAPreviewOfAFewBytesAsAPosition) {
+    const auto sony = [](std::uint32_t at) {
+        Bytes note = bytesOf("SONY DSC \0\0\0", 12);
+        note.resize(12 + 2 + 2 * 12 + 4 + 2, 0);
+        std::uint8_t* p = note.data() + 12;
+        putU16(p, 2, ByteOrder::littleEndian);
+        const Bytes start = {0x01, 0x02, 4, 0, 1, 0, 0, 0}, length = {0x02, 0x02, 4, 0, 1, 0, 0, 0};
+        std::copy(start.begin(), start.end(), p + 2);
+        putU32(p + 10, at + 12 + 30, ByteOrder::littleEndian);  // the two bytes behind the directory
+        std::copy(length.begin(), length.end(), p + 14);
+        putU32(p + 22, 2, ByteOrder::littleEndian);
+        note[12 + 30] = note[12 + 31] = 0xAA;
+        return note;
+    };
+    folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "SONY")}).subIfd({}).makerNoteBytes(sony).build());
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Ann")}).subIfd({}).build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 4 diffs\n");
+    const auto image = load("dst.jpg");
+    ASSERT_NE(image->makerNote.findEntry(0x0201), nullptr);
+    EXPECT_EQ(image->makerNote.findEntry(0x0201)->data, Bytes({0xAA, 0xAA}));
+}
+
 }  // namespace
