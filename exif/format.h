@@ -31,6 +31,7 @@ constexpr std::uint16_t kGpsIfdPointer = 0x8825;    // 34853, IFD0 -> GPS direct
 constexpr std::uint16_t kMakerNote = 0x927C;        // 37500, Exif sub-directory -> maker-note directory
 constexpr std::uint16_t kOffsetSchema = 0xEA1D;     // Exif sub-directory: where Windows moved the maker note
 constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
+constexpr std::uint16_t kIptcNaa = 0x83BB;          // 33723, IFD0: IPTC data, a byte stream often typed LONG
 constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
 constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject: unit size 2 whatever the type
 

@@ -50,7 +50,17 @@ TurnResult turnPrintIm(std::uint8_t* data, std::size_t size, ByteOrder from) {
     return TurnResult::turned;
 }
 
-TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size, ByteOrder from) {
+/// Text behind "UNICODE\0" is UCS-2 in the file's order; text behind any other code stays.
+TurnResult turnUnicodeText(std::uint8_t* data, std::size_t size) {
+    if (size >= 8 && std::memcmp(data, "UNICODE", 8) == 0) turnUnits(data, 8, size, 2);
+    return TurnResult::turned;
+}
+
+TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size, ByteOrder from, bool inGpsDirectory) {
+    if (inGpsDirectory) {
+        // GPSProcessingMethod and GPSAreaInformation: a character code, then the text.
+        return tag == 0x001B || tag == 0x001C ? turnUnicodeText(data, size) : TurnResult::turned;
+    }
     switch (tag) {
         case 0xA302:  // CFAPattern: two SHORTs, then the colours
             if (size < 4) return TurnResult::badLayout;
@@ -63,9 +73,8 @@ TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size
             if (size < 4) return TurnResult::badLayout;
             turnUnits(data, 0, size, 2);
             return TurnResult::turned;
-        case 0x9286:  // UserComment: UCS-2 text behind "UNICODE\0"
-            if (size >= 8 && std::memcmp(data, "UNICODE", 8) == 0) turnUnits(data, 8, size, 2);
-            return TurnResult::turned;
+        case 0x9286:  // UserComment
+            return turnUnicodeText(data, size);
         case 0xC4A5:
             return turnPrintIm(data, size, from);
         default:
@@ -75,15 +84,17 @@ TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size
 
 }  // namespace
 
-TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* data, std::size_t size, ByteOrder from) {
+TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* data, std::size_t size, ByteOrder from,
+                         bool inGpsDirectory) {
     if (tag >= tag::kFirstWindowsXpTag && tag <= tag::kLastWindowsXpTag) return TurnResult::turned;
+    if (tag == tag::kIptcNaa && !inGpsDirectory) return TurnResult::turned;
     switch (type) {
         case 1:  // BYTE
         case 2:  // ASCII
         case 6:  // SBYTE
             return TurnResult::turned;
         case kUndefinedType:
-            return turnUndefined(tag, data, size, from);
+            return turnUndefined(tag, data, size, from, inGpsDirectory);
         case 3:  // SHORT
         case 8:  // SSHORT
             turnUnits(data, 0, size, 2);

@@ -59,7 +59,7 @@ const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destin
     turned = std::make_unique<CExifEntry>(&destination, s.tag, s.type, s.count, s.size);
     copyValue(*turned, s);
     turned->isPointer = s.isPointer;
-    const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, order);
+    const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, order, s.directory == &from->gpsIfd);
     if (result == TurnResult::turned) return *turned;
     auto* failure = result == TurnResult::unknownType
                         ? new CExifException("Unknown format type")

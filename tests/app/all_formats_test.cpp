@@ -99,7 +99,7 @@ TEST_F(AllFormats, refusesWhatItCannotReadOrWriteWithOneLine) {
 
 /// exiftool's numeric values of a file's EXIF, PrintIM and maker-note tags, the positions aside.
 std::string valuesOf(const std::string& path) {
-    return fixture::commandOutput("exiftool -a -G1 -n -U -s -EXIF:all -PrintIM:all -MakerNotes:all '" + path +
+    return fixture::commandOutput("exiftool -a -G1 -n -U -s -EXIF:all -PrintIM:all -IPTC:all -MakerNotes:all '" + path +
                                   "' | grep -av 'ExifOffset\\|GPSInfo\\|InteropOffset'");
 }
 
@@ -129,6 +129,7 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
         {0xC006, 6, 1, {0xFB}, {0xFB}},
         {0xC007, 3, 3, {1, 0, 2, 0, 3, 1}, {0, 1, 0, 2, 1, 3}},
         {0xC008, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8}, {4, 3, 2, 1, 8, 7, 6, 5}},
+        {0x83BB, 4, 2, {0x1C, 2, 0, 0, 2, 0, 4, 0}, {0x1C, 2, 0, 0, 2, 0, 4, 0}},  // IPTC-NAA: bytes, typed LONG
         {0xC4A5, 7, 28,  // PrintIM: its count, tags and values
          {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 2, 0, 1, 0, 0x10, 0x20, 0x30, 0x40, 2, 0, 5, 0, 0, 0},
          {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 0, 2, 0, 1, 0x40, 0x30, 0x20, 0x10, 0, 2, 0, 0, 0, 5}},
@@ -146,6 +147,10 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
     const std::vector<Value> gps = {
         {0x0000, 1, 4, {2, 3, 0, 0}, {2, 3, 0, 0}},
         {0x0002, 5, 2, {51, 0, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 1, 0, 0, 0}, {0, 0, 0, 51, 0, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 1}},
+        {0x001B, 7, 14, {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 'G', 0, 'P', 0, 'S', 0},  // GPSProcessingMethod
+         {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 0, 'G', 0, 'P', 0, 'S'}},
+        {0x001C, 7, 12, {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 'A', 0, 'b', 0},  // GPSAreaInformation
+         {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 0, 'A', 0, 'b'}},
     };
     const auto build = [](const std::vector<Value>& values, bool big) {
         std::vector<fixture::Entry> entries;
@@ -160,7 +165,7 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
     }
     ASSERT_EQ(valuesOf(folder / "be.jpg"), valuesOf(folder / "le.jpg"));  // the fixtures say the same
     EXPECT_NE(run({"--all-formats", "-x", "-v4", "be.jpg", "le.jpg"}).output.find(
-                  "be.jpg parse:\n  Byte order: MM (big-endian)\n  IFD0 14 entries starting at offset 0x0014\n"),
+                  "be.jpg parse:\n  Byte order: MM (big-endian)\n  IFD0 15 entries starting at offset 0x0014\n"),
               std::string::npos);
     // Each value's bytes in a file of the given order, as the fixtures above state them.
     const auto expectStored = [&](const std::string& name, bool big) {
@@ -179,6 +184,11 @@ TEST_F(AllFormats, turnsEveryCopiedValueIntoTheDestinationsByteOrder) {
         SCOPED_TRACE(std::string(from) + " into " + to);
         EXPECT_EQ(run({"--all-formats", "-uo", from, to}).output.find("Tagloom:"), std::string::npos);
         EXPECT_EQ(valuesOf(folder / to), valuesOf(folder / from));
+        EXPECT_EQ(fixture::commandOutput("exiftool -q -q -warning '" + folder / to + "'"), "");
+        const auto gpsTexts = [&](const char* name) {
+            return fixture::commandOutput("exiv2 -q -Pkv -g GPSProcessingMethod -g GPSAreaInformation '" + folder / name + "'");
+        };
+        EXPECT_EQ(gpsTexts(to), gpsTexts(from));
         expectStored(to, big);  // the destination keeps its byte order
         EXPECT_EQ(run({"--all-formats", "-uo", from, to}).output, std::string(to) + " - no diffs\n");
     }
