@@ -112,6 +112,18 @@ hostile=$(/usr/bin/time -f %M "$tagloom" -u "$work/src-jpg/IMG_0001.jpg" "$out/h
 rm -rf "$work/run-rss"
 echo "tagloom peak resident memory: ${peak} KiB over $pairs pairs; ${hostile} KiB on a hostile file"
 
+# One pair of 5,000 and 2,500 entries of one tag, matched by position: the merge stays linear.
+"$make_files" repeats "$out/repeats"
+rm -f "$out/repeats/times"
+for round in 1 2 3; do
+  cp "$out/repeats/dst.jpg" "$out/repeats/run.jpg"
+  start=$(now)
+  "$tagloom" -uo "$out/repeats/src.jpg" "$out/repeats/run.jpg" >/dev/null
+  end=$(now)
+  awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$out/repeats/times"
+done
+echo "one pair of 5,000 entries of one tag: $(median <"$out/repeats/times" | awk '{ printf "%.1f", $1 * 1000 }') ms"
+
 if [ "$scaling" -eq 1 ]; then
   echo "== scaling: tagloom -u, median of 3 runs"
   printf '%-22s %10s %10s\n' workload "ms/pair" "ms/MB"

@@ -27,20 +27,48 @@ void copyValue(CExifEntry& to, const CExifEntry& from) {
     to.carried = from.carried;
 }
 
-/// The k-th entry (from 0) with this tag in list order, removed entries included; none when there are fewer.
-CExifEntry* nthEntry(const CExifDirectory& directory, std::uint16_t wanted, int k) {
-    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
-        if (entry->tag == wanted && k-- == 0) return const_cast<CExifEntry*>(entry);
+/// A destination directory's entries by tag, in list order, so that the k-th entry of a tag is found
+/// and a new entry is placed without walking the list: a directory may hold thousands of one tag.
+class TagIndex {
+public:
+    explicit TagIndex(CExifDirectory& directory) : directory_(directory) {
+        for (CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+            sorted_ = sorted_ && (byTag_.empty() || byTag_.rbegin()->first <= entry->tag);
+            byTag_[entry->tag].push_back(entry);
+        }
     }
-    return nullptr;
-}
 
-int countEntries(const CExifDirectory& directory, std::uint16_t wanted) {
-    int found = 0;
-    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry))
-        found += entry->tag == wanted ? 1 : 0;
-    return found;
-}
+    /// The k-th entry (from 0) with this tag, removed entries included; none when there are fewer.
+    CExifEntry* nth(std::uint16_t tag, int k) const {
+        const auto found = byTag_.find(tag);
+        if (found == byTag_.end() || k >= static_cast<int>(found->second.size())) return nullptr;
+        return found->second[static_cast<std::size_t>(k)];
+    }
+
+    /// Links a new entry in at the end, or where CExifDirectory::insertInTagOrder puts it: before
+    /// the first entry of a greater tag. It becomes the last entry of its tag.
+    void link(CExifEntry* entry, bool atEnd) {
+        if (atEnd) {
+            sorted_ = sorted_ && (byTag_.empty() || byTag_.rbegin()->first <= entry->tag);
+            directory_.entries.append(entry);
+        } else if (!sorted_) {
+            directory_.insertInTagOrder(entry);  // a camera's unordered directory: walked
+        } else {
+            const auto greater = byTag_.upper_bound(entry->tag);
+            if (greater == byTag_.end()) {
+                directory_.entries.append(entry);
+            } else {
+                directory_.entries.insertBefore(greater->second.front(), entry);
+            }
+        }
+        byTag_[entry->tag].push_back(entry);
+    }
+
+private:
+    CExifDirectory& directory_;
+    std::map<std::uint16_t, std::vector<CExifEntry*>> byTag_;
+    bool sorted_ = true;  // tags never fall along the list
+};
 
 /// A GPS or interoperability pointer of fewer than four bytes leads nowhere: the source's followed
 /// pointer replaces it, so that the merged directory is written and referenced.
@@ -73,6 +101,7 @@ const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destin
 void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
                   const MergeRules& rules) {
     // The k-th source entry of a tag meets the k-th destination entry of that tag.
+    TagIndex index(destination);
     std::map<std::uint16_t, int> seen;
     for (const CExifEntry* stored = source.entries.first(); stored != nullptr; stored = source.entries.next(stored)) {
         if (rules.leavesAlone(stored->tag)) continue;
@@ -80,14 +109,10 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         if (rules.neverArrive.count(stored->tag) != 0) continue;
         std::unique_ptr<CExifEntry> turned;
         const CExifEntry* s = &inDestinationOrder(*stored, destination, turned);
-        CExifEntry* d = nthEntry(destination, s->tag, k);
+        CExifEntry* d = index.nth(s->tag, k);
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
-            if (rules.inSourceOrder) {
-                destination.entries.append(d);
-            } else {
-                destination.insertInTagOrder(d);
-            }
+            index.link(d, rules.inSourceOrder);
             copyValue(*d, *s);
             d->action = "add";
         } else if (!d->removed && leadsNowhere(*d, *s)) {
@@ -107,7 +132,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
         if (rules.leavesAlone(d->tag)) continue;
         const int k = kept[d->tag]++;
-        if (!d->removed && countEntries(source, d->tag) <= k) {
+        if (!d->removed && seen[d->tag] <= k) {
             d->removed = true;
             destination.owner->diffCount++;
         }

@@ -1,6 +1,7 @@
 // Writes files made by the fixture builder: the demo pair, or a seed corpus for the fuzzers.
 //   tagloom_make_files demo DIR    IMG_0001.CR2 (a raw source) and IMG_0001.JPG (its camera JPEG)
 //   tagloom_make_files corpus DIR  small JPEG and raw files covering every kind of directory
+//   tagloom_make_files repeats DIR  src.jpg and dst.jpg of 5,000 and 2,500 entries of one tag
 //   tagloom_make_files workload DIR N BASE.jpg  N camera-like pairs for the benchmark: DIR/dst/IMG_nnnn.jpg
 //                                  with BASE.jpg's image data, DIR/src-jpg/IMG_nnnn.jpg and DIR/src-raw/IMG_nnnn.CR2
 //   tagloom_make_files hostile DIR  DIR/hostile.jpg: thousands of entries that all claim 64 KiB
@@ -203,6 +204,18 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(argv[2]);
         save(std::filesystem::path(argv[2]) / "hostile.jpg",
              ExifBuilder::jpeg().ifd0(entries).imageData(Bytes(0x20000, 0)).build());
+        return 0;
+    }
+    if (argc == 3 && std::string(argv[1]) == "repeats") {
+        // A pair whose directories hold thousands of entries of one tag, which are matched by position.
+        const auto repeated = [](int n, std::uint16_t first) {
+            std::vector<Entry> entries;
+            for (int i = 0; i < n; ++i) entries.push_back(shortValue(0xC000, static_cast<std::uint16_t>(first + i)));
+            return ExifBuilder::jpeg().ifd0(entries).subIfd({}).build();
+        };
+        std::filesystem::create_directories(argv[2]);
+        save(std::filesystem::path(argv[2]) / "src.jpg", repeated(5000, 0));
+        save(std::filesystem::path(argv[2]) / "dst.jpg", repeated(2500, 1));
         return 0;
     }
     if (argc == 5 && std::string(argv[1]) == "workload") {
