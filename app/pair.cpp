@@ -47,9 +47,17 @@ void processPair(std::string sourcePath, std::string destinationPath) {
         filesChecked++;
         mergeFrom(destination, source, Options);
         if (!Options.showOnly) {
-            const RewriteOutcome outcome = rewrite(destination, Options, CopyBuffer{copyBuffer, kCopyBufferSize});
+            // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
+            const std::string named = Options.allFormats ? destinationPath : std::string();
+            RewriteOutcome outcome;
+            try {
+                outcome = rewrite(destination, Options, CopyBuffer{copyBuffer, kCopyBufferSize});
+            } catch (CExifException* failure) {
+                if (failure->fileName.empty()) failure->fileName = named;
+                throw;
+            }
             if (outcome.updated) filesUpdated++;
-            if (!outcome.warning.empty()) std::printf("Tagloom: '' %s\n", outcome.warning.c_str());
+            if (!outcome.warning.empty()) std::printf("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
         }
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);

@@ -59,8 +59,8 @@ public:
     static File openForReading(const std::string& path);
     /// Creates a new file for reading and writing, readable by its owner alone. Fails when anything
     /// holds that name already (a symbolic link included), and when the new file has a second name
-    /// by the time it is open. Returns a closed File on failure.
-    static File createNew(const std::string& path);
+    /// by the time it is open. Returns a closed File on failure, with the reason in `error`.
+    static File createNew(const std::string& path, int* error = nullptr);
 
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }

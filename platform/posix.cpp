@@ -99,11 +99,15 @@ File File::openForReading(const std::string& path) {
     return File(fd, path);
 }
 
-File File::createNew(const std::string& path) {
+File File::createNew(const std::string& path, int* error) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return {};
+    if (fd < 0) {
+        if (error != nullptr) *error = errno;
+        return {};
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || info.st_nlink != 1) {  // someone linked it in the meantime
+        if (error != nullptr) *error = EEXIST;
         ::close(fd);
         ::unlink(path.c_str());
         return {};

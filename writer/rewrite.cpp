@@ -320,11 +320,14 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
     try {
         claimDestination(image);
         TemporaryFile temporary(image.path + ".tmp");
-        platform::File file = platform::File::createNew(temporary.path());
+        int error = 0;
+        platform::File file = platform::File::createNew(temporary.path(), &error);
         platform::crashPoint();
         if (!file.isOpen()) {
             temporary.keep();  // whatever holds that name is not ours
-            throw new CExifException("Failed to open tmp file");
+            if (!options.allFormats) throw new CExifException("Failed to open tmp file");
+            throw new CExifException("Failed to open tmp file '%s': %s", temporary.path().c_str(),
+                                     platform::errorText(error).c_str());
         }
         buildNewFile(image, file, temporary, options, buffer);
         ensureUnchanged(image);

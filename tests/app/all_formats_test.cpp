@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -93,8 +94,17 @@ TEST_F(AllFormats, refusesWhatItCannotReadOrWriteWithOneLine) {
                           .ifd0({undefinedBytes(0xC000, Bytes(40000, 1))}).build();
     folder.write("big.jpg", big);
     folder.write("more.jpg", ExifBuilder::jpeg().ifd0({undefinedBytes(0xC001, Bytes(30000, 2))}).build());
-    EXPECT_EQ(run({"--all-formats", "more.jpg", "big.jpg"}).output, "big.jpg - 1 diffs\nTagloom: '' Exif data too large\n");
+    EXPECT_EQ(run({"--all-formats", "more.jpg", "big.jpg"}).output,
+              "big.jpg - 1 diffs\nTagloom: 'big.jpg' Exif data too large\n");
     EXPECT_EQ(folder.read("big.jpg"), big);
+
+    // What a rewrite refuses names the destination, where the default mode's line names no file.
+    std::filesystem::create_directory(folder / "plain.jpg.tmp");
+    const Bytes plain = folder.read("plain.jpg");
+    EXPECT_EQ(run({"-u", "src.jpg", "plain.jpg"}).output, "plain.jpg - 3 diffs\nTagloom: '' Failed to open tmp file\n");
+    EXPECT_EQ(run({"--all-formats", "-u", "src.jpg", "plain.jpg"}).output,
+              "plain.jpg - 3 diffs\nTagloom: 'plain.jpg' Failed to open tmp file 'plain.jpg.tmp': File exists\n");
+    EXPECT_EQ(folder.read("plain.jpg"), plain);
 }
 
 /// exiftool's numeric values of a file's EXIF, PrintIM and maker-note tags, the positions aside.
@@ -299,7 +309,7 @@ TEST_F(AllFormats, takesTheTagsOfEveryRawKindThatDescribeThePhoto) {
     folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(0x8298, "Zed")}).build());
     const Bytes before = folder.read("c.arw");
     EXPECT_EQ(run({"--all-formats", "artist.jpg", "c.arw"}).output,
-              "c.arw - 1 diffs\nTagloom: '' not done - a raw image cannot be rewritten\n");
+              "c.arw - 1 diffs\nTagloom: 'c.arw' not done - a raw image cannot be rewritten\n");
     EXPECT_EQ(folder.read("c.arw"), before);
 }
 
