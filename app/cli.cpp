@@ -152,7 +152,8 @@ int runModes(int argc, const char* const* argv) {
         setTraceMask(Options.verboseMask);
 
         // A photo that an interrupted rewrite left only as its backup is put back first.
-        if (!platform::statusOf(Dst).exists) restoreInterrupted(Dst);
+        const Interrupted leftover = restoreInterrupted(Dst);
+        if (leftover == Interrupted::busy || leftover == Interrupted::backupOnly) return 0;
         if (isDirectory(Src) && isDirectory(Dst)) {
             walkFolder(Src);
             std::printf("Files found %d, checked %d, updated %d\n", filesFound, filesChecked, filesUpdated);

@@ -10,24 +10,35 @@
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 
-bool restoreInterrupted(const std::string& path) {
-    if (Options.showOnly) return false;
+Interrupted restoreInterrupted(const std::string& path) {
+    // A cut between the two renames of a swap without hard links leaves the old photo as its backup
+    // and the complete new file as its temporary file, and nothing under its name. A backup alone
+    // is one that -s kept: its photo was moved or deleted since, and it stays where it is.
     const std::string backup = path + ".old";
+    if (platform::statusOf(path).exists || !platform::statusOf(path + ".tmp").exists) return Interrupted::none;
     platform::File held = platform::File::openForReading(backup);
     try {
-        if (!held.isOpen() || !held.tryLock()) return false;  // none, or its run is still swapping
+        if (!held.isOpen()) return Interrupted::none;
+        if (!held.tryLock()) {  // its run is still swapping
+            std::printf("Tagloom: '%s' not done - another run is rewriting it\n", path.c_str());
+            return Interrupted::busy;
+        }
     } catch (const platform::IoError&) {
-        return false;
+        return Interrupted::none;
+    }
+    if (Options.showOnly) {
+        std::printf("Tagloom: '%s' exists only as %s (an interrupted run)\n", path.c_str(), backup.c_str());
+        return Interrupted::backupOnly;
     }
     int error = 0;
-    if (!platform::renameNoReplace(backup, path, error)) return false;
+    if (!platform::renameNoReplace(backup, path, error)) return Interrupted::none;
     try {
         platform::syncParentDirectory(path);
     } catch (const platform::IoError&) {
         // restored all the same; the next flush of the folder makes it durable
     }
     std::printf("Tagloom: '%s' restored from %s after an interrupted run\n", path.c_str(), backup.c_str());
-    return true;
+    return Interrupted::restored;
 }
 
 void processPair(std::string sourcePath, std::string destinationPath) {

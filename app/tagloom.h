@@ -29,9 +29,18 @@ bool isFile(const std::string& path);
 /// Loads both images, merges, rewrites unless -x; any refusal becomes one report line.
 void processPair(std::string sourcePath, std::string destinationPath);
 
-/// Puts back "<path>.old" as `path` where an interrupted rewrite left the photo under that name
-/// alone (no `path`). Nothing under -x, or while another run holds the backup. True when restored.
-bool restoreInterrupted(const std::string& path);
+/// What a rewrite cut off between its two renames left where `path` is missing.
+enum class Interrupted {
+    none,        // no such rewrite: `path` exists, or is simply missing
+    restored,    // "<path>.old" is `path` again, said in one line
+    busy,        // another run is between its renames: said in one line, nothing touched
+    backupOnly,  // under -x: said in one line, nothing touched
+};
+
+/// Puts back "<path>.old" as `path` where an interrupted rewrite left the photo only as its backup:
+/// `path` missing, "<path>.old" and "<path>.tmp" present. Nothing under -x, or while another run
+/// holds the backup.
+Interrupted restoreInterrupted(const std::string& path);
 
 /// Pairs every ".jpg" and ".cr2" file under `folder` with its ".jpg" under Dst.
 void walkFolder(std::string folder);

@@ -105,7 +105,7 @@ private:
         const auto backup = index.find(foldAsciiCase(wanted + ".old"));
         if (backup != index.end() && endsWith(backup->second, ".old")) {
             const std::string restored = destinationFolder + backup->second.substr(0, backup->second.size() - 4);
-            if (restoreInterrupted(restored)) return restored;
+            if (restoreInterrupted(restored) != Interrupted::none) return restored;
         }
         return path;
     }

@@ -12,6 +12,7 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
+#include "platform/platform.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 #include "writer/rewrite.h"
@@ -248,13 +249,34 @@ TEST_F(ARewrite, keepsABackupOnlyUnderSAndNeverReplacesOne) {
     EXPECT_EQ(folder.read("dst.jpg"), rewritten);
     EXPECT_EQ(folder.read("dst.jpg.old"), old);
 
-    // A photo that a cut left only as its backup is put back, but not under -x, which writes nothing.
+    // A photo deleted after a run under -s is a missing photo: its kept backup stays as it is.
     std::filesystem::remove(folder / "dst.jpg");  // the backup of the -s run above holds the old file
-    EXPECT_EQ(run({"-x", "src.jpg", "dst.jpg"}).output.substr(0, 15), "Src and Dst mus");
+    folder.write("in/dst.jpg", folder.read("src.jpg"));  // folder mode pairs it with ./dst.jpg
+    for (const std::string flags : {"-u", "-x"}) {
+        EXPECT_EQ(run({flags, "src.jpg", "dst.jpg"}).output.substr(0, 15), "Src and Dst mus");
+        EXPECT_EQ(run({flags, "in", "."}).output, "Files found 1, checked 0, updated 0\n");
+    }
+    EXPECT_EQ(folder.read("dst.jpg.old"), old);
+
+    // A cut between the two renames of a swap without hard links leaves the new file beside the
+    // backup: the photo is named under -x, put back by a run, and left to the run that holds it.
+    folder.write("dst.jpg.tmp", rewritten);
+    EXPECT_EQ(run({"-x", "src.jpg", "dst.jpg"}).output,
+              "Tagloom: 'dst.jpg' exists only as dst.jpg.old (an interrupted run)\n");
+    {
+        platform::File held = platform::File::openForReading(folder / "dst.jpg.old");
+        ASSERT_TRUE(held.tryLock());
+        const auto busy = run({"src.jpg", "dst.jpg"});
+        EXPECT_EQ(busy.status, 0);
+        EXPECT_EQ(busy.output, "Tagloom: 'dst.jpg' not done - another run is rewriting it\n");
+        EXPECT_EQ(run({"in", "."}).output,
+                  "Tagloom: './dst.jpg' not done - another run is rewriting it\nFiles found 1, checked 0, updated 0\n");
+    }
     EXPECT_EQ(run({"src.jpg", "dst.jpg"}).output,
               "Tagloom: 'dst.jpg' restored from dst.jpg.old after an interrupted run\ndst.jpg - 2 diffs\n");
     EXPECT_EQ(folder.read("dst.jpg"), rewritten);
     EXPECT_FALSE(folder.exists("dst.jpg.old"));
+    EXPECT_FALSE(folder.exists("dst.jpg.tmp"));
 
     // A folder under the temporary name is not ours to remove.
     folder.write("dst.jpg", old);
