@@ -63,20 +63,6 @@ constexpr bool reachesJpegFromRaw(std::uint16_t tag) {
 }
 constexpr std::uint16_t kDngPrivateData = 0xC634;       // a DNG's IFD0: the original maker note
 constexpr std::uint16_t kPanasonicJpegFromRaw = 0x002E;  // an RW2's IFD0: the embedded JPEG
-
-/// A maker-note tag whose value is a position in the file, of the maker whose Make begins so.
-struct MakerNotePosition {
-    const char* make;
-    std::uint16_t tag;
-    bool fromFileStart;  // counts from the first byte of the file; otherwise it is no position a rewrite can keep
-};
-constexpr MakerNotePosition kMakerNotePositions[] = {
-    {"Canon", 0x0083, true},     // OriginalDecisionDataOffset
-    {"NIKON", 0x0011, false},    // PreviewIFD: a directory of its own inside the Exif segment
-    {"Minolta", 0x0088, false},  // PreviewImageStart, 0x0089 its length
-    {"KONICA MINOLTA", 0x0088, false},
-    {"Konica Minolta", 0x0088, false},
-};
 }  // namespace tag
 
 namespace exif {

@@ -79,10 +79,10 @@ void CExifImage::closeFiles() {
     }
 }
 
-bool CExifImage::madeBy(const char* prefix) const {
+const MakerNoteKind* CExifImage::cameraKind() const {
     const CExifEntry* make = ifd0.findEntry(tag::kMake);
-    const std::size_t length = std::strlen(prefix);
-    return make != nullptr && make->size >= length && std::memcmp(make->data.data(), prefix, length) == 0;
+    if (make == nullptr) return nullptr;
+    return makerNoteKindOfMake(reinterpret_cast<const char*>(make->data.data()), make->size);
 }
 
 namespace exif {

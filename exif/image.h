@@ -95,8 +95,13 @@ public:
     bool carriesPreview(std::uint16_t tag) const {
         return makerNoteKind != nullptr && makerNoteKind->previewStart == tag;
     }
-    /// True when IFD0's Make begins with `prefix`.
-    bool madeBy(const char* prefix) const;
+    /// The maker-note row of the camera that IFD0's Make names, whatever kind its note is; none.
+    const MakerNoteKind* cameraKind() const;
+    /// The maker-note tag whose value is a position in this file, by its camera's row; none: 0.
+    std::uint16_t makerNotePositionTag() const {
+        const MakerNoteKind* camera = cameraKind();
+        return camera != nullptr ? camera->position.tag : 0;
+    }
 
     std::string path;
     std::string extension;

@@ -1,75 +1,83 @@
 #include "exif/maker_notes.h"
 
 #include <cstring>
-#include <iterator>
 
 namespace {
 
-using Directory = MakerNoteKind::Directory;
+using Kind = MakerNoteKind;
 using Order = MakerNoteKind::Order;
 
-#define SIGNATURE(text) text, sizeof(text) - 1
-
-// From what cameras write: where the directory starts, its byte order, what its offsets count from;
-// for relaid notes, the preview they point to and the range of tags that hold sub-directories.
+// From what cameras write. Signatures first, then the rows by Make.
 const MakerNoteKind kKinds[] = {
     // Behind a header, offsets from the outer TIFF header: relaid.
-    {"Nikon type 2", SIGNATURE("Nikon\0\1\0"), nullptr, true, Directory::at, 8, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Olympus type 1", SIGNATURE("OLYMP\0"), nullptr, true, Directory::at, 8, Order::outer, 0, 0, 0x1036, 0x1037, 0x2010, 0x5000},
-    {"Epson", SIGNATURE("EPSON\0"), nullptr, true, Directory::at, 8, Order::outer, 0, 0, 0x1036, 0x1037, 0x2010, 0x5000},
-    {"Panasonic", SIGNATURE("Panasonic\0\0\0"), nullptr, true, Directory::at, 12, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Sony", SIGNATURE("SONY DSC \0\0\0"), nullptr, true, Directory::at, 12, Order::outer, 0, 0, 0x0201, 0x0202, 0, 0},
-    {"Sony", SIGNATURE("SONY CAM \0\0\0"), nullptr, true, Directory::at, 12, Order::outer, 0, 0, 0x0201, 0x0202, 0, 0},
-    {"Sony", SIGNATURE("SONY MOBILE\0"), nullptr, true, Directory::at, 12, Order::outer, 0, 0, 0x0201, 0x0202, 0, 0},
-    {"Sanyo", SIGNATURE("SANYO\0"), nullptr, true, Directory::at, 8, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Casio type 2", SIGNATURE("QVC\0\0\0"), nullptr, true, Directory::at, 6, Order::outer, 0, 0, 0x0004, 0x0003, 0, 0},
-    {"Sigma", SIGNATURE("SIGMA\0\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
-    {"Sigma", SIGNATURE("FOVEON\0\0"), nullptr, true, Directory::at, 10, Order::outer, 0, 0, 0x001A, 0x001B, 0, 0},
-    {"Pentax", SIGNATURE("AOC\0"), nullptr, true, Directory::at, 6, Order::bytesAt, 4, 0, 0x0004, 0x0003, 0, 0},
+    Kind::relaid("Nikon type 2").startsWith("Nikon\0\1\0").at(8),
+    Kind::relaid("Olympus type 1").startsWith("OLYMP\0").at(8).preview(0x1036, 0x1037).subDirectories(0x2010, 0x5000),
+    Kind::relaid("Epson").startsWith("EPSON\0").at(8).preview(0x1036, 0x1037).subDirectories(0x2010, 0x5000),
+    Kind::relaid("Panasonic").startsWith("Panasonic\0\0\0").at(12),
+    Kind::relaid("Sony").startsWith("SONY DSC \0\0\0").at(12).preview(0x0201, 0x0202),
+    Kind::relaid("Sony").startsWith("SONY CAM \0\0\0").at(12).preview(0x0201, 0x0202),
+    Kind::relaid("Sony").startsWith("SONY MOBILE\0").at(12).preview(0x0201, 0x0202),
+    Kind::relaid("Sanyo").startsWith("SANYO\0").at(8),
+    Kind::relaid("Casio type 2").startsWith("QVC\0\0\0").at(6).preview(0x0004, 0x0003),
+    Kind::relaid("Sigma").startsWith("SIGMA\0\0\0").at(10).preview(0x001A, 0x001B),
+    Kind::relaid("Sigma").startsWith("FOVEON\0\0").at(10).preview(0x001A, 0x001B),
+    Kind::relaid("Pentax").startsWith("AOC\0").at(6).orderNamedAt(4).preview(0x0004, 0x0003),
     // Self-contained, offsets from the note itself: carried as one block.
-    {"Nikon type 3", SIGNATURE("Nikon\0\2"), nullptr, false, Directory::tiffHeaderAt, 10, Order::bytesAt, 10, 10, 0x0201, 0x0202, 0, 0,
-     {0x0011, 0x0e10}},  // PreviewIFD, NikonScanIFD
-    {"Olympus type 2", SIGNATURE("OLYMPUS\0"), nullptr, false, Directory::at, 12, Order::bytesAt, 8, 0, 0x0101, 0x0102, 0x2010, 0x5000},
-    {"OM System", SIGNATURE("OM SYSTEM\0\0\0"), nullptr, false, Directory::at, 16, Order::bytesAt, 12, 0, 0x0101, 0x0102, 0x2010, 0x5000},
-    {"Fujifilm", SIGNATURE("FUJIFILM"), nullptr, false, Directory::offsetAt, 8, Order::little, 0, 0, 0, 0, 0, 0},
-    {"Apple", SIGNATURE("Apple iOS\0"), nullptr, false, Directory::at, 14, Order::big, 0, 0, 0, 0, 0, 0},
-    {"Pentax", SIGNATURE("PENTAX \0"), nullptr, false, Directory::at, 10, Order::bytesAt, 8, 0, 0, 0, 0, 0},
-    {"Ricoh", SIGNATURE("RICOH\0"), nullptr, false, Directory::at, 8, Order::bytesAt, 6, 0, 0, 0, 0, 0},
-    {"Motorola", SIGNATURE("MOT\0"), nullptr, false, Directory::at, 8, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Kodak PIXPRO", SIGNATURE("II*\0"), nullptr, false, Directory::tiffHeaderAt, 0, Order::bytesAt, 0, 0, 0, 0, 0, 0},
-    {"Kodak PIXPRO", SIGNATURE("MM\0*"), nullptr, false, Directory::tiffHeaderAt, 0, Order::bytesAt, 0, 0, 0, 0, 0, 0},
+    Kind::block("Nikon type 3").startsWith("Nikon\0\2").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10)
+        .preview(0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10),  // PreviewIFD, NikonScanIFD
+    Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8).preview(0x0101, 0x0102)
+        .subDirectories(0x2010, 0x5000),
+    Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12).preview(0x0101, 0x0102)
+        .subDirectories(0x2010, 0x5000),
+    Kind::block("Fujifilm").startsWith("FUJIFILM").offsetAt(8).inOrder(Order::little),
+    Kind::block("Apple").startsWith("Apple iOS\0").at(14).inOrder(Order::big),
+    Kind::block("Pentax").startsWith("PENTAX \0").at(10).orderNamedAt(8),
+    Kind::block("Ricoh").startsWith("RICOH\0").at(8).orderNamedAt(6),
+    Kind::block("Motorola").startsWith("MOT\0").at(8),
+    Kind::block("Kodak PIXPRO").startsWith("II*\0").tiffHeaderAt(0).orderNamedAt(0),
+    Kind::block("Kodak PIXPRO").startsWith("MM\0*").tiffHeaderAt(0).orderNamedAt(0),
     // No directory at all: the declared bytes, as they are.
-    {"Kodak", SIGNATURE("KDK"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Ricoh text", SIGNATURE("Rv0"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Konica", SIGNATURE("KC"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Samsung", SIGNATURE("STMN"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"RIM", SIGNATURE("RIM0"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"HTC", SIGNATURE("htcI"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"VER", SIGNATURE("VER:"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0},
+    Kind::noDirectory("Kodak").startsWith("KDK"),
+    Kind::noDirectory("Ricoh text").startsWith("Rv0"),
+    Kind::noDirectory("Konica").startsWith("KC"),
+    Kind::noDirectory("Samsung").startsWith("STMN"),
+    Kind::noDirectory("RIM").startsWith("RIM0"),
+    Kind::noDirectory("HTC").startsWith("htcI"),
+    Kind::noDirectory("VER").startsWith("VER:"),
     // Phase One's raw data where other files keep their note.
-    {"Phase One raw data", SIGNATURE("IIIICwaR"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0, {}, true},
-    {"Phase One raw data", SIGNATURE("MMMMRawC"), nullptr, false, Directory::none, 0, Order::outer, 0, 0, 0, 0, 0, 0, {}, true},
+    Kind::rawData("Phase One raw data").startsWith("IIIICwaR"),
+    Kind::rawData("Phase One raw data").startsWith("MMMMRawC"),
     // Offsets from the note or from the TIFF header by model: not read.
-    {"Leica", SIGNATURE("LEICA\0"), nullptr, false, Directory::unsettled, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    // No signature: by the camera's Make, after every signature.
-    {"Samsung", nullptr, 0, "SAMSUNG", false, Directory::at, 0, Order::outer, 0, 0, 0, 0, 0, 0},
-    {"Minolta", nullptr, 0, "Minolta", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
-    {"Minolta", nullptr, 0, "KONICA MINOLTA", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
-    {"Minolta", nullptr, 0, "Konica Minolta", true, Directory::at, 0, Order::outer, 0, 0, 0x0088, 0x0089, 0, 0},
+    Kind::unsettled("Leica").startsWith("LEICA\0"),
+    // No signature: by the camera's Make.
+    Kind::block("Samsung").madeBy("SAMSUNG").at(0),
+    Kind::relaid("Minolta").madeBy("Minolta").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
+    Kind::relaid("Minolta").madeBy("KONICA MINOLTA").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
+    Kind::relaid("Minolta").madeBy("Konica Minolta").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
+    // OriginalDecisionDataOffset; headerless Nikon's PreviewIFD, a directory of its own in the segment.
+    Kind::plainDirectory("Canon").madeBy("Canon").positionAt(0x0083, true),
+    Kind::plainDirectory("Nikon").madeBy("NIKON").positionAt(0x0011, false),
 };
 
-#undef SIGNATURE
+bool beginsWith(const char* text, std::size_t size, const char* prefix) {
+    const std::size_t length = std::strlen(prefix);
+    return text != nullptr && size >= length && std::memcmp(text, prefix, length) == 0;
+}
 
 }  // namespace
 
 const MakerNoteKind* recogniseMakerNote(const std::uint8_t* head, std::size_t n, const char* make, std::size_t makeSize) {
     for (const MakerNoteKind& kind : kKinds) {
-        if (kind.signature != nullptr) {
-            if (n >= kind.signatureLength && std::memcmp(head, kind.signature, kind.signatureLength) == 0) return &kind;
-        } else if (make != nullptr && makeSize >= std::strlen(kind.make) &&
-                   std::memcmp(make, kind.make, std::strlen(kind.make)) == 0) {
+        if (kind.signature != nullptr && n >= kind.signatureLength &&
+            std::memcmp(head, kind.signature, kind.signatureLength) == 0)
             return &kind;
-        }
+    }
+    return makerNoteKindOfMake(make, makeSize);
+}
+
+const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize) {
+    for (const MakerNoteKind& kind : kKinds) {
+        if (kind.make != nullptr && beginsWith(make, makeSize, kind.make)) return &kind;
     }
     return nullptr;
 }

@@ -1,48 +1,158 @@
-// The kinds of maker note that --all-formats reads: each recognised up front by the bytes it begins
-// with (or by the camera's Make where a maker writes none), never by trying a parse and falling back.
+// The kinds of maker note, one row each. A row is recognised by the bytes a note begins with or,
+// where a maker writes none, by the camera's Make, and says everything Tagloom knows of that kind:
+// where its directory starts, its byte order, what its offsets count from, how it travels, its
+// preview, its sub-directories and the values that are positions in its file. --all-formats reads
+// notes by their row; the default reading reads every note as a plain directory and asks the rows
+// of its camera's Make only for their positions.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "exif/byte_order.h"
 
 struct MakerNoteKind {
-    const char* name;       // for the parse trace
-    const char* signature;  // the note's first bytes; none for a note recognised by Make
-    std::size_t signatureLength;
-    const char* make;       // the Make that names a note without a signature
-    /// Relaid: a directory behind a header, its offsets counting from the outer TIFF header; the
-    /// header is kept and the directory merged and laid out anew. Otherwise the note is carried as
-    /// one block, byte for byte: its offsets count from itself.
-    bool relaid;
-    /// Where its directory starts in the note; for a note with a TIFF header of its own, where that
-    /// header lies (the directory follows where the header says). No directory at all: none.
-    enum class Directory { at, tiffHeaderAt, offsetAt, none, unsettled } directory;
-    std::uint32_t directoryAt;
+    /// How a note of the kind travels.
+    enum class Carry {
+        /// A directory whose offsets count from the outer TIFF header, with no header: read, merged
+        /// and written as the default reading does (a row for its positions alone).
+        plain,
+        /// A directory behind a header, offsets from the outer TIFF header: the header is kept, the
+        /// directory merged and laid out anew.
+        relaid,
+        /// Offsets from the note itself, or no directory at all: carried as one block, byte for byte.
+        block,
+        /// A raw file's image data where a note belongs: never read or copied.
+        never,
+        /// Offsets from an origin that depends on the camera model: the file is refused.
+        refused,
+    };
+    /// Where the directory starts: at a fixed place in the note, where a TIFF header of the note's
+    /// own at that place says, where a 32-bit little-endian offset at that place says; or nowhere.
+    enum class Directory { at, tiffHeaderAt, offsetAt, none };
     /// Its byte order: the outer one, fixed, or as the note's bytes at orderAt say ("II" or "MM").
-    enum class Order { outer, little, big, bytesAt } order;
-    std::uint32_t orderAt;
-    std::uint32_t baseAt;  // an opaque note's offsets count from the note's start plus this
+    enum class Order { outer, little, big, bytesAt };
+    /// A value of the note that is a position in its file.
+    struct Position {
+        std::uint16_t tag = 0;
+        bool fromFileStart = false;  // counts from the file's first byte; otherwise no rewrite can keep it
+    };
+
+    const char* name = "";
+    const char* signature = nullptr;  // the note's first bytes; none for a note recognised by Make
+    std::size_t signatureLength = 0;
+    const char* make = nullptr;  // the Make (its beginning) that names a note without a signature
+    Carry carry = Carry::plain;
+    Directory directory = Directory::at;
+    std::uint32_t directoryAt = 0;
+    Order order = Order::outer;
+    std::uint32_t orderAt = 0;
+    std::uint32_t baseAt = 0;  // a block's offsets count from the note's start plus this
     /// The entries whose values are the position and the length of data (a preview): a relaid note
-    /// carries the data with the start entry and writes its position anew; an opaque note must hold it.
-    std::uint16_t previewStart;
-    std::uint16_t previewLength;
+    /// carries the data with the start entry and writes its position anew; a block must hold it.
+    std::uint16_t previewStart = 0;
+    std::uint16_t previewLength = 0;
     /// Entries in this range (or of these tags) are directories of their own: a relaid note cannot
-    /// carry them; what they refer to belongs to an opaque note's block.
-    std::uint16_t firstSubDirectory;
-    std::uint16_t lastSubDirectory;
+    /// carry them; what they refer to belongs to a block.
+    std::uint16_t firstSubDirectory = 0;
+    std::uint16_t lastSubDirectory = 0;
     std::uint16_t subDirectoryTags[2] = {};
-    /// Not a note at all but a raw file's image data in its place: never read or copied.
-    bool rawData = false;
+    Position position;
 
     bool holdsSubDirectory(std::uint16_t tag) const {
         return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||
                (tag != 0 && (tag == subDirectoryTags[0] || tag == subDirectoryTags[1]));
     }
+
+    // A row is written as a sentence: MakerNoteKind::relaid("Sony").startsWith("SONY DSC \0\0\0").at(12) ...
+    static constexpr MakerNoteKind of(const char* kindName, Carry how) {
+        MakerNoteKind kind;
+        kind.name = kindName;
+        kind.carry = how;
+        return kind;
+    }
+    static constexpr MakerNoteKind plainDirectory(const char* kindName) { return of(kindName, Carry::plain); }
+    static constexpr MakerNoteKind relaid(const char* kindName) { return of(kindName, Carry::relaid); }
+    static constexpr MakerNoteKind block(const char* kindName) { return of(kindName, Carry::block); }
+    static constexpr MakerNoteKind noDirectory(const char* kindName) {
+        MakerNoteKind kind = of(kindName, Carry::block);
+        kind.directory = Directory::none;
+        return kind;
+    }
+    static constexpr MakerNoteKind rawData(const char* kindName) {
+        MakerNoteKind kind = of(kindName, Carry::never);
+        kind.directory = Directory::none;
+        return kind;
+    }
+    static constexpr MakerNoteKind unsettled(const char* kindName) { return of(kindName, Carry::refused); }
+
+    template <std::size_t N>
+    constexpr MakerNoteKind startsWith(const char (&text)[N]) const {
+        MakerNoteKind kind = *this;
+        kind.signature = text;
+        kind.signatureLength = N - 1;
+        return kind;
+    }
+    constexpr MakerNoteKind madeBy(const char* cameraMake) const {
+        MakerNoteKind kind = *this;
+        kind.make = cameraMake;
+        return kind;
+    }
+    constexpr MakerNoteKind at(std::uint32_t offset) const { return placed(Directory::at, offset); }
+    constexpr MakerNoteKind tiffHeaderAt(std::uint32_t offset) const { return placed(Directory::tiffHeaderAt, offset); }
+    constexpr MakerNoteKind offsetAt(std::uint32_t offset) const { return placed(Directory::offsetAt, offset); }
+    constexpr MakerNoteKind inOrder(Order fixed) const {
+        MakerNoteKind kind = *this;
+        kind.order = fixed;
+        return kind;
+    }
+    constexpr MakerNoteKind orderNamedAt(std::uint32_t offset) const {
+        MakerNoteKind kind = inOrder(Order::bytesAt);
+        kind.orderAt = offset;
+        return kind;
+    }
+    constexpr MakerNoteKind offsetsFrom(std::uint32_t offset) const {
+        MakerNoteKind kind = *this;
+        kind.baseAt = offset;
+        return kind;
+    }
+    constexpr MakerNoteKind preview(std::uint16_t start, std::uint16_t length) const {
+        MakerNoteKind kind = *this;
+        kind.previewStart = start;
+        kind.previewLength = length;
+        return kind;
+    }
+    constexpr MakerNoteKind subDirectories(std::uint16_t first, std::uint16_t last) const {
+        MakerNoteKind kind = *this;
+        kind.firstSubDirectory = first;
+        kind.lastSubDirectory = last;
+        return kind;
+    }
+    constexpr MakerNoteKind subDirectoryAt(std::uint16_t first, std::uint16_t second = 0) const {
+        MakerNoteKind kind = *this;
+        kind.subDirectoryTags[0] = first;
+        kind.subDirectoryTags[1] = second;
+        return kind;
+    }
+    constexpr MakerNoteKind positionAt(std::uint16_t tag, bool fromFileStart) const {
+        MakerNoteKind kind = *this;
+        kind.position = Position{tag, fromFileStart};
+        return kind;
+    }
+
+private:
+    constexpr MakerNoteKind placed(Directory where, std::uint32_t offset) const {
+        MakerNoteKind kind = *this;
+        kind.directory = where;
+        kind.directoryAt = offset;
+        return kind;
+    }
 };
 
 /// The kind of the maker note that begins with `head` (n bytes of it; fewer when the note is short),
-/// in an image whose Make begins with `make` (or none): none when no row matches.
+/// in an image whose Make begins with `make` (or none): none when no row matches. Rows with a
+/// signature come first.
 const MakerNoteKind* recogniseMakerNote(const std::uint8_t* head, std::size_t n, const char* make, std::size_t makeSize);
+
+/// The row of the camera whose Make (`make`, `makeSize` bytes) begins with a row's Make; none.
+const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize);

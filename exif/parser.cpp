@@ -266,7 +266,7 @@ bool CExifParser::orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart
 
 void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
     image_.makerNoteKind = &kind;
-    if (kind.relaid) {
+    if (kind.carry == MakerNoteKind::Carry::relaid) {
         if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
         image_.makerNoteHeader.resize(kind.directoryAt);
         view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
@@ -501,12 +501,16 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
         const MakerNoteKind* kind = recogniseMakerNote(
             head, std::min<std::size_t>(sizeof head, declared),
             make != nullptr ? reinterpret_cast<const char*>(make->data.data()) : nullptr, make != nullptr ? make->size : 0);
-        // Only a raw file keeps its image data where a note belongs; in a JPEG such bytes are a note.
-        if (kind != nullptr && kind->rawData && (!image_.isRaw || image_.embedded)) kind = nullptr;
+        using Carry = MakerNoteKind::Carry;
+        // A plain directory is read as the default reading reads it; only a raw file keeps its image
+        // data where a note belongs: in a JPEG such bytes are a note.
+        if (kind != nullptr && (kind->carry == Carry::plain ||
+                                (kind->carry == Carry::never && (!image_.isRaw || image_.embedded))))
+            kind = nullptr;
         printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
-        if (kind != nullptr && kind->directory == MakerNoteKind::Directory::unsettled)
+        if (kind != nullptr && kind->carry == Carry::refused)
             throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
-        if (kind != nullptr && kind->rawData) return false;
+        if (kind != nullptr && kind->carry == Carry::never) return false;
         if (kind != nullptr) {
             parseMakerNote(*kind, makerNoteStart_, declared);
             return true;

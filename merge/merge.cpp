@@ -202,7 +202,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // its own order, or holds no directory. One in its file's order stays where it is.
     const MakerNoteKind* kind = source.makerNoteKind;
     const bool noteTravels = destination.byteOrder == source.makerNoteOrder ||
-                             (kind != nullptr && !kind->relaid &&
+                             (kind != nullptr && kind->carry == MakerNoteKind::Carry::block &&
                               (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
     const bool noteMerges = sameCamera && noteTravels;
     if (noteMerges && !destinationHasNote) {
@@ -214,10 +214,9 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     if (!noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
     // Positions in a maker note lead into their own file: the destination keeps its own, but for
     // the preview that the note's kind carries, written anew with it.
-    for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        if ((destination.madeBy(position.make) || source.madeBy(position.make)) &&
-            !destination.carriesPreview(position.tag))
-            makerNoteRules.leftAlone.insert(position.tag);
+    for (const CExifImage* image : {static_cast<const CExifImage*>(&destination), &source}) {
+        const std::uint16_t position = image->makerNotePositionTag();
+        if (position != 0 && !destination.carriesPreview(position)) makerNoteRules.leftAlone.insert(position);
     }
     // A preview that is another entry's value: its start entry only says where that value lies.
     if (destination.previewHolder != 0) makerNoteRules.neverReplaced.insert(destination.makerNoteKind->previewStart);

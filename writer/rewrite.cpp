@@ -46,7 +46,7 @@ bool isWritten(CExifImage& image, const TopDirectory& top) {
 /// opaque one as the block it was read as. Its span starts where the note starts.
 void writeMakerNote(CExifImage& image, CExifTarget& target) {
     const std::uint64_t start = target.targetPosition();
-    if (image.makerNoteKind->relaid) {
+    if (image.makerNoteKind->carry == MakerNoteKind::Carry::relaid) {
         // A carried preview goes behind the note's other values, where cameras put it: readers
         // check where a note's values begin.
         const CExifEntry* preview = image.makerNote.findEntry(image.makerNoteKind->previewStart);
@@ -66,16 +66,14 @@ void writeMakerNote(CExifImage& image, CExifTarget& target) {
     target.place(image.makerNote).startPos = start;
 }
 
-/// The maker note's entries whose values are positions in the file, for the destination's maker.
-std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> makerNotePositions(CExifImage& image) {
-    std::vector<std::pair<CExifEntry*, const tag::MakerNotePosition*>> found;
-    for (const tag::MakerNotePosition& position : tag::kMakerNotePositions) {
-        if (!image.madeBy(position.make) || image.carriesPreview(position.tag)) continue;
-        for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr;
-             entry = image.makerNote.entries.next(entry)) {
-            if (entry->tag == position.tag && !entry->removed && entry->valueAsU32() != 0)
-                found.emplace_back(entry, &position);
-        }
+/// The maker note's entries whose values are positions in the file, by the destination's camera.
+std::vector<std::pair<CExifEntry*, const MakerNoteKind::Position*>> makerNotePositions(CExifImage& image) {
+    std::vector<std::pair<CExifEntry*, const MakerNoteKind::Position*>> found;
+    const MakerNoteKind* camera = image.cameraKind();
+    if (camera == nullptr || camera->position.tag == 0 || image.carriesPreview(camera->position.tag)) return found;
+    for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr; entry = image.makerNote.entries.next(entry)) {
+        if (entry->tag == camera->position.tag && !entry->removed && entry->valueAsU32() != 0)
+            found.emplace_back(entry, &camera->position);
     }
     return found;
 }
