@@ -33,7 +33,10 @@ constexpr std::uint16_t kOffsetSchema = 0xEA1D;     // Exif sub-directory: where
 constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
 constexpr std::uint16_t kIptcNaa = 0x83BB;          // 33723, IFD0: IPTC data, a byte stream often typed LONG
 constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
-constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject: unit size 2 whatever the type
+constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject
+/// The Windows XP tags hold little-endian UCS-2 text in every file: their unit is 2 bytes whatever
+/// their type says, and they never turn byte order.
+constexpr bool isWindowsXpTag(std::uint16_t tag) { return tag >= kFirstWindowsXpTag && tag <= kLastWindowsXpTag; }
 
 /// IFD0 tags of a raw source that never reach a JPEG: they describe the raw file's own image
 /// (its layout, which a JPEG must not carry) or how the JPEG itself is rendered (which stays its own).
@@ -87,6 +90,23 @@ constexpr int kMaxChainLength = 64;                  // directories chained behi
 constexpr std::uint32_t kMaxNoteDirectories = 256;   // directories walked in one opaque maker note
 constexpr std::uint64_t kMaxNoteEntries = 65536;     // entries walked in one opaque maker note
 
-/// Unit size of a TIFF field type (0 to 12; type 0 counts as bytes).
-std::uint32_t typeUnitSize(std::uint16_t type);
+/// A TIFF field type: the bytes one value takes, and the unit by which its bytes turn between the
+/// two byte orders (0: a type without a layout, which cannot be turned).
+struct FieldType {
+    const char* name;
+    std::uint32_t unitSize;
+    std::uint32_t turnUnit;
+};
+/// By number. Type 0 counts as bytes; IFD (13) is read like LONG, inside maker notes only.
+constexpr FieldType kFieldTypes[] = {
+    {"none", 1, 0},     {"BYTE", 1, 1},   {"ASCII", 1, 1},  {"SHORT", 2, 2},     {"LONG", 4, 4},
+    {"RATIONAL", 8, 4},  // each half on its own
+    {"SBYTE", 1, 1},    {"UNDEFINED", 1, 1}, {"SSHORT", 2, 2}, {"SLONG", 4, 4}, {"SRATIONAL", 8, 4},
+    {"FLOAT", 4, 4},    {"DOUBLE", 8, 8}, {"IFD", 4, 4},
+};
+constexpr std::uint16_t kFieldTypeCount = sizeof kFieldTypes / sizeof kFieldTypes[0];
+static_assert(kFieldTypeCount == kIfdFieldType + 1, "one row per type number up to IFD");
+
+/// Unit size of a TIFF field type; a number past the table counts as bytes.
+constexpr std::uint32_t typeUnitSize(std::uint16_t type) { return type < kFieldTypeCount ? kFieldTypes[type].unitSize : 1; }
 }  // namespace exif

@@ -85,22 +85,3 @@ const MakerNoteKind* CExifImage::cameraKind() const {
     return makerNoteKindOfMake(reinterpret_cast<const char*>(make->data.data()), make->size);
 }
 
-namespace exif {
-std::uint32_t typeUnitSize(std::uint16_t type) {
-    switch (type) {
-        case 3:  // SHORT
-        case 8:  // SSHORT
-            return 2;
-        case 4:   // LONG
-        case 9:   // SLONG
-        case 11:  // FLOAT
-            return 4;
-        case 5:   // RATIONAL
-        case 10:  // SRATIONAL
-        case 12:  // DOUBLE
-            return 8;
-        default:  // 0, BYTE, ASCII, SBYTE, UNDEFINED
-            return 1;
-    }
-}
-}  // namespace exif

@@ -340,7 +340,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         const std::uint32_t valueCount = view.readU32();
         const std::uint32_t value = view.readU32();
         if (type == 0 || type > exif::kIfdFieldType) throw new CExifException("Unknown format type");
-        const std::uint64_t size = std::uint64_t(type == exif::kIfdFieldType ? 4 : exif::typeUnitSize(type)) * valueCount;
+        const std::uint64_t size = std::uint64_t(exif::typeUnitSize(type)) * valueCount;
         if (size > exif::kInlineValueSize && size > 0) {
             if (view.base() + value < noteStart) throw new CExifException("Maker note refers to data outside itself");
             reach = std::max(reach, view.base() + value + size);
@@ -561,7 +561,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
             continue;
         if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
         std::uint64_t unit = exif::typeUnitSize(type);
-        if (entryTag >= tag::kFirstWindowsXpTag && entryTag <= tag::kLastWindowsXpTag) unit = 2;
+        if (tag::isWindowsXpTag(entryTag)) unit = 2;
         const std::uint64_t size = unit * count;  // 64-bit: cannot wrap
         if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
         hold(size + exif::kHeldBytesPerEntry);

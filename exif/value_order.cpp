@@ -86,31 +86,10 @@ TurnResult turnUndefined(std::uint16_t tag, std::uint8_t* data, std::size_t size
 
 TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* data, std::size_t size, ByteOrder from,
                          bool inGpsDirectory) {
-    if (tag >= tag::kFirstWindowsXpTag && tag <= tag::kLastWindowsXpTag) return TurnResult::turned;
+    if (tag::isWindowsXpTag(tag)) return TurnResult::turned;
     if (tag == tag::kIptcNaa && !inGpsDirectory) return TurnResult::turned;
-    switch (type) {
-        case 1:  // BYTE
-        case 2:  // ASCII
-        case 6:  // SBYTE
-            return TurnResult::turned;
-        case kUndefinedType:
-            return turnUndefined(tag, data, size, from, inGpsDirectory);
-        case 3:  // SHORT
-        case 8:  // SSHORT
-            turnUnits(data, 0, size, 2);
-            return TurnResult::turned;
-        case 4:                     // LONG
-        case 9:                     // SLONG
-        case 11:                    // FLOAT
-        case exif::kIfdFieldType:   // IFD
-        case 5:                     // RATIONAL: each half on its own
-        case 10:                    // SRATIONAL
-            turnUnits(data, 0, size, 4);
-            return TurnResult::turned;
-        case 12:  // DOUBLE
-            turnUnits(data, 0, size, 8);
-            return TurnResult::turned;
-        default:
-            return TurnResult::unknownType;
-    }
+    if (type >= exif::kFieldTypeCount || exif::kFieldTypes[type].turnUnit == 0) return TurnResult::unknownType;
+    if (type == kUndefinedType) return turnUndefined(tag, data, size, from, inGpsDirectory);
+    turnUnits(data, 0, size, exif::kFieldTypes[type].turnUnit);  // bytes and text: a unit of 1 stays
+    return TurnResult::turned;
 }
