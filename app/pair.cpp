@@ -50,7 +50,7 @@ void processPair(std::string sourcePath, std::string destinationPath) {
     try {
         destination.load(destinationPath, Options.allFormats);
         source.load(sourcePath, Options.allFormats);  // a destination that fails means the source is never opened
-        if (!source.hasExif) {
+        if (!source.hasExif()) {
             auto* failure = new CExifException("no Exif data to copy");
             failure->fileName = sourcePath;
             throw failure;

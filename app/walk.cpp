@@ -1,5 +1,6 @@
-// Folder mode: every ".jpg" and ".cr2" file of a folder (with --all-formats, every raw file's too),
-// paired with its ".jpg" under Dst.
+// Folder mode: every file of a folder whose extension names a kind of file this run reads (".jpg"
+// and ".cr2"; with --all-formats, every raw kind's too: exif/containers.cpp), paired with its ".jpg"
+// under Dst.
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -10,6 +11,7 @@
 
 #include "app/run_state.h"
 #include "app/tagloom.h"
+#include "exif/containers.h"
 #include "exif/text.h"
 #include "platform/platform.h"
 
@@ -27,27 +29,15 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-/// The raw kinds that --all-formats also takes as sources, by extension.
-constexpr const char* kRawExtensions[] = {".nef", ".nrw", ".arw", ".sr2", ".srf", ".dng", ".pef",
-                                          ".orf", ".rw2", ".rwl", ".srw", ".raf", ".mrw", ".iiq"};
-
 /// The text of a name from its last '.'; none for a name without one or that starts with it.
 std::string extensionOf(const std::string& name) {
     const auto dot = name.find_last_of('.');
     return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
 }
 
-/// True for a raw file's name, by its extension in any case.
-bool isRawName(const std::string& name) {
-    const std::string extension = extensionOf(name);
-    if (equalIgnoringAsciiCase(extension, ".cr2")) return true;
-    if (!Options.allFormats) return false;
-    return std::any_of(std::begin(kRawExtensions), std::end(kRawExtensions),
-                       [&](const char* raw) { return equalIgnoringAsciiCase(extension, raw); });
-}
-
-/// True for a name whose text from its last '.' is ".jpg" or a raw file's, in any case; not ".jpg" alone.
-bool isCandidate(const std::string& name) { return equalIgnoringAsciiCase(extensionOf(name), ".jpg") || isRawName(name); }
+/// What the kinds of file that this run reads make of a name; a name without text before its
+/// extension (".jpg" alone) is none.
+NameKind kindOf(const std::string& name) { return kindOfName(extensionOf(name), Options.allFormats); }
 
 class FolderWalk {
 public:
@@ -64,10 +54,11 @@ public:
         // With --all-formats, of several raw files of one name the first in byte order is the source.
         std::set<std::string> rawNames;
         for (const platform::DirectoryEntry& entry : *entries) {
-            if (entry.isDirectory || !isCandidate(entry.name)) continue;
+            const NameKind kind = kindOf(entry.name);
+            if (entry.isDirectory || !kind.candidate) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
             const std::string name = foldAsciiCase(entry.name.substr(0, entry.name.find_last_of('.')));
-            if (Options.allFormats && isRawName(entry.name) && !rawNames.insert(name).second) {
+            if (Options.allFormats && kind.raw && !rawNames.insert(name).second) {
                 filesFound++;
                 std::printf("Tagloom: '%s' skipped - another raw file of that name is the source\n", sourcePath.c_str());
                 continue;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exif/byte_order.h"
+#include "exif/containers.h"
 #include "exif/entry_list.h"
 #include "exif/maker_notes.h"
 #include "platform/platform.h"
@@ -84,6 +85,14 @@ public:
     /// read too. Throws CExifException* naming `path` when the file is refused.
     void load(const std::string& imagePath, bool allFormats = false);
     void closeFiles();
+    /// A raw file: a source only, never rewritten.
+    bool isRaw() const { return isRawLayout(layout); }
+    /// Read as only --all-formats reads it.
+    bool extended() const { return isExtendedLayout(layout); }
+    /// A raw file of a kind only --all-formats reads: its IFD0 describes its own image too.
+    bool isOtherRaw() const { return isRaw() && extended(); }
+    /// False for a JPEG without an Exif segment (and a raw file whose JPEG has none).
+    bool hasExif() const { return layout != Layout::jpegWithoutExif && layout != Layout::embeddedJpegRawWithoutExif; }
     /// The byte order of an image that holds no Exif data yet, with the TIFF header that names it.
     void setByteOrder(ByteOrder order);
     /// The byte order of a directory's values.
@@ -117,15 +126,12 @@ public:
     std::uint8_t header[20] = {};       // the file from headerStart up to the TIFF header's IFD0 offset
     std::uint64_t headerStart = 0;      // 0: SOI and the Exif segment's start; else segmentStart
     std::uint64_t segmentStart = 0;     // where the Exif segment's marker lies (or where a new one goes)
-    bool hasExif = true;                // false: a JPEG without an Exif segment
-    bool extended = false;              // read as only --all-formats reads it
+    Layout layout = Layout::exifFirstJpeg;  // how the Exif data lies in the file
     std::uint32_t base = 0;             // where the TIFF header lies in the file
     std::uint32_t sectionEnd = 0;       // the first byte after the Exif segment
     ByteOrder byteOrder = ByteOrder::littleEndian;
     /// The order of the maker note's directory: the image's, but for a DNG's note kept from its camera file.
     ByteOrder makerNoteOrder = ByteOrder::littleEndian;
-    bool isRaw = false;
-    bool embedded = false;              // a raw file whose Exif data is that of a JPEG inside it
     /// The kind of the maker note where --all-formats recognised one: a relaid note keeps its
     /// header bytes in front of its directory; an opaque one is the single entry 0x927c of makerNote,
     /// whose value is the whole note. None: a plain directory.

@@ -175,7 +175,7 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
     // A JPEG without Exif data takes the source's byte order (its maker note's, where a raw file
     // kept that in another), so that the note can come along; one with Exif data keeps its own.
-    if (!destination.hasExif) destination.setByteOrder(source.makerNoteOrder);
+    if (!destination.hasExif()) destination.setByteOrder(source.makerNoteOrder);
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
 
     // The rules of each top directory of the destination.
@@ -186,9 +186,9 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // A source's Software entry never arrives: the rule below would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     // A raw source gives only what describes the photo; its own image's layout stays with it.
-    if (source.isRaw && source.extended) {
+    if (source.isOtherRaw()) {
         ifd0Rules.takingPart.emplace(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
-    } else if (source.isRaw) {
+    } else if (source.isRaw()) {
         ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     }
     // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's
@@ -226,7 +226,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     for (const TopDirectory& top : kTopDirectories) {
         CExifDirectory& directory = destination.*top.directory;
         MergeRules& directoryRules = rules[&directory];
-        directoryRules.inSourceOrder = destination.extended && directory.entries.empty();
+        directoryRules.inSourceOrder = destination.extended() && directory.entries.empty();
         if (top.directory == &CExifImage::makerNote && !noteMerges) continue;
         mergeEntries(directory, source.*top.directory, options, directoryRules);
     }

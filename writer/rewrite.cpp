@@ -37,7 +37,7 @@ CExifEntry* livePointer(CExifDirectory& holder, std::uint16_t pointerTag) {
 /// then nothing that hangs from it.
 bool isWritten(CExifImage& image, const TopDirectory& top) {
     if (top.holder == nullptr) return true;
-    const bool subWritten = !image.extended || livePointer(image.ifd0, tag::kExifIfdPointer) != nullptr;
+    const bool subWritten = !image.extended() || livePointer(image.ifd0, tag::kExifIfdPointer) != nullptr;
     if (top.directory == &CExifImage::subIfd || top.directory == &CExifImage::makerNote) return subWritten;
     return (top.holder != &CExifImage::subIfd || subWritten) && livePointer(image.*top.holder, top.pointerTag) != nullptr;
 }
@@ -124,7 +124,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
     const auto flushBlock = [&] { file.writeAt(image.headerStart, target.targetBlock.data(), target.targetBlock.size()); };
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
-    if (!image.extended && (subPointer == nullptr || subPointer->removed)) {
+    if (!image.extended() && (subPointer == nullptr || subPointer->removed)) {
         flushBlock();
         temporary.keep();
         throw new CExifException("not done - target needs new sub ifd in ifd0");
@@ -185,7 +185,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
 
     // The segment's length field holds at most 0xFFFF; the first segment of a file ends by 0xFFF0.
     const std::uint64_t segmentLength = target.exifEnd - image.segmentStart - 2;
-    if (image.extended ? segmentLength > 0xFFFF : target.exifEnd > exif::kMaxExifEnd) {
+    if (image.extended() ? segmentLength > 0xFFFF : target.exifEnd > exif::kMaxExifEnd) {
         flushBlock();
         temporary.keep();
         throw new CExifException("Exif data too large");
@@ -303,7 +303,7 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
     std::printf("%s - %d diffs\n", image.path.c_str(), image.diffCount);
 
     // Refusals that need nothing written.
-    if (image.isRaw) throw new CExifException("not done - a raw image cannot be rewritten");
+    if (image.isRaw()) throw new CExifException("not done - a raw image cannot be rewritten");
     const CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (subPointer != nullptr && !subPointer->removed && subPointer->data.size() < exif::kInlineValueSize)
         throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");

@@ -147,7 +147,7 @@ TEST_F(AParser, readsRawIfd0At16WhateverItsHeaderSays) {
     fixture::putU32(raw, 4, 400);
     EXPECT_EQ(refusal(raw, "x.cr2"), "");
     EXPECT_NE(image->ifd0.findEntry(kImageWidth), nullptr);
-    EXPECT_TRUE(image->isRaw);
+    EXPECT_TRUE(image->isRaw());
 }
 
 TEST_F(AParser, refusesHeadersItDoesNotUnderstand) {

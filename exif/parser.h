@@ -1,0 +1,105 @@
+// The parser of one load, shared by its three parts, each answering one question:
+//   exif/containers.cpp    where the TIFF data lies (the kinds of file, their locators)
+//   exif/parser.cpp        how a directory is read (and the order of a whole load)
+//   exif/maker_note_reader.cpp  how a maker note is read (its kind, reach, preview, a DNG's kept note)
+// Only the exif/ sources include this header.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+
+#include "exif/image.h"
+#include "exif/tiff_view.h"
+
+/// One 12-byte directory entry as stored: tag (2), type (2), count (4), value field (4).
+struct EntryField {
+    std::uint16_t tag = 0;
+    std::uint16_t type = 0;
+    std::uint32_t count = 0;
+    std::uint32_t value = 0;
+    bool valueInFile = false;  // false: the file ends inside the value field (its missing bytes read as zero)
+
+    /// Refuses an entry whose value field the file does not hold.
+    void requireValue() const;
+};
+
+/// The byte order that two bytes name, "II" or "MM"; false for anything else.
+bool orderOf(const std::uint8_t* mark, ByteOrder& order);
+
+/// One load of one image: the view it reads through, the directories it has read (a directory
+/// read twice is a loop), and what the image holds in memory so far.
+class CExifParser {
+public:
+    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats)
+        : image_(image), bytes_(bytes), allFormats_(allFormats), view_(bytes, 0, 0, ByteOrder::littleEndian) {}
+
+    /// Finds the TIFF data by the kind of file, then reads every directory.
+    void parseHeader();
+
+    // Where the TIFF data lies (exif/containers.cpp). Each locator sets the image's layout, base and
+    // section end and gives IFD0's position relative to base; it refuses a file it cannot place.
+    std::uint64_t locateJpeg();
+    std::uint64_t locateDefaultRaw();
+    std::uint64_t locateTiffRaw();
+    std::uint64_t locateMrw();
+    std::uint64_t locateRaf();
+    std::uint64_t locateRw2();
+    /// Finds the Exif segment of a JPEG that the default reading refuses; gives IFD0's position.
+    /// An embedded JPEG (of a raw file) starts at `jpegStart`.
+    std::uint64_t locateExif(std::uint64_t jpegStart = 0);
+
+private:
+    /// Recognises the kind of file and locates its TIFF data; gives IFD0's position.
+    std::uint64_t locate();
+    /// The TIFF data at `base` (its header says the order and IFD0), up to `limit`.
+    std::uint64_t takeTiff(std::uint64_t base, std::uint64_t limit);
+    /// The Exif data of the JPEG that a raw file embeds at `jpeg`, `jpegLength` bytes long.
+    std::uint64_t takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jpegLength);
+
+    // How a directory is read (exif/parser.cpp).
+    /// The entry at `at` (relative to the view's base) of the directory in `view`; refuses one whose
+    /// value field the file does not hold when `valueNeeded`.
+    static EntryField readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded);
+    /// Where IFD0 of the TIFF data in view holds `wanted`: its count and value field. None: 0, 0.
+    EntryField ifd0Field(std::uint64_t ifd0, std::uint16_t wanted);
+    void parseDirectory(CExifDirectory& directory, int chainLength = 0);
+    void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
+    void captureThumbnail();
+    /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
+    void moveExposureTags();
+    /// Charges bytes against what one image may hold in memory.
+    void hold(std::uint64_t bytes);
+    /// Makes the `bytes` at position `at` the entry's value, so that writing it as an ordinary
+    /// out-of-line value moves the data along and writes its new position.
+    void carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes);
+
+    // How a maker note is read (exif/maker_note_reader.cpp).
+    /// Reads the maker note at `start` (relative to view_) whose value declares `declared` bytes;
+    /// false when it is a raw file's image data rather than a note.
+    bool readMakerNote(std::uint32_t start, std::uint32_t declared);
+    /// The maker note that begins at `start`, read by its kind (--all-formats).
+    void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
+    /// The byte order of a note of this kind that begins at `noteStart` (absolute), where the kind
+    /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's
+    /// bytes name none.
+    bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
+    /// The end of what a block note's directory at `at` (in `view`) refers to, absolute; refuses a
+    /// reference in front of `noteStart`.
+    std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
+                          int depth);
+    /// Carries the data a relaid note's preview entries lead to with the start entry.
+    void capturePreview(const MakerNoteKind& kind);
+    /// A DNG's original maker note, kept in its private data with its old offset.
+    void parseDngMakerNote(std::uint32_t count, std::uint32_t at);
+
+    CExifImage& image_;
+    const SourceBytes& bytes_;
+    bool allFormats_;
+    TiffView view_;
+    std::set<std::uint64_t> directoriesRead_;  // absolute positions
+    std::uint64_t heldBytes_ = 0;
+    std::uint64_t makerNoteStart_ = 0;
+    std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
+    std::uint64_t entriesWalked_ = 0;
+};
