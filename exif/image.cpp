@@ -25,7 +25,7 @@ void CExifImage::setByteOrder(ByteOrder order) {
 }
 
 CExifDirectory::CExifDirectory(const CExifDirectory* predecessor)
-    : owner(predecessor->owner), prefix(predecessor->prefix), index(predecessor->index + 1) {}
+    : owner(predecessor->owner), prefix(predecessor->prefix), index(predecessor->index + 1), role(predecessor->role) {}
 
 CExifDirectory::~CExifDirectory() {
     entries.removeAll();
@@ -54,17 +54,19 @@ const CExifEntry* CExifDirectory::findEntry(std::uint16_t wanted) const {
 }
 
 const TopDirectory kTopDirectories[5] = {
-    {&CExifImage::ifd0, nullptr, 0, "IFD", nullptr},
-    {&CExifImage::subIfd, &CExifImage::ifd0, tag::kExifIfdPointer, "SUB", "SubPtr"},
-    {&CExifImage::makerNote, &CExifImage::subIfd, tag::kMakerNote, "MAK", "Maker Note"},
-    {&CExifImage::gpsIfd, &CExifImage::ifd0, tag::kGpsIfdPointer, "GPS", "GpsPtr"},
-    {&CExifImage::interopIfd, &CExifImage::subIfd, tag::kInteropIfdPointer, "INT", "InteropPtr"},
+    //                                                                  chains followedAnySize isPointerValue
+    {&CExifImage::ifd0, nullptr, 0, "IFD", nullptr,                            true,  false, false},
+    {&CExifImage::subIfd, &CExifImage::ifd0, tag::kExifIfdPointer, "SUB", "SubPtr", true, true, false},
+    {&CExifImage::makerNote, &CExifImage::subIfd, tag::kMakerNote, "MAK", "Maker Note", false, true, true},
+    {&CExifImage::gpsIfd, &CExifImage::ifd0, tag::kGpsIfdPointer, "GPS", "GpsPtr", false, false, false},
+    {&CExifImage::interopIfd, &CExifImage::subIfd, tag::kInteropIfdPointer, "INT", "InteropPtr", false, false, false},
 };
 
 CExifImage::CExifImage() {
     for (const TopDirectory& top : kTopDirectories) {
         (this->*top.directory).owner = this;
         (this->*top.directory).prefix = top.prefix;
+        (this->*top.directory).role = &top;
     }
 }
 

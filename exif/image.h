@@ -15,6 +15,7 @@
 
 class CExifDirectory;
 class CExifImage;
+struct TopDirectory;
 
 /// One directory entry: a tag and its value bytes.
 class CExifEntry {
@@ -68,6 +69,7 @@ public:
     CExifImage* owner = nullptr;
     std::string prefix;
     std::int32_t index = 0;
+    const TopDirectory* role = nullptr;  // the top directory it is, or is chained behind
     CEntryList entries;
     std::unique_ptr<CExifDirectory> next;
 };
@@ -151,5 +153,8 @@ struct TopDirectory {
     std::uint16_t pointerTag;            // that entry's tag
     const char* prefix;                  // of its name in traces and listings: "SUB" for SUB0
     const char* patchLabel;              // the label of the pointer entry once the writer patched it
+    bool chains;          // directories may be chained behind it (IFD1 behind IFD0)
+    bool followedAnySize;  // its pointer entry leads to it whatever its size; else only one of 4 bytes or more
+    bool isPointerValue;  // it is its pointer entry's value, not where that value points (the maker note)
 };
 extern const TopDirectory kTopDirectories[5];

@@ -114,7 +114,7 @@ void CExifParser::parseHeader() {
 void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
     CExifEntry* pointer = from.findEntry(pointerTag);
     if (pointer == nullptr) return;
-    if (&into == &image_.makerNote) {
+    if (into.role->isPointerValue) {
         const std::uint32_t declared = pointer->count;
         pointer->isPointer = true;
         pointer->size = exif::kInlineValueSize;
@@ -125,7 +125,7 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
         delete pointer;
         return;
     }
-    if (&into != &image_.subIfd && pointer->size < exif::kInlineValueSize) return;
+    if (!into.role->followedAnySize && pointer->size < exif::kInlineValueSize) return;
     pointer->isPointer = true;
     view_.seekSource(pointer->valueAsU32());
     parseDirectory(into);
@@ -198,10 +198,9 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
                      directory.prefix.c_str(), directory.index, entryTag, dataText, static_cast<unsigned>(size));
     }
 
-    // Chains: never in a file named ".cr2" (in any case), never behind a maker-note, GPS or
-    // interoperability directory.
-    const bool chainless = &directory == &image_.makerNote || &directory == &image_.gpsIfd ||
-                           &directory == &image_.interopIfd || image_.isOtherRaw();
+    // Chains: only behind the directories whose row says so (IFD0, the Exif sub-directory), never in
+    // a file named ".cr2" (in any case) nor in a raw file of another kind.
+    const bool chainless = !directory.role->chains || image_.isOtherRaw();
     if (equalIgnoringAsciiCase(image_.extension, ".cr2") || chainless) return;
     view_.seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = view_.readU32();

@@ -227,7 +227,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
         CExifDirectory& directory = destination.*top.directory;
         MergeRules& directoryRules = rules[&directory];
         directoryRules.inSourceOrder = destination.extended() && directory.entries.empty();
-        if (top.directory == &CExifImage::makerNote && !noteMerges) continue;
+        if (top.isPointerValue && !noteMerges) continue;
         mergeEntries(directory, source.*top.directory, options, directoryRules);
     }
     if (destination.diffCount == 0) return;

@@ -133,7 +133,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
     for (const TopDirectory& top : kTopDirectories) {
         target.countWritable(image.*top.directory);
         if (!isWritten(image, top)) continue;
-        if (top.directory == &CExifImage::makerNote && image.makerNoteKind != nullptr) {
+        if (top.isPointerValue && image.makerNoteKind != nullptr) {
             writeMakerNote(image, target);
         } else {
             target.writeDirectory(image.*top.directory);
@@ -150,7 +150,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
         if (pointer == nullptr || pointer->removed) continue;
         const DirectoryPlace& directory = target.place(image.*top.directory);
         EntryPlace& where = target.place(*pointer);
-        if (top.directory == &CExifImage::makerNote) {
+        if (top.isPointerValue) {
             // The maker note is its entry's value: the whole directory with its data, where it now lies.
             where.size = static_cast<std::uint32_t>(directory.endPos - directory.startPos);
             where.fixedDataPos = static_cast<std::uint32_t>(directory.startPos);
