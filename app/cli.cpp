@@ -11,6 +11,7 @@
 
 namespace {
 
+// Kept word for word, its spelling included: scripts and users compare this page as it has always read.
 const char* const kUsagePage[] = {
     "usage: Tagloom [-ruox] [-v1..f] Src Dst\n",
     "\n",

@@ -4,16 +4,20 @@
 # the floors and tagloom's peak resident memory; with --scaling also cost against pairs and size.
 #
 #   bash bench/run.sh [--pairs N] [--size MB] [--rounds R] [--scaling]
+#   bash bench/run.sh --compare OLD NEW [--pairs N] [--rounds R]
+#       two tagloom binaries interleaved on 2 MB and 8 MB workloads: each one's median, its rounds'
+#       spread, and the new median against the old
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pairs=100 size=8 rounds=5 scaling=0
+pairs=100 size=8 rounds=5 scaling=0 old="" new=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --pairs) pairs="$2"; shift 2 ;;
     --size) size="$2"; shift 2 ;;
     --rounds) rounds="$2"; shift 2 ;;
     --scaling) scaling=1; shift ;;
-    *) echo "usage: bash bench/run.sh [--pairs N] [--size MB] [--rounds R] [--scaling]"; exit 2 ;;
+    --compare) old="$(realpath "$2")" new="$(realpath "$3")"; shift 3 ;;
+    *) echo "usage: bash bench/run.sh [--pairs N] [--size MB] [--rounds R] [--scaling] | --compare OLD NEW"; exit 2 ;;
   esac
 done
 
@@ -87,6 +91,31 @@ table() {
       'BEGIN { printf "%-14s %10.2f %10.1f %10.2f %12.2f\n", l, m * 1000 / n, b / 1e6 / m, m / c, m / s }'
   done
 }
+
+if [ -n "$old" ]; then
+  run_old() { "$old" -u "$1/src-jpg" "$1/run/dst"; }
+  run_new() { "$new" -u "$1/src-jpg" "$1/run/dst"; }
+  for mb in 2 8; do
+    work="$out/compare-$mb"
+    workload "$work" "$pairs" "$mb"
+    rm -f "$work/times"
+    for round in $(seq 1 "$rounds"); do
+      if [ $((round % 2)) -eq 0 ]; then order="old new"; else order="new old"; fi
+      for which in $order; do measure "$which" "$work" "run_$which" "$work"; done
+    done
+    echo "== $pairs pairs of $mb MB, $rounds rounds interleaved (ms a pair: median, fastest-slowest)"
+    for which in old new; do
+      awk -v w="$which" '$1 == w { print $2 }' "$work/times" | sort -n |
+        awk -v w="$which" -v n="$pairs" '{ v[NR] = $1 } END {
+          m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+          printf "%-4s %8.3f  %8.3f-%.3f\n", w, m * 1000 / n, v[1] * 1000 / n, v[NR] * 1000 / n }'
+    done
+    o=$(awk '$1 == "old" { print $2 }' "$work/times" | median)
+    n=$(awk '$1 == "new" { print $2 }' "$work/times" | median)
+    awk -v o="$o" -v n="$n" 'BEGIN { printf "new against old: %+.1f%%\n", (n / o - 1) * 100 }'
+  done
+  exit 0
+fi
 
 echo "== $pairs pairs, destinations of about $size MB, $rounds rounds, $(nproc) cores, $(uname -r)"
 work="$out/main"

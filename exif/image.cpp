@@ -75,9 +75,9 @@ CExifImage::~CExifImage() {
 }
 
 void CExifImage::closeFiles() {
-    if (sourceOpen) {
-        source = platform::File();
-        sourceOpen = false;
+    if (fileOpen) {
+        file = platform::File();
+        fileOpen = false;
     }
 }
 

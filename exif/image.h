@@ -122,9 +122,9 @@ public:
     CExifDirectory gpsIfd;
     CExifDirectory interopIfd;
     std::int32_t diffCount = 0;
-    platform::File source;
-    bool sourceOpen = false;
-    platform::FileStatus sourceStatus;  // the source file as it was when loaded
+    platform::File file;                // the image's own file, open (and, while rewritten, locked) from load on
+    bool fileOpen = false;
+    platform::FileStatus fileStatus;    // that file as it was when loaded
     std::uint8_t header[20] = {};       // the file from headerStart up to the TIFF header's IFD0 offset
     std::uint64_t headerStart = 0;      // 0: SOI and the Exif segment's start; else segmentStart
     std::uint64_t segmentStart = 0;     // where the Exif segment's marker lies (or where a new one goes)

@@ -218,17 +218,17 @@ void CExifImage::load(const std::string& imagePath, bool allFormats) {
     if (dot != std::string::npos) extension = path.substr(dot);
     try {
         try {
-            source = platform::File::openForReading(path);
-            sourceOpen = source.isOpen();
-            if (!sourceOpen) throw new CExifException("Failed to open");
+            file = platform::File::openForReading(path);
+            fileOpen = file.isOpen();
+            if (!fileOpen) throw new CExifException("Failed to open");
             try {
-                sourceStatus = source.status();
+                fileStatus = file.status();
             } catch (const platform::IoError&) {
                 throw new CExifException("Failed to open");
             }
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
-            const SourceBytes bytes(source, sourceStatus.size, exif::kMaxSectionEnd);
+            const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
             CExifParser(*this, bytes, allFormats).parseHeader();
         } catch (const platform::IoError& failure) {
             throw new CExifException("%s", failure.what());  // a failing read of the disk

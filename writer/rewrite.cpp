@@ -83,7 +83,7 @@ void ensurePositionsCanBeKept(CExifImage& image) {
     for (const auto& [entry, position] : makerNotePositions(image)) {
         const std::uint64_t at = entry->valueAsU32();
         const bool behind = position->fromFileStart && entry->size == exif::kInlineValueSize && at >= image.sectionEnd &&
-                            at < image.sourceStatus.size;
+                            at < image.fileStatus.size;
         if (!behind)
             throw new CExifException("not done - maker note tag 0x%04x leads to data that a rewrite would lose",
                                      entry->tag);
@@ -92,7 +92,7 @@ void ensurePositionsCanBeKept(CExifImage& image) {
 
 /// Refuses the pair when another program has rewritten the destination since it was loaded.
 void ensureUnchanged(const CExifImage& image) {
-    if (!platform::statusOf(image.path).sameContentAs(image.sourceStatus))
+    if (!platform::statusOf(image.path).sameContentAs(image.fileStatus))
         throw new CExifException("not done - file changed while it was being rewritten");
 }
 
@@ -116,12 +116,12 @@ private:
 };
 
 /// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
-void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& temporary, const TagloomOptions& options,
+void buildNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const TagloomOptions& options,
                   const CopyBuffer& buffer) {
     CExifTarget target(image.base, image.byteOrder, image.headerStart);
     // The header as read (or made for a new segment), through the TIFF header's IFD0 offset.
     target.writeBytes(image.header, static_cast<std::uint32_t>(image.base + kIfd0Position - image.headerStart));
-    const auto flushBlock = [&] { file.writeAt(image.headerStart, target.targetBlock.data(), target.targetBlock.size()); };
+    const auto flushBlock = [&] { newFile.writeAt(image.headerStart, target.targetBlock.data(), target.targetBlock.size()); };
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (!image.extended() && (subPointer == nullptr || subPointer->removed)) {
@@ -154,7 +154,7 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
             // The maker note is its entry's value: the whole directory with its data, where it now lies.
             where.size = static_cast<std::uint32_t>(directory.endPos - directory.startPos);
             where.fixedDataPos = static_cast<std::uint32_t>(directory.startPos);
-            where.count = *where.size & 0xFFFF;
+            where.count = *where.size & 0xFFFF;  // kept as it has always been written: 16 bits of the size
         } else {
             where.value = static_cast<std::uint32_t>(directory.startPos);
         }
@@ -197,22 +197,22 @@ void buildNewFile(CExifImage& image, platform::File& file, TemporaryFile& tempor
     flushBlock();
     platform::crashPoint();
 
-    const std::uint64_t remainder = image.sourceStatus.size - image.sectionEnd;
+    const std::uint64_t remainder = image.fileStatus.size - image.sectionEnd;
     printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
-    file.copyFrom(image.source, 0, 0, image.headerStart, buffer.bytes, buffer.size);  // what lies before, as it was
-    file.copyFrom(image.source, image.sectionEnd, target.exifEnd, remainder, buffer.bytes, buffer.size);
+    newFile.copyFrom(image.file, 0, 0, image.headerStart, buffer.bytes, buffer.size);  // what lies before, as it was
+    newFile.copyFrom(image.file, image.sectionEnd, target.exifEnd, remainder, buffer.bytes, buffer.size);
     platform::crashPoint();
 
     // Durable before it takes the destination's name; owned and readable like the old one.
-    file.setOwnerIfAllowed(image.sourceStatus.owner, image.sourceStatus.group);
-    file.setPermissions(image.sourceStatus.permissions);
-    file.copyAccessFrom(image.source);
-    if (options.keepTime) file.setModifiedTime(image.sourceStatus.modifiedSeconds, image.sourceStatus.modifiedNanoseconds);
-    file.sync();
+    newFile.setOwnerIfAllowed(image.fileStatus.owner, image.fileStatus.group);
+    newFile.setPermissions(image.fileStatus.permissions);
+    newFile.copyAccessFrom(image.file);
+    if (options.keepTime) newFile.setModifiedTime(image.fileStatus.modifiedSeconds, image.fileStatus.modifiedNanoseconds);
+    newFile.sync();
     platform::crashPoint();
-    file.close();
+    newFile.close();
 }
 
 /// Keeps the old file as "<path>.old" and puts the new file under the destination's name. The backup
@@ -280,7 +280,7 @@ RewriteOutcome swapIn(CExifImage& image, TemporaryFile& temporaryFile, bool keep
 /// that the name still leads to the file that was loaded, unchanged. Under the lock, what an
 /// interrupted run left goes: its ".tmp", and a ".old" that is a second name of the destination.
 void claimDestination(CExifImage& image) {
-    if (!image.source.tryLock()) {
+    if (!image.file.tryLock()) {
         auto* failure = new CExifException("not done - another run is rewriting it");
         failure->fileName = image.path;
         throw failure;
@@ -289,7 +289,7 @@ void claimDestination(CExifImage& image) {
     int ignored = 0;
     platform::removeFile(image.path + ".tmp", ignored);
     const platform::FileStatus backup = platform::statusOf(image.path + ".old");
-    if (backup.exists && backup.device == image.sourceStatus.device && backup.inode == image.sourceStatus.inode)
+    if (backup.exists && backup.device == image.fileStatus.device && backup.inode == image.fileStatus.inode)
         platform::removeFile(image.path + ".old", ignored);
 }
 
@@ -307,7 +307,7 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
     const CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (subPointer != nullptr && !subPointer->removed && subPointer->data.size() < exif::kInlineValueSize)
         throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");
-    if (image.sourceStatus.size < image.sectionEnd)
+    if (image.fileStatus.size < image.sectionEnd)
         throw new CExifException("not done - file ends inside its Exif segment");
     ensurePositionsCanBeKept(image);
     // A link would be replaced by a plain file and its target left as it was.
@@ -319,15 +319,15 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
         claimDestination(image);
         TemporaryFile temporary(image.path + ".tmp");
         int error = 0;
-        platform::File file = platform::File::createNew(temporary.path(), &error);
+        platform::File newFile = platform::File::createNew(temporary.path(), &error);
         platform::crashPoint();
-        if (!file.isOpen()) {
+        if (!newFile.isOpen()) {
             temporary.keep();  // whatever holds that name is not ours
             if (!options.allFormats) throw new CExifException("Failed to open tmp file");
             throw new CExifException("Failed to open tmp file '%s': %s", temporary.path().c_str(),
                                      platform::errorText(error).c_str());
         }
-        buildNewFile(image, file, temporary, options, buffer);
+        buildNewFile(image, newFile, temporary, options, buffer);
         ensureUnchanged(image);
         const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
         image.closeFiles();  // the destination stayed open, and so locked, until now

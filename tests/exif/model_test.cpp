@@ -90,7 +90,7 @@ TEST(AnImage, namesItsDirectoriesAndClosesNothingTwice) {
     EXPECT_EQ(image.interopIfd.name(), "INT0");
     image.closeFiles();
     image.closeFiles();
-    EXPECT_FALSE(image.sourceOpen);
+    EXPECT_FALSE(image.fileOpen);
 }
 
 }  // namespace
