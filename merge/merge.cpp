@@ -172,18 +172,19 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 
 }  // namespace
 
-void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
+MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
+    MergePlan plan;
     // A JPEG without Exif data takes the source's byte order (its maker note's, where a raw file
     // kept that in another), so that the note can come along; one with Exif data keeps its own.
-    if (!destination.hasExif()) destination.setByteOrder(source.makerNoteOrder);
-    if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
+    plan.takesSourceOrder = !destination.hasExif();
+    const ByteOrder destinationOrder = plan.takesSourceOrder ? source.makerNoteOrder : destination.byteOrder;
 
-    // The rules of each top directory of the destination.
-    std::map<const CExifDirectory*, MergeRules> rules;
-    MergeRules& ifd0Rules = rules[&destination.ifd0];
-    MergeRules& subRules = rules[&destination.subIfd];
-    MergeRules& makerNoteRules = rules[&destination.makerNote];
-    // A source's Software entry never arrives: the rule below would remove it at once.
+    MergeRules& ifd0Rules = plan.rules[0];
+    MergeRules& subRules = plan.rules[1];
+    MergeRules& makerNoteRules = plan.rules[2];
+    static_assert(sizeof plan.rules / sizeof plan.rules[0] == sizeof kTopDirectories / sizeof kTopDirectories[0],
+                  "one set of rules per top directory");
+    // A source's Software entry never arrives: the rule of mergeFrom would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     // A raw source gives only what describes the photo; its own image's layout stays with it.
     if (source.isOtherRaw()) {
@@ -201,34 +202,45 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
     // Across byte orders only a note that is the same in either file's order travels: one that names
     // its own order, or holds no directory. One in its file's order stays where it is.
     const MakerNoteKind* kind = source.makerNoteKind;
-    const bool noteTravels = destination.byteOrder == source.makerNoteOrder ||
+    const bool noteTravels = destinationOrder == source.makerNoteOrder ||
                              (kind != nullptr && kind->carry == MakerNoteKind::Carry::block &&
                               (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
-    const bool noteMerges = sameCamera && noteTravels;
-    if (noteMerges && !destinationHasNote) {
+    plan.noteMerges = sameCamera && noteTravels;
+    plan.takesNoteKind = plan.noteMerges && !destinationHasNote;
+    const MakerNoteKind* noteKind = plan.takesNoteKind ? source.makerNoteKind : destination.makerNoteKind;
+    const std::uint16_t previewHolder = plan.takesNoteKind ? source.previewHolder : destination.previewHolder;
+    if (!sameCamera) ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
+    if (!plan.noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
+    // Positions in a maker note lead into their own file: the destination keeps its own, but for
+    // the preview that the note's kind carries, written anew with it.
+    for (const CExifImage* image : {&destination, &source}) {
+        const std::uint16_t position = image->makerNotePositionTag();
+        if (position != 0 && (noteKind == nullptr || noteKind->previewStart != position))
+            makerNoteRules.leftAlone.insert(position);
+    }
+    // A preview that is another entry's value: its start entry only says where that value lies.
+    if (previewHolder != 0) makerNoteRules.neverReplaced.insert(noteKind->previewStart);
+
+    // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
+    // some maker-note tags by what came before them.
+    for (std::size_t i = 0; i < sizeof kTopDirectories / sizeof kTopDirectories[0]; ++i)
+        plan.rules[i].inSourceOrder = destination.extended() && (destination.*kTopDirectories[i].directory).entries.empty();
+    return plan;
+}
+
+void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
+    const MergePlan plan = planMerge(destination, source);
+    if (plan.takesSourceOrder) destination.setByteOrder(source.makerNoteOrder);
+    if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
+    if (plan.takesNoteKind) {
         destination.makerNoteKind = source.makerNoteKind;
         destination.makerNoteHeader = source.makerNoteHeader;
         destination.previewHolder = source.previewHolder;
     }
-    if (!sameCamera) ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
-    if (!noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
-    // Positions in a maker note lead into their own file: the destination keeps its own, but for
-    // the preview that the note's kind carries, written anew with it.
-    for (const CExifImage* image : {static_cast<const CExifImage*>(&destination), &source}) {
-        const std::uint16_t position = image->makerNotePositionTag();
-        if (position != 0 && !destination.carriesPreview(position)) makerNoteRules.leftAlone.insert(position);
-    }
-    // A preview that is another entry's value: its start entry only says where that value lies.
-    if (destination.previewHolder != 0) makerNoteRules.neverReplaced.insert(destination.makerNoteKind->previewStart);
-
-    // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
-    // some maker-note tags by what came before them.
-    for (const TopDirectory& top : kTopDirectories) {
-        CExifDirectory& directory = destination.*top.directory;
-        MergeRules& directoryRules = rules[&directory];
-        directoryRules.inSourceOrder = destination.extended() && directory.entries.empty();
-        if (top.isPointerValue && !noteMerges) continue;
-        mergeEntries(directory, source.*top.directory, options, directoryRules);
+    for (std::size_t i = 0; i < sizeof kTopDirectories / sizeof kTopDirectories[0]; ++i) {
+        const TopDirectory& top = kTopDirectories[i];
+        if (top.isPointerValue && !plan.noteMerges) continue;
+        mergeEntries(destination.*top.directory, source.*top.directory, options, plan.rules[i]);
     }
     if (destination.diffCount == 0) return;
 

@@ -30,6 +30,19 @@ struct MergeRules {
     }
 };
 
+/// What the merge of one pair will do, decided before anything changes: a pure function of the two
+/// images.
+struct MergePlan {
+    MergeRules rules[5];           // of each top directory, in the order of kTopDirectories
+    bool noteMerges = false;       // the maker note (and its entry) takes part
+    bool takesNoteKind = false;    // a destination without a note takes the source's kind and header
+    bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order
+};
+
+/// Decides the rules of each directory for this pair: Software, a raw source's own image tags, the
+/// maker note between cameras, kinds and byte orders, positions, previews, the order of what arrives.
+MergePlan planMerge(const CExifImage& destination, const CExifImage& source);
+
 /// Merges the entries of one source directory into the destination directory of the same role.
 /// The k-th source entry of a tag meets the k-th destination entry of that tag.
 void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
