@@ -115,20 +115,29 @@ private:
     bool armed_ = true;
 };
 
-/// Builds the new file under the temporary name. Refusals throw CExifException*, system failures IoError.
-void buildNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const TagloomOptions& options,
-                  const CopyBuffer& buffer) {
+/// The new Exif segment and what lies with it up to the image data (FF D9), as bytes from
+/// headerStart; laid out in memory, nothing written. A refusal with `refusal` set leaves these bytes
+/// in the temporary file for inspection; other refusals throw.
+struct EncodedSegment {
+    std::vector<std::uint8_t> block;
+    std::uint64_t exifEnd = 0;  // where the old file's rest follows in the new file
+    const char* refusal = nullptr;
+};
+
+EncodedSegment encodeSegment(CExifImage& image) {
     CExifTarget target(image.base, image.byteOrder, image.headerStart);
     // The header as read (or made for a new segment), through the TIFF header's IFD0 offset.
     target.writeBytes(image.header, static_cast<std::uint32_t>(image.base + kIfd0Position - image.headerStart));
-    const auto flushBlock = [&] { newFile.writeAt(image.headerStart, target.targetBlock.data(), target.targetBlock.size()); };
+    const auto refused = [&](const char* why) {
+        EncodedSegment partial;
+        partial.block = std::move(target.targetBlock);
+        partial.refusal = why;
+        return partial;
+    };
 
     CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
-    if (!image.extended() && (subPointer == nullptr || subPointer->removed)) {
-        flushBlock();
-        temporary.keep();
-        throw new CExifException("not done - target needs new sub ifd in ifd0");
-    }
+    if (!image.extended() && (subPointer == nullptr || subPointer->removed))
+        return refused("not done - target needs new sub ifd in ifd0");
 
     for (const TopDirectory& top : kTopDirectories) {
         target.countWritable(image.*top.directory);
@@ -185,16 +194,29 @@ void buildNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& tem
 
     // The segment's length field holds at most 0xFFFF; the first segment of a file ends by 0xFFF0.
     const std::uint64_t segmentLength = target.exifEnd - image.segmentStart - 2;
-    if (image.extended() ? segmentLength > 0xFFFF : target.exifEnd > exif::kMaxExifEnd) {
-        flushBlock();
-        temporary.keep();
-        throw new CExifException("Exif data too large");
-    }
+    if (image.extended() ? segmentLength > 0xFFFF : target.exifEnd > exif::kMaxExifEnd)
+        return refused("Exif data too large");
 
     // The segment's new length, and IFD0 where it now is.
     putU16(target.at(image.segmentStart + 2), static_cast<std::uint16_t>(segmentLength), ByteOrder::bigEndian);
     putU32(target.at(image.base + 4), kIfd0Position, image.byteOrder);
-    flushBlock();
+    EncodedSegment encoded;
+    encoded.block = std::move(target.targetBlock);
+    encoded.exifEnd = target.exifEnd;
+    return encoded;
+}
+
+/// Builds the new file under the temporary name: what lay before the segment, the new segment, the
+/// old file's rest; then the old file's owner, mode, access list (and time, under --keep-time), and
+/// its data on disk. Refusals throw CExifException*, system failures IoError.
+void assembleNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const TagloomOptions& options,
+                     const CopyBuffer& buffer) {
+    const EncodedSegment encoded = encodeSegment(image);
+    newFile.writeAt(image.headerStart, encoded.block.data(), encoded.block.size());
+    if (encoded.refusal != nullptr) {
+        temporary.keep();
+        throw new CExifException("%s", encoded.refusal);
+    }
     platform::crashPoint();
 
     const std::uint64_t remainder = image.fileStatus.size - image.sectionEnd;
@@ -202,7 +224,7 @@ void buildNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& tem
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
     newFile.copyFrom(image.file, 0, 0, image.headerStart, buffer.bytes, buffer.size);  // what lies before, as it was
-    newFile.copyFrom(image.file, image.sectionEnd, target.exifEnd, remainder, buffer.bytes, buffer.size);
+    newFile.copyFrom(image.file, image.sectionEnd, encoded.exifEnd, remainder, buffer.bytes, buffer.size);
     platform::crashPoint();
 
     // Durable before it takes the destination's name; owned and readable like the old one.
@@ -327,7 +349,7 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
             throw new CExifException("Failed to open tmp file '%s': %s", temporary.path().c_str(),
                                      platform::errorText(error).c_str());
         }
-        buildNewFile(image, newFile, temporary, options, buffer);
+        assembleNewFile(image, newFile, temporary, options, buffer);
         ensureUnchanged(image);
         const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
         image.closeFiles();  // the destination stayed open, and so locked, until now
