@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "app/run_state.h"
 #include "app/tagloom.h"
 #include "platform/platform.h"
 
@@ -51,26 +50,26 @@ const char* const kLongOptions[] = {
 
 }  // namespace
 
-void parseLongOption(const std::string& argument) {
+void parseLongOption(RunContext& run, const std::string& argument) {
     if (argument == "--all-formats") {
-        Options.allFormats = true;
+        run.Options.allFormats = true;
     } else if (argument == "--keep-time") {
-        Options.keepTime = true;
+        run.Options.keepTime = true;
     } else if (argument == "--help") {
-        for (const char* line : kUsagePage) std::fputs(line, stdout);
-        for (const char* line : kLongOptions) std::fputs(line, stdout);
+        for (const char* line : kUsagePage) run.reporter.line("%s", line);
+        for (const char* line : kLongOptions) run.reporter.line("%s", line);
         throw UsageStop{0};
     } else if (argument == "--version") {
-        std::printf("tagloom %s\n", TAGLOOM_VERSION);
+        run.reporter.line("tagloom %s\n", TAGLOOM_VERSION);
         throw UsageStop{0};
     } else {
-        std::printf("Unknown option: %s\n", argument.c_str());
-        printUsage();
+        run.reporter.line("Unknown option: %s\n", argument.c_str());
+        printUsage(run.reporter);
     }
 }
 
-void printUsage() {
-    for (const char* line : kUsagePage) std::fputs(line, stdout);
+void printUsage(const Reporter& reporter) {
+    for (const char* line : kUsagePage) reporter.line("%s", line);
     throw UsageStop{};
 }
 
@@ -92,7 +91,8 @@ std::int32_t parseHexMask(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-void parseFlags(const std::string& argument) {
+void parseFlags(RunContext& run, const std::string& argument) {
+    TagloomOptions& Options = run.Options;
     for (std::size_t i = 1; i < argument.size(); ++i) {
         switch (argument[i]) {
             case 'r': Options.recurse = 1; break;
@@ -106,13 +106,13 @@ void parseFlags(const std::string& argument) {
                 break;
             case 'v':
                 Options.verboseMask = parseHexMask(argument.c_str() + i + 1);
-                if (Options.verboseMask == 0) printUsage();
+                if (Options.verboseMask == 0) printUsage(run.reporter);
                 ++i;  // over the first digit only: a second digit is read as a flag letter
                 break;
-            case '?': printUsage();
+            case '?': printUsage(run.reporter);
             default:
-                std::printf("Unknown flag: %c\n", argument[i]);
-                printUsage();
+                run.reporter.line("Unknown flag: %c\n", argument[i]);
+                printUsage(run.reporter);
         }
     }
 }
@@ -126,46 +126,46 @@ bool isFile(const std::string& path) {
 
 namespace {
 
-int runModes(int argc, const char* const* argv) {
+int runModes(RunContext& run, int argc, const char* const* argv) {
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string argument = argv[i];
             if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
-                parseLongOption(argument);
+                parseLongOption(run, argument);
             } else if (!argument.empty() && argument[0] == '-') {
-                parseFlags(argument);
-            } else if (Src.empty()) {
-                Src = argument;
-            } else if (Dst.empty()) {
-                Dst = argument;
+                parseFlags(run, argument);
+            } else if (run.Src.empty()) {
+                run.Src = argument;
+            } else if (run.Dst.empty()) {
+                run.Dst = argument;
             } else {
-                printUsage();
+                printUsage(run.reporter);
             }
         }
-        if (copyBuffer == nullptr) {
-            copyBuffer = new (std::nothrow) std::uint8_t[kCopyBufferSize];
-            if (copyBuffer == nullptr) {
-                std::printf("Fatal Error: out of memory for the copy buffer\n");
-                return 1;
-            }
+        try {
+            run.copyBuffer.resize(kCopyBufferSize);
+        } catch (const std::bad_alloc&) {
+            run.reporter.line("Fatal Error: out of memory for the copy buffer\n");
+            return 1;
         }
-        if (Src.empty() || Dst.empty()) printUsage();
-        setTraceMask(Options.verboseMask);
+        if (run.Src.empty() || run.Dst.empty()) printUsage(run.reporter);
+        run.reporter.setTraceMask(run.Options.verboseMask);
 
         // A photo that an interrupted rewrite left only as its backup is put back first.
-        const Interrupted leftover = restoreInterrupted(Dst);
+        const Interrupted leftover = restoreInterrupted(run, run.Dst);
         if (leftover == Interrupted::busy || leftover == Interrupted::backupOnly) return 0;
-        if (isDirectory(Src) && isDirectory(Dst)) {
-            walkFolder(Src);
-            std::printf("Files found %d, checked %d, updated %d\n", filesFound, filesChecked, filesUpdated);
+        if (isDirectory(run.Src) && isDirectory(run.Dst)) {
+            walkFolder(run, run.Src);
+            run.reporter.line("Files found %d, checked %d, updated %d\n", run.filesFound, run.filesChecked,
+                              run.filesUpdated);
             return 0;
         }
-        if (isFile(Src) && isFile(Dst)) {
-            processPair(Src, Dst);
+        if (isFile(run.Src) && isFile(run.Dst)) {
+            processPair(run, run.Src, run.Dst);
             return 0;
         }
-        std::printf("Src and Dst must either be directories or folders\n");
-        printUsage();
+        run.reporter.line("Src and Dst must either be directories or folders\n");
+        printUsage(run.reporter);
     } catch (const UsageStop& stop) {
         return stop.status;
     }
@@ -173,8 +173,9 @@ int runModes(int argc, const char* const* argv) {
 
 }  // namespace
 
-int runTagloom(int argc, const char* const* argv) {
-    const int status = runModes(argc, argv);
+int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
+    RunContext run(files);
+    const int status = runModes(run, argc, argv);
     // Lost output must not pass for a clean run: results nobody could read are a failure.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/run_state.h"
 #include "app/tagloom.h"
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -10,7 +9,7 @@
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 
-Interrupted restoreInterrupted(const std::string& path) {
+Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     // A cut between the two renames of a swap without hard links leaves the old photo as its backup
     // and the complete new file as its temporary file, and nothing under its name. A backup alone
     // is one that -s kept: its photo was moved or deleted since, and it stays where it is.
@@ -20,60 +19,80 @@ Interrupted restoreInterrupted(const std::string& path) {
     try {
         if (!held.isOpen()) return Interrupted::none;
         if (!held.tryLock()) {  // its run is still swapping
-            std::printf("Tagloom: '%s' not done - another run is rewriting it\n", path.c_str());
+            run.reporter.line("Tagloom: '%s' not done - another run is rewriting it\n", path.c_str());
             return Interrupted::busy;
         }
     } catch (const platform::IoError&) {
         return Interrupted::none;
     }
-    if (Options.showOnly) {
-        std::printf("Tagloom: '%s' exists only as %s (an interrupted run)\n", path.c_str(), backup.c_str());
+    if (run.Options.showOnly) {
+        run.reporter.line("Tagloom: '%s' exists only as %s (an interrupted run)\n", path.c_str(), backup.c_str());
         return Interrupted::backupOnly;
     }
     int error = 0;
-    if (!platform::renameNoReplace(backup, path, error)) return Interrupted::none;
+    if (!run.files.renameNoReplace(backup, path, error)) return Interrupted::none;
     try {
-        platform::syncParentDirectory(path);
+        run.files.syncParentDirectory(path);
     } catch (const platform::IoError&) {
         // restored all the same; the next flush of the folder makes it durable
     }
-    std::printf("Tagloom: '%s' restored from %s after an interrupted run\n", path.c_str(), backup.c_str());
+    run.reporter.line("Tagloom: '%s' restored from %s after an interrupted run\n", path.c_str(), backup.c_str());
     return Interrupted::restored;
 }
 
-void processPair(std::string sourcePath, std::string destinationPath) {
-    CExifImage destination;
-    CExifImage source;
-    filesFound++;
-    if (sourcePath == destinationPath) return;
-    if (!isFile(destinationPath)) return;
+namespace {
+
+/// Checks, merges and (unless -x) rewrites a loaded pair; a refusal throws.
+void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage& source) {
+    if (!source.hasExif()) {
+        auto* failure = new CExifException("no Exif data to copy");
+        failure->fileName = source.path;
+        throw failure;
+    }
+    run.filesChecked++;
+    mergeFrom(destination, source, run.Options, run.reporter);
+    if (run.Options.showOnly) return;
+    // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
+    const std::string named = run.Options.allFormats ? destination.path : std::string();
+    RewriteOutcome outcome;
     try {
-        destination.load(destinationPath, Options.allFormats);
-        source.load(sourcePath, Options.allFormats);  // a destination that fails means the source is never opened
-        if (!source.hasExif()) {
-            auto* failure = new CExifException("no Exif data to copy");
-            failure->fileName = sourcePath;
-            throw failure;
-        }
-        filesChecked++;
-        mergeFrom(destination, source, Options);
-        if (!Options.showOnly) {
-            // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
-            const std::string named = Options.allFormats ? destinationPath : std::string();
-            RewriteOutcome outcome;
-            try {
-                outcome = rewrite(destination, Options, CopyBuffer{copyBuffer, kCopyBufferSize});
-            } catch (CExifException* failure) {
-                if (failure->fileName.empty()) failure->fileName = named;
-                throw;
-            }
-            if (outcome.updated) filesUpdated++;
-            if (!outcome.warning.empty()) std::printf("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
-        }
+        outcome = rewrite(destination, run.rewriting());
+    } catch (CExifException* failure) {
+        if (failure->fileName.empty()) failure->fileName = named;
+        throw;
+    }
+    if (outcome.updated) run.filesUpdated++;
+    if (!outcome.warning.empty()) run.reporter.line("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
+}
+
+/// Runs one step of a pair; a refusal becomes its one report line, and the run goes on.
+template <typename Step>
+void reportingRefusals(RunContext& run, const std::string& destinationPath, Step step) {
+    try {
+        step();
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
-        std::printf("Tagloom: '%s' %s\n", failure->fileName.c_str(), failure->message.c_str());
+        run.reporter.line("Tagloom: '%s' %s\n", failure->fileName.c_str(), failure->message.c_str());
     } catch (const platform::IoError& failure) {
-        std::printf("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
+        run.reporter.line("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
     }
+}
+
+}  // namespace
+
+void processPair(RunContext& run, std::string sourcePath, std::string destinationPath) {
+    CExifImage destination;
+    CExifImage source;
+    run.filesFound++;
+    if (sourcePath == destinationPath) return;
+    if (!isFile(destinationPath)) return;
+    reportingRefusals(run, destinationPath, [&] {
+        destination.load(destinationPath, run.Options.allFormats, run.reporter);
+        source.load(sourcePath, run.Options.allFormats, run.reporter);  // a destination that fails means the source is never opened
+        mergeAndRewrite(run, destination, source);
+    });
+}
+
+void processLoadedPair(RunContext& run, CExifImage& destination, const CExifImage& source) {
+    reportingRefusals(run, destination.path, [&] { mergeAndRewrite(run, destination, source); });
 }

@@ -4,16 +4,20 @@
 #include <cstdint>
 #include <string>
 
-/// Runs the whole tool on argv; gives the exit status (1 after the usage page, 2 when the output
-/// could not be written, else 0).
-int runTagloom(int argc, const char* const* argv);
+#include "app/run_context.h"
+#include "exif/image.h"
+#include "platform/platform.h"
 
-/// Applies one command-line argument that begins with '-' to Options.
-void parseFlags(const std::string& argument);
+/// Runs the whole tool on argv with this file system; gives the exit status (1 after the usage
+/// page, 2 when the output could not be written, else 0).
+int runTagloom(int argc, const char* const* argv, platform::FileSystem& files = platform::systemFileSystem());
+
+/// Applies one command-line argument that begins with '-' to the run's options.
+void parseFlags(RunContext& run, const std::string& argument);
 /// The value of the run of hexadecimal digits at the start of `text`.
 std::int32_t parseHexMask(const char* text);
 /// Prints the usage page and ends the run with status 1 (throws UsageStop to unwind).
-[[noreturn]] void printUsage();
+[[noreturn]] void printUsage(const Reporter& reporter);
 
 /// Thrown by printUsage (and by --help and --version); runTagloom turns it into its exit status.
 struct UsageStop {
@@ -21,13 +25,15 @@ struct UsageStop {
 };
 
 /// Applies one command-line argument that begins with "--" and has more after it.
-void parseLongOption(const std::string& argument);
+void parseLongOption(RunContext& run, const std::string& argument);
 
 bool isDirectory(const std::string& path);
 bool isFile(const std::string& path);
 
 /// Loads both images, merges, rewrites unless -x; any refusal becomes one report line.
-void processPair(std::string sourcePath, std::string destinationPath);
+void processPair(RunContext& run, std::string sourcePath, std::string destinationPath);
+/// The same for two images loaded already (from memory, say): the checks, the merge, the rewrite.
+void processLoadedPair(RunContext& run, CExifImage& destination, const CExifImage& source);
 
 /// What a rewrite cut off between its two renames left where `path` is missing.
 enum class Interrupted {
@@ -40,7 +46,7 @@ enum class Interrupted {
 /// Puts back "<path>.old" as `path` where an interrupted rewrite left the photo only as its backup:
 /// `path` missing, "<path>.old" and "<path>.tmp" present. Nothing under -x, or while another run
 /// holds the backup.
-Interrupted restoreInterrupted(const std::string& path);
+Interrupted restoreInterrupted(RunContext& run, const std::string& path);
 
 /// Pairs every ".jpg" and ".cr2" file under `folder` with its ".jpg" under Dst.
-void walkFolder(std::string folder);
+void walkFolder(RunContext& run, std::string folder);

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_state.h"
 #include "app/tagloom.h"
 #include "exif/containers.h"
 #include "exif/text.h"
@@ -37,35 +36,37 @@ std::string extensionOf(const std::string& name) {
 
 /// What the kinds of file that this run reads make of a name; a name without text before its
 /// extension (".jpg" alone) is none.
-NameKind kindOf(const std::string& name) { return kindOfName(extensionOf(name), Options.allFormats); }
+NameKind kindOf(const std::string& name, bool allFormats) { return kindOfName(extensionOf(name), allFormats); }
 
 class FolderWalk {
 public:
+    explicit FolderWalk(RunContext& run) : run_(run) {}
+
     void walk(const std::string& folder) {
         const platform::FileStatus status = platform::statusOf(folder);
         if (!status.exists || !entered_.insert({status.device, status.inode}).second) return;  // a link loop
         int error = 0;
         const auto entries = platform::listDirectory(folder, &error);
         if (!entries) {
-            std::printf("Tagloom: '%s' cannot be read: %s\n", folder.c_str(), platform::errorText(error).c_str());
+            run_.reporter.line("Tagloom: '%s' cannot be read: %s\n", folder.c_str(), platform::errorText(error).c_str());
             return;
         }
 
         // With --all-formats, of several raw files of one name the first in byte order is the source.
         std::set<std::string> rawNames;
         for (const platform::DirectoryEntry& entry : *entries) {
-            const NameKind kind = kindOf(entry.name);
+            const NameKind kind = kindOf(entry.name, run_.Options.allFormats);
             if (entry.isDirectory || !kind.candidate) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
             const std::string name = foldAsciiCase(entry.name.substr(0, entry.name.find_last_of('.')));
-            if (Options.allFormats && kind.raw && !rawNames.insert(name).second) {
-                filesFound++;
-                std::printf("Tagloom: '%s' skipped - another raw file of that name is the source\n", sourcePath.c_str());
+            if (run_.Options.allFormats && kind.raw && !rawNames.insert(name).second) {
+                run_.filesFound++;
+                run_.reporter.line("Tagloom: '%s' skipped - another raw file of that name is the source\n", sourcePath.c_str());
                 continue;
             }
-            processPair(sourcePath, destinationFor(folder, sourcePath, entry.name));
+            processPair(run_, sourcePath, destinationFor(folder, sourcePath, entry.name));
         }
-        if (!Options.recurse) return;
+        if (!run_.Options.recurse) return;
         for (const platform::DirectoryEntry& entry : *entries) {
             if (entry.isDirectory) walk(joinPath(folder, entry.name));
         }
@@ -74,12 +75,12 @@ public:
 private:
     std::string destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {
         std::string path;
-        if (Dst == "..") {
+        if (run_.Dst == "..") {
             const std::string trimmed = withoutTrailingSlashes(folder);
             const auto slash = trimmed.find_last_of('/');
             path = slash == std::string::npos ? name : trimmed.substr(0, slash + 1) + name;
         } else {
-            path = joinPath(Dst, sourcePath.substr(Src.size()));
+            path = joinPath(run_.Dst, sourcePath.substr(run_.Src.size()));
         }
         path = path.substr(0, path.find_last_of('.')) + ".jpg";
         if (isFile(path)) return path;
@@ -96,7 +97,7 @@ private:
         const auto backup = index.find(foldAsciiCase(wanted + ".old"));
         if (backup != index.end() && endsWith(backup->second, ".old")) {
             const std::string restored = destinationFolder + backup->second.substr(0, backup->second.size() - 4);
-            if (restoreInterrupted(restored) != Interrupted::none) return restored;
+            if (restoreInterrupted(run_, restored) != Interrupted::none) return restored;
         }
         return path;
     }
@@ -119,6 +120,7 @@ private:
         return index_;
     }
 
+    RunContext& run_;
     std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
     std::string indexedFolder_;
     bool indexed_ = false;
@@ -127,4 +129,4 @@ private:
 
 }  // namespace
 
-void walkFolder(std::string folder) { FolderWalk().walk(folder); }
+void walkFolder(RunContext& run, std::string folder) { FolderWalk(run).walk(folder); }

@@ -11,6 +11,7 @@
 #include "exif/containers.h"
 #include "exif/entry_list.h"
 #include "exif/maker_notes.h"
+#include "exif/report.h"
 #include "platform/platform.h"
 
 class CExifDirectory;
@@ -85,7 +86,12 @@ public:
     /// Reads the file's Exif data into the three directories (and GPS and interoperability).
     /// With `allFormats`, a JPEG whose Exif segment is not its first segment, or that has none, is
     /// read too. Throws CExifException* naming `path` when the file is refused.
-    void load(const std::string& imagePath, bool allFormats = false);
+    /// Its parse trace goes to `reporter`.
+    void load(const std::string& imagePath, bool allFormats = false, const Reporter& reporter = Reporter::quiet());
+    /// The same from `size` bytes in memory, known by `name`; such an image is a source only (it has
+    /// no file to rewrite).
+    void loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats = false,
+                        const Reporter& reporter = Reporter::quiet());
     void closeFiles();
     /// A raw file: a source only, never rewritten.
     bool isRaw() const { return isRawLayout(layout); }

@@ -7,7 +7,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/parser.h"
-#include "exif/trace.h"
+#include "exif/report.h"
 
 bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     makerNoteStart_ = start;
@@ -29,7 +29,7 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
         if (kind != nullptr && (kind->carry == Carry::plain ||
                                 (kind->carry == Carry::never && image_.layout != Layout::tiffRaw && image_.layout != Layout::defaultRaw)))
             kind = nullptr;
-        printVerbose(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
+        report_.trace(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
         if (kind != nullptr && kind->carry == Carry::refused)
             throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
         if (kind != nullptr && kind->carry == Carry::never) return false;

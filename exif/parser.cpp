@@ -9,7 +9,7 @@
 #include "exif/jpeg_segments.h"
 #include "exif/parser.h"
 #include "exif/text.h"
-#include "exif/trace.h"
+#include "exif/report.h"
 
 EntryField CExifParser::readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded) {
     view.seekSource(at);
@@ -81,16 +81,16 @@ void CExifParser::hold(std::uint64_t bytes) {
 void CExifParser::parseHeader() {
     const std::uint64_t ifd0Position = locate();
     if (!image_.hasExif()) {
-        if (image_.layout == Layout::jpegWithoutExif) printVerbose(verbose::kParse, "%s parse:\n\n", image_.path.c_str());
+        if (image_.layout == Layout::jpegWithoutExif) report_.trace(verbose::kParse, "%s parse:\n\n", image_.path.c_str());
         return;
     }
     image_.makerNoteOrder = image_.byteOrder;
     view_ = TiffView(bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
     view_.seekSource(ifd0Position);
 
-    printVerbose(verbose::kParse, "%s parse:\n", image_.path.c_str());
+    report_.trace(verbose::kParse, "%s parse:\n", image_.path.c_str());
     if (allFormats_)
-        printVerbose(verbose::kParse, "  Byte order: %s\n",
+        report_.trace(verbose::kParse, "  Byte order: %s\n",
                      image_.byteOrder == ByteOrder::littleEndian ? "II (little-endian)" : "MM (big-endian)");
     parseDirectory(image_.ifd0);
 
@@ -104,7 +104,7 @@ void CExifParser::parseHeader() {
     }
 
     captureThumbnail();
-    printVerbose(verbose::kParse, "\n");
+    report_.trace(verbose::kParse, "\n");
 }
 
 // Follows a pointer entry of `from` into the directory `into`. Only an entry with at least four
@@ -158,7 +158,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
                                  static_cast<unsigned long long>(at));
     const std::uint16_t entryCount = view_.readU16();
     const std::uint64_t firstEntry = view_.sourcePosition();
-    printVerbose(verbose::kParse, "  %s%d %d entries starting at offset 0x%04x\n", directory.prefix.c_str(),
+    report_.trace(verbose::kParse, "  %s%d %d entries starting at offset 0x%04x\n", directory.prefix.c_str(),
                  directory.index, entryCount, static_cast<unsigned>(view_.sourceFilePosition() - 2));
 
     for (std::uint32_t i = 0; i < entryCount; ++i) {
@@ -194,7 +194,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
             std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(view_.sourceFilePosition()));
         }
         view_.readBytes(entry->data.data(), size);
-        printVerbose(verbose::kParse, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x\n", entryAt,
+        report_.trace(verbose::kParse, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x\n", entryAt,
                      directory.prefix.c_str(), directory.index, entryTag, dataText, static_cast<unsigned>(size));
     }
 
@@ -212,10 +212,19 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     parseDirectory(*directory.next, chainLength + 1);
 }
 
-void CExifImage::load(const std::string& imagePath, bool allFormats) {
-    path = imagePath;
+namespace {
+
+/// The extension of a path: its text from its last '.'.
+std::string extensionOf(const std::string& path) {
     const auto dot = path.find_last_of('.');
-    if (dot != std::string::npos) extension = path.substr(dot);
+    return dot != std::string::npos ? path.substr(dot) : std::string();
+}
+
+}  // namespace
+
+void CExifImage::load(const std::string& imagePath, bool allFormats, const Reporter& reporter) {
+    path = imagePath;
+    extension = extensionOf(path);
     try {
         try {
             file = platform::File::openForReading(path);
@@ -229,10 +238,24 @@ void CExifImage::load(const std::string& imagePath, bool allFormats) {
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
             const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
-            CExifParser(*this, bytes, allFormats).parseHeader();
+            CExifParser(*this, bytes, allFormats, reporter).parseHeader();
         } catch (const platform::IoError& failure) {
             throw new CExifException("%s", failure.what());  // a failing read of the disk
         }
+    } catch (CExifException* failure) {
+        failure->fileName = path;
+        throw;
+    }
+}
+
+void CExifImage::loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats,
+                                const Reporter& reporter) {
+    path = name;
+    extension = extensionOf(path);
+    fileStatus.size = size;
+    try {
+        const SourceBytes bytes(data, size);
+        CExifParser(*this, bytes, allFormats, reporter).parseHeader();
     } catch (CExifException* failure) {
         failure->fileName = path;
         throw;

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "exif/image.h"
+#include "exif/report.h"
 #include "exif/tiff_view.h"
 
 /// One 12-byte directory entry as stored: tag (2), type (2), count (4), value field (4).
@@ -31,8 +32,9 @@ bool orderOf(const std::uint8_t* mark, ByteOrder& order);
 /// read twice is a loop), and what the image holds in memory so far.
 class CExifParser {
 public:
-    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats)
-        : image_(image), bytes_(bytes), allFormats_(allFormats), view_(bytes, 0, 0, ByteOrder::littleEndian) {}
+    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats, const Reporter& report)
+        : image_(image), bytes_(bytes), allFormats_(allFormats), report_(report),
+          view_(bytes, 0, 0, ByteOrder::littleEndian) {}
 
     /// Finds the TIFF data by the kind of file, then reads every directory.
     void parseHeader();
@@ -96,6 +98,7 @@ private:
     CExifImage& image_;
     const SourceBytes& bytes_;
     bool allFormats_;
+    const Reporter& report_;  // the parse trace
     TiffView view_;
     std::set<std::uint64_t> directoriesRead_;  // absolute positions
     std::uint64_t heldBytes_ = 0;

@@ -6,10 +6,13 @@
 #include "exif/exception.h"
 
 SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize)
-    : file_(file), length_(length) {
+    : file_(&file), length_(length) {
     window_.resize(static_cast<std::size_t>(std::min(length, windowSize)));
     window_.resize(file.readAt(0, window_.data(), window_.size()));
 }
+
+SourceBytes::SourceBytes(const std::uint8_t* data, std::size_t size)
+    : file_(nullptr), length_(size), window_(data, data + size) {}
 
 std::uint64_t SourceBytes::copy(std::uint64_t offset, std::uint8_t* buffer, std::uint64_t n) const {
     if (n == 0) return 0;  // an empty entry's buffer may be null
@@ -18,7 +21,7 @@ std::uint64_t SourceBytes::copy(std::uint64_t offset, std::uint8_t* buffer, std:
         got = std::min<std::uint64_t>(n, window_.size() - offset);
         std::memcpy(buffer, window_.data() + offset, got);
     }
-    if (got < n && offset + got < length_) got += file_.readAt(offset + got, buffer + got, n - got);
+    if (got < n && offset + got < length_ && file_ != nullptr) got += file_->readAt(offset + got, buffer + got, n - got);
     std::memset(buffer + got, 0, n - got);
     return got;
 }

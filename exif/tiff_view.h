@@ -10,11 +10,13 @@
 #include "platform/platform.h"
 
 /// The bytes of one file that a load may read: the start of the file, read once, and beyond it
-/// the file itself.
+/// the file itself; or bytes in memory.
 class SourceBytes {
 public:
     /// Reads the first `windowSize` bytes of `file` (fewer when it is shorter).
     SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize);
+    /// All of them in memory.
+    SourceBytes(const std::uint8_t* data, std::size_t size);
     SourceBytes(const SourceBytes&) = delete;
     SourceBytes& operator=(const SourceBytes&) = delete;
 
@@ -26,7 +28,7 @@ public:
     std::uint64_t length() const { return length_; }
 
 private:
-    const platform::File& file_;
+    const platform::File* file_;  // none for bytes in memory
     std::uint64_t length_;
     std::vector<std::uint8_t> window_;
 };

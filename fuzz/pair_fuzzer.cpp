@@ -1,5 +1,6 @@
-// libFuzzer target for a whole pair: loads a destination and a source, merges them under flags
-// taken from the input, and rewrites the destination in a temporary folder.
+// libFuzzer target for a whole pair: the pair pipeline of a run (checks, merge, rewrite) on a
+// destination written to a temporary folder and a source loaded from memory, under flags taken
+// from the input.
 //
 // Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats), destination length
 // (4, little-endian), the destination's bytes, then the source's bytes.
@@ -10,33 +11,24 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
+#include "app/tagloom.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/trace.h"
-#include "merge/merge.h"
-#include "merge/options.h"
-#include "writer/rewrite.h"
 
 namespace {
 
 struct Workspace {
-    Workspace() {
+    Workspace() : sink(std::fopen("/dev/null", "w")) {
         char pattern[] = "/tmp/tagloom-pair-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
         destination = folder + "/photo.jpg";
-        sourceFd = ::memfd_create("tagloom-source", 0);
-        source = "/proc/self/fd/" + std::to_string(sourceFd);
-        buffer.resize(0x100000);
-        if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+        if (sink == nullptr) std::abort();
     }
-    std::string folder, destination, source;
-    int sourceFd;
-    std::vector<std::uint8_t> buffer;
+    std::string folder, destination;
+    std::FILE* sink;
 };
 
 void removeLeftovers(const Workspace& space) {
@@ -61,26 +53,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream file(space.destination, std::ios::binary);
         file.write(reinterpret_cast<const char*>(destinationBytes), static_cast<std::streamsize>(destinationSize));
     }
-    if (::ftruncate(space.sourceFd, 0) != 0 ||
-        ::pwrite(space.sourceFd, sourceBytes, sourceSize, 0) != static_cast<ssize_t>(sourceSize))
-        return 0;
-
-    TagloomOptions options;
-    options.copyMismatched = flags & 1;
-    options.overwrite = (flags >> 1) & 1;
-    options.dropThumbnail = (flags >> 2) & 1;
-    options.keepBackup = (flags >> 3) & 1;
-    options.allFormats = ((flags >> 5) & 1) != 0;
-    setTraceMask((flags & 16) != 0 ? 7 : 0);
+    RunContext run(platform::systemFileSystem(), Reporter(space.sink, (flags & 16) != 0 ? 7 : 0));
+    run.Options.copyMismatched = flags & 1;
+    run.Options.overwrite = (flags >> 1) & 1;
+    run.Options.dropThumbnail = (flags >> 2) & 1;
+    run.Options.keepBackup = (flags >> 3) & 1;
+    run.Options.allFormats = ((flags >> 5) & 1) != 0;
+    run.copyBuffer.resize(kCopyBufferSize);
     CExifImage destination;
     CExifImage source;
     try {
-        destination.load(space.destination, options.allFormats);
-        source.load(space.source, options.allFormats);
-        mergeFrom(destination, source, options);
-        rewrite(destination, options, CopyBuffer{space.buffer.data(), space.buffer.size()});
+        destination.load(space.destination, run.Options.allFormats, run.reporter);
+        source.loadFromMemory("source.jpg", sourceBytes, sourceSize, run.Options.allFormats, run.reporter);
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
+        return 0;
     }
+    processLoadedPair(run, destination, source);
     return 0;
 }

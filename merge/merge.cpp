@@ -8,7 +8,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/trace.h"
+#include "exif/report.h"
 #include "exif/value_order.h"
 
 namespace {
@@ -98,7 +98,7 @@ const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destin
 
 }  // namespace
 
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeOptions& options,
                   const MergeRules& rules) {
     // The k-th source entry of a tag meets the k-th destination entry of that tag.
     TagIndex index(destination);
@@ -147,13 +147,13 @@ void markAllRemoved(CExifDirectory& directory) {
     }
 }
 
-void listDiffs(CExifDirectory& directory) {
+void listDiffs(CExifDirectory& directory, const Reporter& reporter) {
     int line = 0;
     for (CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
         if (entry->removed) entry->action = "remove";
         if (entry->action.empty()) continue;
         ++line;
-        printVerbose(verbose::kDiffs, "    %02d %s%d:0x%04x %-8s - %u bytes\n", line, directory.prefix.c_str(),
+        reporter.trace(verbose::kDiffs, "    %02d %s%d:0x%04x %-8s - %u bytes\n", line, directory.prefix.c_str(),
                      directory.index, entry->tag, entry->action.c_str(), entry->size);
     }
 }
@@ -228,7 +228,8 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
     return plan;
 }
 
-void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options) {
+void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOptions& options,
+               const Reporter& reporter) {
     const MergePlan plan = planMerge(destination, source);
     if (plan.takesSourceOrder) destination.setByteOrder(source.makerNoteOrder);
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
@@ -251,7 +252,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomO
         destination.diffCount++;
     }
 
-    printVerbose(verbose::kDiffs, "%s diffs:\n", destination.path.c_str());
-    for (const TopDirectory& top : kTopDirectories) listDiffs(destination.*top.directory);
-    printVerbose(verbose::kDiffs, "\n");
+    reporter.trace(verbose::kDiffs, "%s diffs:\n", destination.path.c_str());
+    for (const TopDirectory& top : kTopDirectories) listDiffs(destination.*top.directory, reporter);
+    reporter.trace(verbose::kDiffs, "\n");
 }

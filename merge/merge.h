@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "exif/report.h"
 #include "merge/options.h"
 
 class CExifDirectory;
@@ -15,7 +16,8 @@ class CExifImage;
 /// interoperability data; never chained directories) as the options say (-u, -o, -t), applies the
 /// thumbnail and Software rules, counts the differences in destination.diffCount and prints the
 /// report under trace bit 1.
-void mergeFrom(CExifImage& destination, const CExifImage& source, const TagloomOptions& options);
+void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOptions& options,
+               const Reporter& reporter = Reporter::quiet());
 
 /// Tags that a directory's merge treats apart.
 struct MergeRules {
@@ -45,11 +47,11 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source);
 
 /// Merges the entries of one source directory into the destination directory of the same role.
 /// The k-th source entry of a tag meets the k-th destination entry of that tag.
-void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const TagloomOptions& options,
+void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, const MergeOptions& options,
                   const MergeRules& rules = {});
 
 /// Marks every entry of this one directory removed, counting each newly removed entry.
 void markAllRemoved(CExifDirectory& directory);
 
 /// Labels removed entries "remove" and lists every labelled entry of this one directory.
-void listDiffs(CExifDirectory& directory);
+void listDiffs(CExifDirectory& directory, const Reporter& reporter);

@@ -1,17 +1,28 @@
-// The options of a run, as the command line sets them; the merge and the writer are handed them.
+// The options of a run, as the command line sets them, split by who needs them: the merge is
+// handed its own, the writer its own, and the run driver holds them all.
 #pragma once
 
 #include <cstdint>
 
-/// One field per flag; each of the first six is set to 1 by its flag and never back to 0.
-struct TagloomOptions {
-    std::int32_t recurse = 0;         // -r: also walk the sub-folders of Src
+/// How tags merge. Each is set to 1 by its flag and never back to 0.
+struct MergeOptions {
     std::int32_t copyMismatched = 0;  // -u: replace destination entries whose data differ
     std::int32_t overwrite = 0;       // -o: remove destination entries that the source lacks
-    std::int32_t keepBackup = 0;      // -s: keep the ".old" backup of each rewritten destination
-    std::int32_t showOnly = 0;        // -x: never rewrite; also turns on bit 1 of verboseMask
     std::int32_t dropThumbnail = 0;   // -t: remove the thumbnail directory (IFD1)
-    std::int32_t verboseMask = 0;     // -v: which traces are printed
-    bool allFormats = false;          // --all-formats: JPEGs with the Exif segment anywhere or none
-    bool keepTime = false;            // --keep-time: the rewritten file keeps the old modification time
+};
+
+/// How a destination is rewritten.
+struct WriteOptions {
+    std::int32_t keepBackup = 0;  // -s: keep the ".old" backup of each rewritten destination
+    bool keepTime = false;        // --keep-time: the rewritten file keeps the old modification time
+    bool allFormats = false;      // --all-formats: also names the file in every refusal line
+};
+
+/// One field per flag; each flag's number is set to 1 by its flag and never back to 0.
+struct TagloomOptions : MergeOptions, WriteOptions {
+    std::int32_t recurse = 0;      // -r: also walk the sub-folders of Src
+    std::int32_t showOnly = 0;     // -x: never rewrite; also turns on bit 1 of verboseMask
+    std::int32_t verboseMask = 0;  // -v: which traces are printed
+    // allFormats (--all-formats) also reads JPEGs with the Exif segment anywhere or none, big-endian
+    // data, maker notes by their kind and raw files of every kind.
 };

@@ -112,8 +112,8 @@ struct DirectoryEntry {
 /// Nothing when the folder cannot be listed; then `error`, when given, says why.
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, int* error = nullptr);
 
-/// The operations whose failures and interruptions a rewrite must survive. The program uses the
-/// system's own; a test may put another in place, one that fails a call or stops at a step.
+/// The operations whose failures and interruptions a rewrite must survive. A run is handed the
+/// system's own; a test may hand it another, one that fails a call or stops at a step.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -134,21 +134,8 @@ public:
     virtual void step() {}
 };
 
-/// The file system in use: the system's own unless a test has put another in place.
-FileSystem& fileSystem();
-/// Puts `replacement` in place of the system's own (nullptr: the system's own again). For tests.
-void useFileSystem(FileSystem* replacement);
-
-inline bool linkNoReplace(const std::string& from, const std::string& to, int& error) {
-    return fileSystem().linkNoReplace(from, to, error);
-}
-inline bool renameNoReplace(const std::string& from, const std::string& to, int& error) {
-    return fileSystem().renameNoReplace(from, to, error);
-}
-inline void renameReplace(const std::string& from, const std::string& to) { fileSystem().renameReplace(from, to); }
-inline bool removeFile(const std::string& path, int& error) { return fileSystem().removeFile(path, error); }
-inline void syncParentDirectory(const std::string& path) { fileSystem().syncParentDirectory(path); }
-inline void crashPoint() { fileSystem().step(); }
+/// The system's own file system. A run is handed it, or another that a test puts in its place.
+FileSystem& systemFileSystem();
 
 /// True when `error` says the file system cannot make hard links (FAT and exFAT, for instance).
 bool isLinkUnsupported(int error);

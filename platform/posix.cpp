@@ -48,14 +48,10 @@ std::string parentOf(const std::string& path) {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-namespace {
-FileSystem systemOwn;
-FileSystem* inUse = &systemOwn;
-}  // namespace
-
-FileSystem& fileSystem() { return *inUse; }
-
-void useFileSystem(FileSystem* replacement) { inUse = replacement != nullptr ? replacement : &systemOwn; }
+FileSystem& systemFileSystem() {
+    static FileSystem systemOwn;  // holds no state: every call goes to the system
+    return systemOwn;
+}
 
 bool isLinkUnsupported(int error) {
     return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
@@ -247,11 +243,11 @@ void File::setOwnerIfAllowed(std::uint32_t owner, std::uint32_t group) {
         fail("fchown", path_, errno);
 }
 
-void File::sync() { fileSystem().sync(*this); }
-
-void FileSystem::sync(File& file) {
-    if (::fsync(file.fd_) != 0) fail("fsync", file.path_, errno);
+void File::sync() {
+    if (::fsync(fd_) != 0) fail("fsync", path_, errno);
 }
+
+void FileSystem::sync(File& file) { file.sync(); }
 
 void File::close() {
     if (fd_ < 0) return;

@@ -5,7 +5,7 @@
 
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/trace.h"
+#include "exif/report.h"
 
 void CExifTarget::writeBytes(const std::uint8_t* buffer, std::uint32_t n) {
     const std::uint64_t end = targetCursor + n;
@@ -37,7 +37,7 @@ void CExifTarget::countWritable(const CExifDirectory& directory) {
 
 void CExifTarget::writeDirectory(const CExifDirectory& directory) {
     DirectoryPlace& where = place(directory);
-    printVerbose(verbose::kRewrite, "  %s%d %d entries start at 0x%04x\n", directory.prefix.c_str(), directory.index,
+    report_.trace(verbose::kRewrite, "  %s%d %d entries start at 0x%04x\n", directory.prefix.c_str(), directory.index,
                  where.writeCount, static_cast<unsigned>(targetFilePosition()));
     where.startPos = targetPosition();
     writeU16(static_cast<std::uint16_t>(where.writeCount));
@@ -47,7 +47,7 @@ void CExifTarget::writeDirectory(const CExifDirectory& directory) {
     std::vector<std::pair<const CExifEntry*, std::uint64_t>> last;
     for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
         if (entry->removed) {
-            printVerbose(verbose::kRewrite, "    Dir Entry         Tag %s%d:0x%04x, Data         Size 0x%04x  remove\n",
+            report_.trace(verbose::kRewrite, "    Dir Entry         Tag %s%d:0x%04x, Data         Size 0x%04x  remove\n",
                          directory.prefix.c_str(), directory.index, entry->tag, entry->size);
             continue;
         }
@@ -106,7 +106,7 @@ std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t ent
     char dataText[16] = "------";
     if (outOfLine)
         std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(where.dataPos + base_));
-    printVerbose(verbose::kRewrite, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x  %s\n",
+    report_.trace(verbose::kRewrite, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x  %s\n",
                  static_cast<unsigned>(where.entryPos + base_), directory.prefix.c_str(), directory.index, entry.tag,
                  dataText, size, entry.action.c_str());
     return grown;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "exif/byte_order.h"
+#include "exif/report.h"
 
 class CExifDirectory;
 class CExifEntry;
@@ -44,8 +45,10 @@ struct EntryPlace {
 /// seeks behave as on a freshly truncated file: skipped bytes read as zero.
 class CExifTarget {
 public:
-    CExifTarget(std::uint64_t base, ByteOrder order, std::uint64_t blockStart = 0)
-        : base_(base), order_(order), blockStart_(blockStart), targetCursor(blockStart) {}
+    /// Its rewrite trace goes to `reporter`.
+    CExifTarget(std::uint64_t base, ByteOrder order, std::uint64_t blockStart = 0,
+                const Reporter& reporter = Reporter::quiet())
+        : base_(base), order_(order), blockStart_(blockStart), report_(reporter), targetCursor(blockStart) {}
 
     std::uint64_t targetPosition() const { return targetCursor - base_; }
     std::uint64_t targetFilePosition() const { return targetCursor; }
@@ -73,6 +76,7 @@ private:
     std::uint64_t base_;
     ByteOrder order_;
     std::uint64_t blockStart_;  // where the block's first byte lies in the new file
+    const Reporter& report_;
 
 public:
     std::vector<std::uint8_t> targetBlock;

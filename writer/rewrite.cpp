@@ -8,7 +8,7 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/trace.h"
+#include "exif/report.h"
 #include "writer/layout.h"
 
 // The rewritten file, by absolute offset:
@@ -44,7 +44,7 @@ bool isWritten(CExifImage& image, const TopDirectory& top) {
 
 /// A maker note of a recognised kind: a relaid one with its header in front of its directory, an
 /// opaque one as the block it was read as. Its span starts where the note starts.
-void writeMakerNote(CExifImage& image, CExifTarget& target) {
+void writeMakerNote(CExifImage& image, CExifTarget& target, const Reporter& report) {
     const std::uint64_t start = target.targetPosition();
     if (image.makerNoteKind->carry == MakerNoteKind::Carry::relaid) {
         // A carried preview goes behind the note's other values, where cameras put it: readers
@@ -56,7 +56,7 @@ void writeMakerNote(CExifImage& image, CExifTarget& target) {
     } else {
         const CExifEntry* block = image.makerNote.findEntry(tag::kMakerNote);
         const std::uint32_t size = block != nullptr && !block->removed ? block->size : 0;
-        printVerbose(verbose::kRewrite, "  MAK0 block of 0x%04x bytes at 0x%04x\n", size,
+        report.trace(verbose::kRewrite, "  MAK0 block of 0x%04x bytes at 0x%04x\n", size,
                      static_cast<unsigned>(target.targetFilePosition()));
         static const std::uint8_t kPad = 0;
         if (size > 0) target.writeBytes(block->data.data(), size);
@@ -100,18 +100,19 @@ void ensureUnchanged(const CExifImage& image) {
 /// the format leave what they wrote) or renamed into place.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(std::string path, platform::FileSystem& files) : path_(std::move(path)), files_(files) {}
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         int ignored = 0;
-        if (armed_) platform::removeFile(path_, ignored);
+        if (armed_) files_.removeFile(path_, ignored);
     }
     const std::string& path() const { return path_; }
     void keep() { armed_ = false; }
 
 private:
     std::string path_;
+    platform::FileSystem& files_;
     bool armed_ = true;
 };
 
@@ -124,8 +125,8 @@ struct EncodedSegment {
     const char* refusal = nullptr;
 };
 
-EncodedSegment encodeSegment(CExifImage& image) {
-    CExifTarget target(image.base, image.byteOrder, image.headerStart);
+EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
+    CExifTarget target(image.base, image.byteOrder, image.headerStart, report);
     // The header as read (or made for a new segment), through the TIFF header's IFD0 offset.
     target.writeBytes(image.header, static_cast<std::uint32_t>(image.base + kIfd0Position - image.headerStart));
     const auto refused = [&](const char* why) {
@@ -143,14 +144,14 @@ EncodedSegment encodeSegment(CExifImage& image) {
         target.countWritable(image.*top.directory);
         if (!isWritten(image, top)) continue;
         if (top.isPointerValue && image.makerNoteKind != nullptr) {
-            writeMakerNote(image, target);
+            writeMakerNote(image, target, report);
         } else {
             target.writeDirectory(image.*top.directory);
         }
     }
     target.writeBytes(kEndOfImage, sizeof kEndOfImage);
     target.exifEnd = target.targetFilePosition();
-    printVerbose(verbose::kRewrite, "  IFD-EOF: 0x%04x.   Re-write:\n", static_cast<unsigned>(target.exifEnd));
+    report.trace(verbose::kRewrite, "  IFD-EOF: 0x%04x.   Re-write:\n", static_cast<unsigned>(target.exifEnd));
 
     // Pointer entries now point where their directories were written.
     for (const TopDirectory& top : kTopDirectories) {
@@ -209,45 +210,45 @@ EncodedSegment encodeSegment(CExifImage& image) {
 /// Builds the new file under the temporary name: what lay before the segment, the new segment, the
 /// old file's rest; then the old file's owner, mode, access list (and time, under --keep-time), and
 /// its data on disk. Refusals throw CExifException*, system failures IoError.
-void assembleNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const TagloomOptions& options,
-                     const CopyBuffer& buffer) {
-    const EncodedSegment encoded = encodeSegment(image);
+void assembleNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const Rewriting& run) {
+    const CopyBuffer& buffer = run.buffer;
+    const EncodedSegment encoded = encodeSegment(image, run.report);
     newFile.writeAt(image.headerStart, encoded.block.data(), encoded.block.size());
     if (encoded.refusal != nullptr) {
         temporary.keep();
         throw new CExifException("%s", encoded.refusal);
     }
-    platform::crashPoint();
+    run.files.step();
 
     const std::uint64_t remainder = image.fileStatus.size - image.sectionEnd;
-    printVerbose(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
+    run.report.trace(verbose::kRewrite, "  Append 0x%x bytes from offset 0x%x of original jpg\n",
                  static_cast<unsigned>(remainder), image.sectionEnd);
     ensureUnchanged(image);
     newFile.copyFrom(image.file, 0, 0, image.headerStart, buffer.bytes, buffer.size);  // what lies before, as it was
     newFile.copyFrom(image.file, image.sectionEnd, encoded.exifEnd, remainder, buffer.bytes, buffer.size);
-    platform::crashPoint();
+    run.files.step();
 
     // Durable before it takes the destination's name; owned and readable like the old one.
     newFile.setOwnerIfAllowed(image.fileStatus.owner, image.fileStatus.group);
     newFile.setPermissions(image.fileStatus.permissions);
     newFile.copyAccessFrom(image.file);
-    if (options.keepTime) newFile.setModifiedTime(image.fileStatus.modifiedSeconds, image.fileStatus.modifiedNanoseconds);
-    newFile.sync();
-    platform::crashPoint();
+    if (run.options.keepTime) newFile.setModifiedTime(image.fileStatus.modifiedSeconds, image.fileStatus.modifiedNanoseconds);
+    run.files.sync(newFile);
+    run.files.step();
     newFile.close();
 }
 
 /// Keeps the old file as "<path>.old" and puts the new file under the destination's name. The backup
 /// exists before the swap and never replaces anything.
-void swapKeepingBackup(const std::string& path, const std::string& temporary) {
+void swapKeepingBackup(const std::string& path, const std::string& temporary, platform::FileSystem& files) {
     const std::string backup = path + ".old";
     int error = 0;
-    if (platform::linkNoReplace(path, backup, error)) {
-        platform::crashPoint();
+    if (files.linkNoReplace(path, backup, error)) {
+        files.step();
         try {
-            platform::renameReplace(temporary, path);
+            files.renameReplace(temporary, path);
         } catch (const platform::IoError& failure) {
-            platform::removeFile(backup, error);  // our second name of the untouched destination
+            files.removeFile(backup, error);  // our second name of the untouched destination
             throw new CExifException("not done - %s", failure.what());
         }
         return;
@@ -259,16 +260,16 @@ void swapKeepingBackup(const std::string& path, const std::string& temporary) {
 
     // No hard links here (FAT, exFAT): the destination becomes the backup, then the new file the
     // destination. A cut in between leaves the photo as the backup, which the next run puts back.
-    if (!platform::renameNoReplace(path, backup, error)) {
+    if (!files.renameNoReplace(path, backup, error)) {
         if (platform::isNameTaken(error))
             throw new CExifException("not done - backup file '%s' is in the way - move it away to go on",
                                      backup.c_str());
         throw new CExifException("not done - rename(%s): %s", path.c_str(), platform::errorText(error).c_str());
     }
-    platform::crashPoint();
-    if (!platform::renameNoReplace(temporary, path, error)) {
+    files.step();
+    if (!files.renameNoReplace(temporary, path, error)) {
         const std::string reason = platform::errorText(error);
-        if (!platform::renameNoReplace(backup, path, error))
+        if (!files.renameNoReplace(backup, path, error))
             throw new CExifException("not done - the original is kept as '%s' (%s)", backup.c_str(), reason.c_str());
         throw new CExifException("not done - rename(%s): %s", temporary.c_str(), reason.c_str());
     }
@@ -277,31 +278,31 @@ void swapKeepingBackup(const std::string& path, const std::string& temporary) {
 /// Puts the new file under the destination's name. At every instant that name holds the complete
 /// old file or the complete new one (or, without hard links under -s, the old one is the backup);
 /// nothing this run did not create is replaced or deleted.
-RewriteOutcome swapIn(CExifImage& image, TemporaryFile& temporaryFile, bool keepBackup) {
+RewriteOutcome swapIn(CExifImage& image, TemporaryFile& temporaryFile, bool keepBackup, platform::FileSystem& files) {
     if (keepBackup) {
-        swapKeepingBackup(image.path, temporaryFile.path());
+        swapKeepingBackup(image.path, temporaryFile.path(), files);
     } else {
-        platform::renameReplace(temporaryFile.path(), image.path);
+        files.renameReplace(temporaryFile.path(), image.path);
     }
     temporaryFile.keep();  // it is the destination now
-    platform::crashPoint();
+    files.step();
     RewriteOutcome outcome;
     outcome.updated = true;
 
     // The new file's data is on disk already; the flush of the folder makes the swap durable.
     try {
-        platform::syncParentDirectory(image.path);
+        files.syncParentDirectory(image.path);
     } catch (const platform::IoError& failure) {
         outcome.warning = std::string("updated, but the folder could not be flushed to disk (") + failure.what() + ")";
     }
-    platform::crashPoint();
+    files.step();
     return outcome;
 }
 
 /// Makes this run the only one that rewrites the destination until its swap is done, and makes sure
 /// that the name still leads to the file that was loaded, unchanged. Under the lock, what an
 /// interrupted run left goes: its ".tmp", and a ".old" that is a second name of the destination.
-void claimDestination(CExifImage& image) {
+void claimDestination(CExifImage& image, platform::FileSystem& files) {
     if (!image.file.tryLock()) {
         auto* failure = new CExifException("not done - another run is rewriting it");
         failure->fileName = image.path;
@@ -309,23 +310,24 @@ void claimDestination(CExifImage& image) {
     }
     ensureUnchanged(image);
     int ignored = 0;
-    platform::removeFile(image.path + ".tmp", ignored);
+    files.removeFile(image.path + ".tmp", ignored);
     const platform::FileStatus backup = platform::statusOf(image.path + ".old");
     if (backup.exists && backup.device == image.fileStatus.device && backup.inode == image.fileStatus.inode)
-        platform::removeFile(image.path + ".old", ignored);
+        files.removeFile(image.path + ".old", ignored);
 }
 
 }  // namespace
 
-RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const CopyBuffer& buffer) {
+RewriteOutcome rewrite(CExifImage& image, const Rewriting& run) {
     if (image.diffCount == 0) {
-        std::printf("%s - no diffs\n", image.path.c_str());
+        run.report.line("%s - no diffs\n", image.path.c_str());
         return {};
     }
-    std::printf("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+    run.report.line("%s - %d diffs\n", image.path.c_str(), image.diffCount);
 
     // Refusals that need nothing written.
     if (image.isRaw()) throw new CExifException("not done - a raw image cannot be rewritten");
+    if (!image.fileOpen) throw new CExifException("not done - the image was read from memory, not from its file");
     const CExifEntry* subPointer = image.ifd0.findEntry(tag::kExifIfdPointer);
     if (subPointer != nullptr && !subPointer->removed && subPointer->data.size() < exif::kInlineValueSize)
         throw new CExifException("not done - Exif sub-directory pointer holds fewer than four bytes");
@@ -338,20 +340,20 @@ RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const C
                                  image.path.c_str());
 
     try {
-        claimDestination(image);
-        TemporaryFile temporary(image.path + ".tmp");
+        claimDestination(image, run.files);
+        TemporaryFile temporary(image.path + ".tmp", run.files);
         int error = 0;
         platform::File newFile = platform::File::createNew(temporary.path(), &error);
-        platform::crashPoint();
+        run.files.step();
         if (!newFile.isOpen()) {
             temporary.keep();  // whatever holds that name is not ours
-            if (!options.allFormats) throw new CExifException("Failed to open tmp file");
+            if (!run.options.allFormats) throw new CExifException("Failed to open tmp file");
             throw new CExifException("Failed to open tmp file '%s': %s", temporary.path().c_str(),
                                      platform::errorText(error).c_str());
         }
-        assembleNewFile(image, newFile, temporary, options, buffer);
+        assembleNewFile(image, newFile, temporary, run);
         ensureUnchanged(image);
-        const RewriteOutcome outcome = swapIn(image, temporary, options.keepBackup != 0);
+        const RewriteOutcome outcome = swapIn(image, temporary, run.options.keepBackup != 0, run.files);
         image.closeFiles();  // the destination stayed open, and so locked, until now
         return outcome;
     } catch (const platform::IoError& failure) {

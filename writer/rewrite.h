@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "exif/report.h"
 #include "merge/options.h"
+#include "platform/platform.h"
 
 class CExifImage;
 
@@ -21,7 +23,15 @@ struct RewriteOutcome {
     std::string warning;   // what failed after that, for a report line
 };
 
+/// What a rewrite is handed by its run.
+struct Rewriting {
+    const WriteOptions& options;
+    CopyBuffer buffer;
+    const Reporter& report;       // the result line and the rewrite trace
+    platform::FileSystem& files;  // every step whose failure or interruption the rewrite must survive
+};
+
 /// Writes the merged destination anew: header, new Exif block and the old file's image data,
 /// under "<path>.tmp"; then swaps it in, keeping "<path>.old" under -s. Prints the result line.
 /// Throws CExifException* on refusal; the destination is then exactly as it was.
-RewriteOutcome rewrite(CExifImage& image, const TagloomOptions& options, const CopyBuffer& buffer);
+RewriteOutcome rewrite(CExifImage& image, const Rewriting& run);

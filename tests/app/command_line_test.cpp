@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "app/run_state.h"
+#include "app/run_context.h"
 #include "app/tagloom.h"
 #include "tests/support/run_tool.h"
 
@@ -170,47 +170,46 @@ TEST_F(ACommandLine, endsFolderModeWithTheSummary) {
 // parseFlags in the process: what each letter sets.
 class AFlagParser : public ::testing::Test {
 protected:
-    void SetUp() override { resetRunState(); }
-    void TearDown() override { resetRunState(); }
     bool stops(const std::string& argument) {
         ::testing::internal::CaptureStdout();
         bool stopped = false;
         try {
-            parseFlags(argument);
+            parseFlags(run, argument);
         } catch (const UsageStop&) {
             stopped = true;
         }
         printed = ::testing::internal::GetCapturedStdout();
         return stopped;
     }
+    RunContext run;
     std::string printed;
 };
 
 TEST_F(AFlagParser, setsOneOptionPerLetter) {
     EXPECT_FALSE(stops("-rux"));
-    EXPECT_EQ(Options.recurse, 1);
-    EXPECT_EQ(Options.copyMismatched, 1);
-    EXPECT_EQ(Options.showOnly, 1);
-    EXPECT_EQ(Options.verboseMask, 1);
-    EXPECT_EQ(Options.overwrite, 0);
+    EXPECT_EQ(run.Options.recurse, 1);
+    EXPECT_EQ(run.Options.copyMismatched, 1);
+    EXPECT_EQ(run.Options.showOnly, 1);
+    EXPECT_EQ(run.Options.verboseMask, 1);
+    EXPECT_EQ(run.Options.overwrite, 0);
     EXPECT_FALSE(stops("-ost"));
-    EXPECT_EQ(Options.overwrite, 1);
-    EXPECT_EQ(Options.keepBackup, 1);
-    EXPECT_EQ(Options.dropThumbnail, 1);
+    EXPECT_EQ(run.Options.overwrite, 1);
+    EXPECT_EQ(run.Options.keepBackup, 1);
+    EXPECT_EQ(run.Options.dropThumbnail, 1);
     EXPECT_EQ(printed, "");
 }
 
 TEST_F(AFlagParser, takesOneHexDigitForTheMask) {
     EXPECT_FALSE(stops("-v3x"));
-    EXPECT_EQ(Options.verboseMask, 3);
-    EXPECT_EQ(Options.showOnly, 1);
+    EXPECT_EQ(run.Options.verboseMask, 3);
+    EXPECT_EQ(run.Options.showOnly, 1);
     EXPECT_FALSE(stops("-vF"));
-    EXPECT_EQ(Options.verboseMask, 15);
+    EXPECT_EQ(run.Options.verboseMask, 15);
     EXPECT_FALSE(stops("-x"));
     EXPECT_FALSE(stops("-v4"));
-    EXPECT_EQ(Options.verboseMask, 4) << "-x -v4";
+    EXPECT_EQ(run.Options.verboseMask, 4) << "-x -v4";
     EXPECT_FALSE(stops("-x"));
-    EXPECT_EQ(Options.verboseMask, 5) << "-v4 -x";
+    EXPECT_EQ(run.Options.verboseMask, 5) << "-v4 -x";
     EXPECT_TRUE(stops("-v10"));
     EXPECT_EQ(printed, "Unknown flag: 0\n" + kUsage);
 }

@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 
-#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "tests/support/run_tool.h"
@@ -43,8 +42,6 @@ ExifBuilder tracedRaw() {
 
 class AParser : public ::testing::Test {
 protected:
-    void SetUp() override { resetRunState(); }
-    void TearDown() override { resetRunState(); }
 
     /// Loads the bytes in this process; gives the refusal message, or "" when the load succeeds.
     std::string refusal(const Bytes& bytes, const std::string& name = "image.jpg") {

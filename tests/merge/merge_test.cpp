@@ -3,7 +3,6 @@
 
 #include <memory>
 
-#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
@@ -25,8 +24,6 @@ using namespace fixture::tags;
 
 class AMerge : public ::testing::Test {
 protected:
-    void SetUp() override { resetRunState(); }
-    void TearDown() override { resetRunState(); }
 
     /// Loads both, merges with the options set, and gives what the merge printed (bit 1 on).
     std::string merge(const ExifBuilder& destinationFile, const ExifBuilder& sourceFile) {
@@ -42,9 +39,8 @@ protected:
             ADD_FAILURE() << failure->message;
             return "";
         }
-        setTraceMask(verbose::kDiffs);
         ::testing::internal::CaptureStdout();
-        mergeFrom(*destination, *source, Options);
+        mergeFrom(*destination, *source, Options, Reporter(stdout, verbose::kDiffs));
         return ::testing::internal::GetCapturedStdout();
     }
     std::string heading() const { return folder / "dst.jpg" + " diffs:\n"; }
@@ -55,6 +51,7 @@ protected:
         return found;
     }
 
+    TagloomOptions Options;
     TempFolder folder;
     std::unique_ptr<CExifImage> destination;
     std::unique_ptr<CExifImage> source;

@@ -65,15 +65,16 @@ TEST(APlatform, neverReplacesAnExistingNameWhenAskedNotTo) {
     folder.write("photo.jpg", {1});
     folder.write("photo.jpg.old", {2});
     int error = 0;
-    EXPECT_FALSE(platform::linkNoReplace(folder / "photo.jpg", folder / "photo.jpg.old", error));
+    platform::FileSystem& files = platform::systemFileSystem();
+    EXPECT_FALSE(files.linkNoReplace(folder / "photo.jpg", folder / "photo.jpg.old", error));
     EXPECT_TRUE(platform::isNameTaken(error));
-    EXPECT_FALSE(platform::renameNoReplace(folder / "photo.jpg", folder / "photo.jpg.old", error));
+    EXPECT_FALSE(files.renameNoReplace(folder / "photo.jpg", folder / "photo.jpg.old", error));
     EXPECT_TRUE(platform::isNameTaken(error));
     EXPECT_EQ(folder.read("photo.jpg.old"), (Bytes{2}));
-    EXPECT_TRUE(platform::renameNoReplace(folder / "photo.jpg", folder / "moved.jpg", error));
+    EXPECT_TRUE(files.renameNoReplace(folder / "photo.jpg", folder / "moved.jpg", error));
     EXPECT_EQ(folder.read("moved.jpg"), (Bytes{1}));
-    EXPECT_FALSE(platform::removeFile(folder / "photo.jpg", error)) << "already gone";
-    EXPECT_NO_THROW(platform::syncParentDirectory(folder / "moved.jpg"));
+    EXPECT_FALSE(files.removeFile(folder / "photo.jpg", error)) << "already gone";
+    EXPECT_NO_THROW(files.syncParentDirectory(folder / "moved.jpg"));
 }
 
 }  // namespace

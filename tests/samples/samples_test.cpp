@@ -7,7 +7,6 @@
 #include <set>
 #include <sstream>
 
-#include "app/run_state.h"
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"

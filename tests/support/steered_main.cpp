@@ -41,8 +41,5 @@ private:
 
 int main(int argc, char** argv) {
     SteeredFileSystem steered;
-    platform::useFileSystem(&steered);
-    const int status = runTagloom(argc, argv);
-    platform::useFileSystem(nullptr);
-    return status;
+    return runTagloom(argc, argv, steered);
 }

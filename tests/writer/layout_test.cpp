@@ -1,7 +1,6 @@
 // Laying out directories: entry tables, value fields, data areas and chains, byte for byte.
 #include <gtest/gtest.h>
 
-#include "app/run_state.h"
 #include "exif/image.h"
 #include "tests/support/exif_builder.h"
 #include "writer/layout.h"
@@ -14,11 +13,7 @@ namespace {
 
 class ALayout : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetRunState();
-        target.seekTarget(8);  // where IFD0 always starts
-    }
-    void TearDown() override { resetRunState(); }
+    void SetUp() override { target.seekTarget(8); }  // where IFD0 always starts
 
     CExifEntry* add(CExifDirectory& directory, std::uint16_t tag, std::uint16_t type, std::uint32_t count,
                     const Bytes& bytes) {
@@ -36,7 +31,6 @@ protected:
     }
     std::string write(CExifDirectory& directory) {
         target.countWritable(directory);
-        setTraceMask(verbose::kRewrite);
         ::testing::internal::CaptureStdout();
         target.writeDirectory(directory);
         return ::testing::internal::GetCapturedStdout();
@@ -44,7 +38,8 @@ protected:
     const DirectoryPlace& placed(const CExifDirectory& directory) { return target.place(directory); }
 
     CExifImage image;
-    CExifTarget target{12, ByteOrder::littleEndian};
+    Reporter traces{stdout, verbose::kRewrite};
+    CExifTarget target{12, ByteOrder::littleEndian, 0, traces};
 };
 
 TEST_F(ALayout, writesTheWorkedExample) {

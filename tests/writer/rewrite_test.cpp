@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/run_state.h"
+#include "app/run_context.h"
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
@@ -299,26 +299,33 @@ TEST_F(ARewrite, countsOnlyDestinationsWhoseNewFileIsInPlace) {
               "Files found 2, checked 2, updated 1\n");
 }
 
-/// Loads, merges and rewrites dst.jpg from src.jpg in this process; gives the refusal's message.
-std::string rewriteInProcess(const TempFolder& folder, const std::function<void()>& meanwhile = [] {}) {
-    resetRunState();
+/// What a rewrite in this process came to: the refusal's message, and whether the new file is in place.
+struct InProcess {
+    std::string message;
+    bool updated = false;
+};
+
+/// Loads, merges and rewrites dst.jpg from src.jpg in this process, on the given file system.
+InProcess rewriteInProcess(const TempFolder& folder, const std::function<void()>& meanwhile = [] {},
+                           platform::FileSystem& files = platform::systemFileSystem()) {
+    RunContext run(files);
+    run.copyBuffer.resize(kCopyBufferSize);
     CExifImage destination;
     CExifImage source;
     destination.load(folder / "dst.jpg");
     source.load(folder / "src.jpg");
-    mergeFrom(destination, source, Options);
+    mergeFrom(destination, source, run.Options);
     meanwhile();
     ::testing::internal::CaptureStdout();
-    std::string message;
+    InProcess result;
     try {
-        std::vector<std::uint8_t> buffer(kCopyBufferSize);
-        if (rewrite(destination, Options, CopyBuffer{buffer.data(), buffer.size()}).updated) filesUpdated++;
+        result.updated = rewrite(destination, run.rewriting()).updated;
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
-        message = failure->message;
+        result.message = failure->message;
     }
     ::testing::internal::GetCapturedStdout();
-    return message;
+    return result;
 }
 
 TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
@@ -327,11 +334,11 @@ TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
     folder.write("src.jpg", sourceFile().build());
     const Bytes edited = destinationFile().imageData(Bytes(50, 9)).build();
     // Another program saves the photo meanwhile.
-    EXPECT_EQ(rewriteInProcess(folder, [&] { folder.write("dst.jpg", edited); }),
-              "not done - file changed while it was being rewritten");
+    const InProcess result = rewriteInProcess(folder, [&] { folder.write("dst.jpg", edited); });
+    EXPECT_EQ(result.message, "not done - file changed while it was being rewritten");
+    EXPECT_FALSE(result.updated);
     EXPECT_EQ(folder.read("dst.jpg"), edited);
     EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
-    EXPECT_EQ(filesUpdated, 0);
 }
 
 TEST(ARewriteInProcess, leavesTheDestinationAsItWasWhenTheSystemFailsAStep) {
@@ -346,19 +353,18 @@ TEST(ARewriteInProcess, leavesTheDestinationAsItWasWhenTheSystemFailsAStep) {
             FileSystem::renameReplace(from, to);
         }
     } failing;
-    platform::useFileSystem(&failing);
     for (const std::string call : {"fsync", "rename"}) {
         TempFolder folder;
         const Bytes old = destinationFile().build();
         folder.write("dst.jpg", old);
         folder.write("src.jpg", sourceFile().build());
         failing.call = call;
-        EXPECT_EQ(rewriteInProcess(folder).substr(0, 16 + call.size()), "not done - " + call + "(dst.");
+        const InProcess result = rewriteInProcess(folder, [] {}, failing);
+        EXPECT_EQ(result.message.substr(0, 16 + call.size()), "not done - " + call + "(dst.");
+        EXPECT_FALSE(result.updated);
         EXPECT_EQ(folder.read("dst.jpg"), old);
         EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"})) << "no temporary file is left";
-        EXPECT_EQ(filesUpdated, 0);
     }
-    platform::useFileSystem(nullptr);
 }
 
 }  // namespace

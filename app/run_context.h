@@ -1,0 +1,36 @@
+// The state of one run, made by the run driver and handed to what needs it: the options, the two
+// paths, the counters, the copy buffer, the reporter every line of output goes through, and the
+// file system the rewrites use. Nothing of a run lives anywhere else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "exif/report.h"
+#include "merge/options.h"
+#include "platform/platform.h"
+#include "writer/rewrite.h"
+
+constexpr std::size_t kCopyBufferSize = 0x100000;  // 1 MiB
+
+struct RunContext {
+    explicit RunContext(platform::FileSystem& fileSystem = platform::systemFileSystem(),
+                        const Reporter& output = Reporter())
+        : reporter(output), files(fileSystem) {}
+
+    /// What a rewrite of this run is handed.
+    Rewriting rewriting() { return Rewriting{Options, CopyBuffer{copyBuffer.data(), copyBuffer.size()}, reporter, files}; }
+
+    TagloomOptions Options;
+    std::string Src;
+    std::string Dst;
+    std::int32_t filesFound = 0;
+    std::int32_t filesChecked = 0;
+    std::int32_t filesUpdated = 0;
+    /// The one buffer through which image data is copied when the kernel cannot copy it; made at start-up.
+    std::vector<std::uint8_t> copyBuffer;
+    Reporter reporter;
+    platform::FileSystem& files;
+};

@@ -1,0 +1,23 @@
+#include "exif/report.h"
+
+#include <cstdarg>
+
+const Reporter& Reporter::quiet() {
+    static const Reporter nothing(stdout, 0);
+    return nothing;
+}
+
+void Reporter::line(const char* format, ...) const {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(out_, format, arguments);
+    va_end(arguments);
+}
+
+void Reporter::trace(std::int32_t mask, const char* format, ...) const {
+    if ((mask & traceMask_) == 0) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(out_, format, arguments);
+    va_end(arguments);
+}
