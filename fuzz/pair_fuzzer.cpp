@@ -20,15 +20,18 @@
 
 namespace {
 
+/// What every input shares: a folder, and one run whose output goes nowhere (its copy buffer is made once).
 struct Workspace {
-    Workspace() : sink(std::fopen("/dev/null", "w")) {
+    Workspace() : sink(std::fopen("/dev/null", "w")), run(platform::systemFileSystem(), Reporter(sink)) {
         char pattern[] = "/tmp/tagloom-pair-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
         destination = folder + "/photo.jpg";
         if (sink == nullptr) std::abort();
+        run.copyBuffer.resize(kCopyBufferSize);
     }
     std::string folder, destination;
     std::FILE* sink;
+    RunContext run;
 };
 
 void removeLeftovers(const Workspace& space) {
@@ -53,13 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream file(space.destination, std::ios::binary);
         file.write(reinterpret_cast<const char*>(destinationBytes), static_cast<std::streamsize>(destinationSize));
     }
-    RunContext run(platform::systemFileSystem(), Reporter(space.sink, (flags & 16) != 0 ? 7 : 0));
+    RunContext& run = space.run;
+    run.reporter.setTraceMask((flags & 16) != 0 ? 7 : 0);
+    run.Options = TagloomOptions{};
     run.Options.copyMismatched = flags & 1;
     run.Options.overwrite = (flags >> 1) & 1;
     run.Options.dropThumbnail = (flags >> 2) & 1;
     run.Options.keepBackup = (flags >> 3) & 1;
     run.Options.allFormats = ((flags >> 5) & 1) != 0;
-    run.copyBuffer.resize(kCopyBufferSize);
     CExifImage destination;
     CExifImage source;
     try {
