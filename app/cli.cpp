@@ -8,6 +8,8 @@
 #include "app/tagloom.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 namespace {
 
 // Kept word for word, its spelling included: scripts and users compare this page as it has always read.
@@ -185,3 +187,5 @@ int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
     }
     return status;
 }
+
+}  // namespace tagloom

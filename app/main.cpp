@@ -1,3 +1,3 @@
 #include "app/tagloom.h"
 
-int main(int argc, char** argv) { return runTagloom(argc, argv); }
+int main(int argc, char** argv) { return tagloom::runTagloom(argc, argv); }

@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 
+namespace tagloom {
+
 Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     // A cut between the two renames of a swap without hard links leaves the old photo as its backup
     // and the complete new file as its temporary file, and nothing under its name. A backup alone
@@ -96,3 +98,5 @@ void processPair(RunContext& run, std::string sourcePath, std::string destinatio
 void processLoadedPair(RunContext& run, CExifImage& destination, const CExifImage& source) {
     reportingRefusals(run, destination.path, [&] { mergeAndRewrite(run, destination, source); });
 }
+
+}  // namespace tagloom

@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 
+namespace tagloom {
+
 constexpr std::size_t kCopyBufferSize = 0x100000;  // 1 MiB
 
 struct RunContext {
@@ -34,3 +36,5 @@ struct RunContext {
     Reporter reporter;
     platform::FileSystem& files;
 };
+
+}  // namespace tagloom

@@ -8,6 +8,8 @@
 #include "exif/image.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 /// Runs the whole tool on argv with this file system; gives the exit status (1 after the usage
 /// page, 2 when the output could not be written, else 0).
 int runTagloom(int argc, const char* const* argv, platform::FileSystem& files = platform::systemFileSystem());
@@ -50,3 +52,5 @@ Interrupted restoreInterrupted(RunContext& run, const std::string& path);
 
 /// Pairs every ".jpg" and ".cr2" file under `folder` with its ".jpg" under Dst.
 void walkFolder(RunContext& run, std::string folder);
+
+}  // namespace tagloom

@@ -14,6 +14,8 @@
 #include "exif/text.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 namespace {
 
 /// "a/b" from "a" and "b", with exactly one '/' between them.
@@ -130,3 +132,5 @@ private:
 }  // namespace
 
 void walkFolder(RunContext& run, std::string folder) { FolderWalk(run).walk(folder); }
+
+}  // namespace tagloom

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tagloom {
+
 enum class ByteOrder { littleEndian, bigEndian };
 
 inline std::uint16_t getU16(const std::uint8_t* bytes, ByteOrder order) {
@@ -31,3 +33,5 @@ inline void putU32(std::uint8_t* bytes, std::uint32_t value, ByteOrder order) {
         bytes[at] = static_cast<std::uint8_t>(value >> (8 * i));
     }
 }
+
+}  // namespace tagloom

@@ -11,6 +11,8 @@
 #include "exif/parser.h"
 #include "exif/text.h"
 
+namespace tagloom {
+
 namespace {
 
 bool startsWith(const std::uint8_t* head, const char* text, std::size_t n) { return std::memcmp(head, text, n) == 0; }
@@ -225,3 +227,5 @@ std::uint64_t CExifParser::takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jp
     image_.layout = image_.layout == Layout::jpegWithoutExif ? Layout::embeddedJpegRawWithoutExif : Layout::embeddedJpegRaw;
     return ifd0;
 }
+
+}  // namespace tagloom

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tagloom {
+
 /// How an image's Exif data lies in its file.
 enum class Layout : std::uint8_t {
     exifFirstJpeg,               // a JPEG whose first segment is its Exif segment, little-endian
@@ -33,3 +35,5 @@ struct NameKind {
     bool raw = false;        // of a raw file's kind
 };
 NameKind kindOfName(const std::string& extension, bool allFormats);
+
+}  // namespace tagloom

@@ -5,6 +5,8 @@
 // only through removeAll(): destroying the list touches no element.
 #pragma once
 
+namespace tagloom {
+
 template <typename T>
 class CListLink {
 public:
@@ -67,3 +69,5 @@ private:
 
     CListLink<T> sentinel_;
 };
+
+}  // namespace tagloom

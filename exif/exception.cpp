@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace tagloom {
+
 CExifException::CExifException(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -18,3 +20,5 @@ CExifException::CExifException(const char* format, ...) {
     }
     va_end(arguments);
 }
+
+}  // namespace tagloom

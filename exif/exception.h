@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace tagloom {
+
 /// Thrown by pointer (`throw new CExifException(...)`); the pair handler owns and deletes it.
 /// `load` fills in `fileName` on the way out; a rewrite failure leaves it empty.
 class CExifException {
@@ -13,3 +15,5 @@ public:
     std::string fileName;
     std::string message;
 };
+
+}  // namespace tagloom

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+namespace tagloom {
+
 namespace tag {
 constexpr std::uint16_t kMake = 0x010F;             // 271, IFD0
 constexpr std::uint16_t kModel = 0x0110;            // 272, IFD0
@@ -110,3 +112,5 @@ static_assert(kFieldTypeCount == kIfdFieldType + 1, "one row per type number up 
 /// Unit size of a TIFF field type; a number past the table counts as bytes.
 constexpr std::uint32_t typeUnitSize(std::uint16_t type) { return type < kFieldTypeCount ? kFieldTypes[type].unitSize : 1; }
 }  // namespace exif
+
+}  // namespace tagloom

@@ -5,6 +5,8 @@
 
 #include "exif/format.h"
 
+namespace tagloom {
+
 CExifEntry::CExifEntry(CExifDirectory* ownerDirectory, std::uint16_t entryTag, std::uint16_t fieldType,
                        std::uint32_t valueCount, std::uint32_t dataSize)
     : directory(ownerDirectory), tag(entryTag), type(fieldType), count(valueCount), size(dataSize), data(dataSize) {}
@@ -87,3 +89,4 @@ const MakerNoteKind* CExifImage::cameraKind() const {
     return makerNoteKindOfMake(reinterpret_cast<const char*>(make->data.data()), make->size);
 }
 
+}  // namespace tagloom

@@ -14,6 +14,8 @@
 #include "exif/report.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 class CExifDirectory;
 class CExifImage;
 struct TopDirectory;
@@ -164,3 +166,5 @@ struct TopDirectory {
     bool isPointerValue;  // it is its pointer entry's value, not where that value points (the maker note)
 };
 extern const TopDirectory kTopDirectories[5];
+
+}  // namespace tagloom

@@ -5,6 +5,8 @@
 #include "exif/byte_order.h"
 #include "exif/tiff_view.h"
 
+namespace tagloom {
+
 namespace {
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfScan = 0xDA;
@@ -50,3 +52,5 @@ bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment) {
            bytes.copy(segment.offset + 4, payload, sizeof payload) == sizeof payload &&
            std::memcmp(payload, kExif, sizeof kExif) == 0;
 }
+
+}  // namespace tagloom

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tagloom {
+
 class SourceBytes;
 
 struct JpegSegment {
@@ -37,3 +39,5 @@ constexpr std::uint8_t kApp1Marker = 0xE1;
 
 /// True when the segment is APP1 and its payload starts "Exif\0\0".
 bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment);
+
+}  // namespace tagloom

@@ -9,6 +9,8 @@
 #include "exif/parser.h"
 #include "exif/report.h"
 
+namespace tagloom {
+
 bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     makerNoteStart_ = start;
     view_.seekSource(makerNoteStart_);
@@ -203,3 +205,5 @@ void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
     pointer->isPointer = true;
     image_.subIfd.insertInTagOrder(pointer);
 }
+
+}  // namespace tagloom

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tagloom {
+
 namespace {
 
 using Kind = MakerNoteKind;
@@ -81,3 +83,5 @@ const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize)
     }
     return nullptr;
 }
+
+}  // namespace tagloom

@@ -11,6 +11,8 @@
 
 #include "exif/byte_order.h"
 
+namespace tagloom {
+
 struct MakerNoteKind {
     /// How a note of the kind travels.
     enum class Carry {
@@ -156,3 +158,5 @@ const MakerNoteKind* recogniseMakerNote(const std::uint8_t* head, std::size_t n,
 
 /// The row of the camera whose Make (`make`, `makeSize` bytes) begins with a row's Make; none.
 const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize);
+
+}  // namespace tagloom

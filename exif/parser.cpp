@@ -11,6 +11,8 @@
 #include "exif/text.h"
 #include "exif/report.h"
 
+namespace tagloom {
+
 EntryField CExifParser::readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded) {
     view.seekSource(at);
     EntryField field;
@@ -261,3 +263,5 @@ void CExifImage::loadFromMemory(const std::string& name, const std::uint8_t* dat
         throw;
     }
 }
+
+}  // namespace tagloom

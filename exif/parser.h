@@ -13,6 +13,8 @@
 #include "exif/report.h"
 #include "exif/tiff_view.h"
 
+namespace tagloom {
+
 /// One 12-byte directory entry as stored: tag (2), type (2), count (4), value field (4).
 struct EntryField {
     std::uint16_t tag = 0;
@@ -106,3 +108,5 @@ private:
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
 };
+
+}  // namespace tagloom

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+namespace tagloom {
+
 const Reporter& Reporter::quiet() {
     static const Reporter nothing(stdout, 0);
     return nothing;
@@ -21,3 +23,5 @@ void Reporter::trace(std::int32_t mask, const char* format, ...) const {
     std::vfprintf(out_, format, arguments);
     va_end(arguments);
 }
+
+}  // namespace tagloom

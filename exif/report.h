@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace tagloom {
+
 /// Bits of the trace mask.
 namespace verbose {
 constexpr std::int32_t kDiffs = 1;    // diff listing
@@ -34,3 +36,5 @@ private:
     std::FILE* out_;
     std::int32_t traceMask_;
 };
+
+}  // namespace tagloom

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tagloom {
+
 inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 inline bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -22,3 +24,5 @@ inline std::string foldAsciiCase(std::string text) {
 inline bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
+
+}  // namespace tagloom

@@ -5,6 +5,8 @@
 
 #include "exif/exception.h"
 
+namespace tagloom {
+
 SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize)
     : file_(&file), length_(length) {
     window_.resize(static_cast<std::size_t>(std::min(length, windowSize)));
@@ -53,3 +55,5 @@ std::uint32_t TiffView::readU32() {
     readBytes(bytes, sizeof bytes);
     return getU32(bytes, order_);
 }
+
+}  // namespace tagloom

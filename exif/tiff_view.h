@@ -9,6 +9,8 @@
 #include "exif/byte_order.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 /// The bytes of one file that a load may read: the start of the file, read once, and beyond it
 /// the file itself; or bytes in memory.
 class SourceBytes {
@@ -65,3 +67,5 @@ private:
     ByteOrder order_;
     std::uint64_t cursor_;  // absolute
 };
+
+}  // namespace tagloom

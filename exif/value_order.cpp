@@ -5,6 +5,8 @@
 
 #include "exif/format.h"
 
+namespace tagloom {
+
 namespace {
 
 constexpr std::uint16_t kUndefinedType = 7;
@@ -93,3 +95,5 @@ TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* da
     turnUnits(data, 0, size, exif::kFieldTypes[type].turnUnit);  // bytes and text: a unit of 1 stays
     return TurnResult::turned;
 }
+
+}  // namespace tagloom

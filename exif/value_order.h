@@ -7,6 +7,8 @@
 
 #include "exif/byte_order.h"
 
+namespace tagloom {
+
 enum class TurnResult { turned, unknownType, badLayout };
 
 /// Turns the `size` value bytes of an entry (tag, type) stored in `from` order into the other order,
@@ -17,3 +19,5 @@ enum class TurnResult { turned, unknownType, badLayout };
 /// XP tags stay: they are little-endian in every file; so does IPTC-NAA, a byte stream whatever its type.
 TurnResult turnByteOrder(std::uint16_t tag, std::uint16_t type, std::uint8_t* data, std::size_t size, ByteOrder from,
                          bool inGpsDirectory = false);
+
+}  // namespace tagloom

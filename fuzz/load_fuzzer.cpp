@@ -7,6 +7,8 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 
+using namespace tagloom;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     for (const bool allFormats : {false, true}) {
         CExifImage image;

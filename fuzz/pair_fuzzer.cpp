@@ -18,6 +18,8 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 
+using namespace tagloom;
+
 namespace {
 
 /// What every input shares: a folder, and one run whose output goes nowhere (its copy buffer is made once).

@@ -11,6 +11,8 @@
 #include "exif/report.h"
 #include "exif/value_order.h"
 
+namespace tagloom {
+
 namespace {
 
 bool sameValue(const CExifEntry& a, const CExifEntry& b) {
@@ -256,3 +258,5 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     for (const TopDirectory& top : kTopDirectories) listDiffs(destination.*top.directory, reporter);
     reporter.trace(verbose::kDiffs, "\n");
 }
+
+}  // namespace tagloom

@@ -9,6 +9,8 @@
 #include "exif/report.h"
 #include "merge/options.h"
 
+namespace tagloom {
+
 class CExifDirectory;
 class CExifImage;
 
@@ -55,3 +57,5 @@ void markAllRemoved(CExifDirectory& directory);
 
 /// Labels removed entries "remove" and lists every labelled entry of this one directory.
 void listDiffs(CExifDirectory& directory, const Reporter& reporter);
+
+}  // namespace tagloom

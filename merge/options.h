@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tagloom {
+
 /// How tags merge. Each is set to 1 by its flag and never back to 0.
 struct MergeOptions {
     std::int32_t copyMismatched = 0;  // -u: replace destination entries whose data differ
@@ -26,3 +28,5 @@ struct TagloomOptions : MergeOptions, WriteOptions {
     // allFormats (--all-formats) also reads JPEGs with the Exif segment anywhere or none, big-endian
     // data, maker notes by their kind and raw files of every kind.
 };
+
+}  // namespace tagloom

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace tagloom::platform {
 
 /// A failed system call: names the call, the path and the system's reason,
 /// e.g. "write(photo.jpg.tmp): No space left on device".
@@ -144,4 +144,4 @@ bool isNameTaken(int error);
 /// The system's text for an error number.
 std::string errorText(int error);
 
-}  // namespace platform
+}  // namespace tagloom::platform

@@ -13,7 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-namespace platform {
+namespace tagloom::platform {
 namespace {
 
 constexpr const char* kAccessList = "system.posix_acl_access";
@@ -320,4 +320,4 @@ void FileSystem::syncParentDirectory(const std::string& path) {
     if (synced != 0 && error != EINVAL) fail("fsync", folder, error);
 }
 
-}  // namespace platform
+}  // namespace tagloom::platform

@@ -7,6 +7,8 @@
 #include "exif/image.h"
 #include "exif/report.h"
 
+namespace tagloom {
+
 void CExifTarget::writeBytes(const std::uint8_t* buffer, std::uint32_t n) {
     const std::uint64_t end = targetCursor + n;
     if (targetBlock.size() < end - blockStart_) targetBlock.resize(static_cast<std::size_t>(end - blockStart_), 0);
@@ -116,3 +118,5 @@ void CExifTarget::rewriteEntry(const CExifEntry& entry) {
     const EntryPlace& where = place(entry);
     writeEntry(entry, where.entryPos, where.dataPos);
 }
+
+}  // namespace tagloom

@@ -19,6 +19,8 @@
 #include "exif/byte_order.h"
 #include "exif/report.h"
 
+namespace tagloom {
+
 class CExifDirectory;
 class CExifEntry;
 
@@ -87,3 +89,5 @@ private:
     std::unordered_map<const CExifDirectory*, DirectoryPlace> directories_;
     std::unordered_map<const CExifEntry*, EntryPlace> entries_;
 };
+
+}  // namespace tagloom

@@ -11,6 +11,8 @@
 #include "exif/report.h"
 #include "writer/layout.h"
 
+namespace tagloom {
+
 // The rewritten file, by absolute offset:
 //   0             the old file's bytes before its Exif segment, as they were
 //   segmentStart  the segment's marker, its new length (big-endian), its bytes as read up to the
@@ -361,3 +363,5 @@ RewriteOutcome rewrite(CExifImage& image, const Rewriting& run) {
         throw new CExifException("not done - %s", failure.what());
     }
 }
+
+}  // namespace tagloom

@@ -9,6 +9,8 @@
 #include "merge/options.h"
 #include "platform/platform.h"
 
+namespace tagloom {
+
 class CExifImage;
 
 /// The buffer through which image data is copied where the kernel cannot copy it.
@@ -35,3 +37,5 @@ struct Rewriting {
 /// under "<path>.tmp"; then swaps it in, keeping "<path>.old" under -s. Prints the result line.
 /// Throws CExifException* on refusal; the destination is then exactly as it was.
 RewriteOutcome rewrite(CExifImage& image, const Rewriting& run);
+
+}  // namespace tagloom

@@ -11,6 +11,8 @@
 #include "app/tagloom.h"
 #include "tests/support/run_tool.h"
 
+using namespace tagloom;
+
 using fixture::ExifBuilder;
 using fixture::runTagloom;
 using fixture::TempFolder;

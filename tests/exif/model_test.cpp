@@ -5,6 +5,8 @@
 
 #include "exif/image.h"
 
+using namespace tagloom;
+
 namespace {
 
 std::vector<std::uint16_t> tagsOf(CExifDirectory& directory) {

@@ -10,6 +10,8 @@
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
+using namespace tagloom;
+
 using fixture::ascii;
 using fixture::Bytes;
 using fixture::entry;

@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "tests/support/run_tool.h"
 
+using namespace tagloom;
+
 using fixture::Bytes;
 using fixture::TempFolder;
 

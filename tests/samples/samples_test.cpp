@@ -14,6 +14,8 @@
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
+using namespace tagloom;
+
 using fixture::Bytes;
 using fixture::ExiftoolView;
 using fixture::TempFolder;

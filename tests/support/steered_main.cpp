@@ -11,6 +11,8 @@
 #include "app/tagloom.h"
 #include "platform/platform.h"
 
+using namespace tagloom;
+
 namespace {
 
 class SteeredFileSystem : public platform::FileSystem {

@@ -5,6 +5,8 @@
 #include "tests/support/exif_builder.h"
 #include "writer/layout.h"
 
+using namespace tagloom;
+
 using fixture::Bytes;
 using fixture::getU16;
 using fixture::getU32;

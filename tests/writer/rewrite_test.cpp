@@ -17,6 +17,8 @@
 #include "tests/support/tags.h"
 #include "writer/rewrite.h"
 
+using namespace tagloom;
+
 using fixture::ascii;
 using fixture::Bytes;
 using fixture::ExifBuilder;
