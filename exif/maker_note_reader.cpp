@@ -118,7 +118,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
     image_.makerNoteDirectoriesWalked++;
     entriesWalked_ += count;
     if (image_.makerNoteDirectoriesWalked > exif::kMaxNoteDirectories || entriesWalked_ > exif::kMaxNoteEntries)
-        throw new CExifException("Parse error - maker note holds more directories than a camera writes");
+        throw new CExifException("Parse error - maker note holds more directories or entries than a camera writes");
     std::uint64_t reach = view.sourceFilePosition() + std::uint64_t(exif::kEntrySize) * count + 4;
     std::uint32_t previewStart = 0;
     std::uint32_t previewLength = 0;

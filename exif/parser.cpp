@@ -8,8 +8,8 @@
 #include "exif/format.h"
 #include "exif/jpeg_segments.h"
 #include "exif/parser.h"
-#include "exif/text.h"
 #include "exif/report.h"
+#include "exif/text.h"
 
 namespace tagloom {
 
@@ -40,7 +40,6 @@ EntryField CExifParser::ifd0Field(std::uint64_t ifd0, std::uint16_t wanted) {
     return {};
 }
 
-
 void CExifParser::moveExposureTags() {
     bool moved = false;
     for (CExifEntry* entry = image_.ifd0.entries.first(); entry != nullptr;) {
@@ -60,10 +59,6 @@ void CExifParser::moveExposureTags() {
         image_.ifd0.insertInTagOrder(pointer);
     }
 }
-
-
-
-
 
 void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes) {
     view_.seekSource(at);
@@ -132,7 +127,6 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
     view_.seekSource(pointer->valueAsU32());
     parseDirectory(into);
 }
-
 
 // The thumbnail of IFD1: the 513 entry's data becomes the thumbnail bytes themselves, so that
 // writing it as an ordinary out-of-line entry moves the thumbnail along.
