@@ -81,9 +81,14 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
             bytes_.copy(noteStart + kind.directoryAt, bytes, 4);
             directory = getU32(bytes, ByteOrder::littleEndian);
         }
-        const std::uint64_t reach = reachOf(kind, inner, directory, noteStart, 0);
-        // A value a few bytes past the declared count (cameras round) is taken in; more is refused.
-        if (reach > end && reach - end > exif::kMakerNoteSlack)
+        const std::uint64_t values = reachOf(kind, inner, directory, noteStart, 0);
+        const std::uint64_t reach = std::max(values, previewEnd_);
+        // A value a few bytes past the declared count (cameras round) is taken in; more is refused,
+        // but for a preview that the note's kind may keep behind it in the Exif segment: its offsets
+        // count from the note, so the note carried up to there stays whole.
+        const auto past = [&](std::uint64_t at) { return at > end && at - end > exif::kMakerNoteSlack; };
+        const bool previewBehind = kind.previewMayFollow && !image_.isRaw() && reach <= image_.sectionEnd;
+        if (past(values) || (past(reach) && !previewBehind))
             throw new CExifException("Maker note refers to data outside itself");
         end = std::max(end, reach);
     }
@@ -143,7 +148,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
     }
     if (previewLength != 0) {
         if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
-        reach = std::max(reach, view.base() + previewStart + previewLength);
+        previewEnd_ = std::max(previewEnd_, view.base() + previewStart + previewLength);
     }
     reaches_[view.base() + at] = reach;
     return reach;

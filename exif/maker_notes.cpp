@@ -26,7 +26,8 @@ const MakerNoteKind kKinds[] = {
     Kind::relaid("Pentax").startsWith("AOC\0").at(6).orderNamedAt(4).preview(0x0004, 0x0003),
     // Self-contained, offsets from the note itself: carried as one block.
     Kind::block("Nikon type 3").startsWith("Nikon\0\2").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10)
-        .preview(0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10),  // PreviewIFD, NikonScanIFD
+        .preview(0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
+        .previewMayLieBehind(),  // Nikon Capture NX, and editors that rewrite such notes
     Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8).preview(0x0101, 0x0102)
         .subDirectories(0x2010, 0x5000),
     Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12).preview(0x0101, 0x0102)

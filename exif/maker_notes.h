@@ -59,6 +59,9 @@ struct MakerNoteKind {
     std::uint16_t firstSubDirectory = 0;
     std::uint16_t lastSubDirectory = 0;
     std::uint16_t subDirectoryTags[2] = {};
+    /// A block whose preview may lie behind its declared end in a JPEG's Exif segment (as programs
+    /// that rewrite such notes lay them out): the block then reaches to the preview's end.
+    bool previewMayFollow = false;
     Position position;
 
     bool holdsSubDirectory(std::uint16_t tag) const {
@@ -134,6 +137,11 @@ struct MakerNoteKind {
         MakerNoteKind kind = *this;
         kind.subDirectoryTags[0] = first;
         kind.subDirectoryTags[1] = second;
+        return kind;
+    }
+    constexpr MakerNoteKind previewMayLieBehind() const {
+        MakerNoteKind kind = *this;
+        kind.previewMayFollow = true;
         return kind;
     }
     constexpr MakerNoteKind positionAt(std::uint16_t tag, bool fromFileStart) const {

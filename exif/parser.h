@@ -88,8 +88,8 @@ private:
     /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's
     /// bytes name none.
     bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
-    /// The end of what a block note's directory at `at` (in `view`) refers to, absolute; refuses a
-    /// reference in front of `noteStart`.
+    /// The end of what a block note's directory at `at` (in `view`) refers to, absolute, but for the
+    /// preview it leads to, whose end goes to previewEnd_; refuses a reference in front of `noteStart`.
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                           int depth);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
@@ -106,6 +106,7 @@ private:
     std::uint64_t heldBytes_ = 0;
     std::uint64_t makerNoteStart_ = 0;
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
+    std::uint64_t previewEnd_ = 0;  // the end of the preview a block note's directories lead to, absolute
     std::uint64_t entriesWalked_ = 0;
 };
 

@@ -270,4 +270,45 @@ TEST_F(MakerNotes, carryAPreviewOfAFewBytesAsAPosition) {
     EXPECT_EQ(image->makerNote.findEntry(0x0201)->data, Bytes({0xAA, 0xAA}));
 }
 
+// Nikon Capture NX (and editors after it) keep a type-3 note's preview behind its declared end: the
+// note is carried up to the preview's end while that lies in the Exif segment, as source and as
+// destination.
+TEST_F(MakerNotes, ofNikonType3CarryAPreviewThatLiesBehindThem) {
+    const auto withPreview = [](std::uint32_t length) {
+        Bytes note = bytesOf("Nikon\0\2\0\0\0II*\0\x8\0\0\0", 18);
+        note.resize(66, 0);  // its directory: 0x0011 -> the PreviewIFD at 26, which holds 0x0201 and 0x0202
+        fixture::putU16(note, 18, 1);
+        fixture::putU16(note, 20, 0x0011);
+        fixture::putU16(note, 22, 13);  // IFD
+        fixture::putU32(note, 24, 1);
+        fixture::putU32(note, 28, 26);
+        fixture::putU16(note, 36, 2);
+        const std::uint32_t preview[][2] = {{0x0201, 56}, {0x0202, length}};  // right behind the note
+        for (std::size_t i = 0; i < 2; ++i) {
+            fixture::putU16(note, 38 + 12 * i, static_cast<std::uint16_t>(preview[i][0]));
+            fixture::putU16(note, 40 + 12 * i, 4);
+            fixture::putU32(note, 42 + 12 * i, 1);
+            fixture::putU32(note, 46 + 12 * i, preview[i][1]);
+        }
+        return ExifBuilder::jpeg().ifd0({ascii(kMake, "NIKON")}).subIfd({}).makerNoteBytes([note](std::uint32_t) {
+            return note;
+        }).padding(200);
+    };
+    folder.write("nx.jpg", withPreview(200).build());
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "NIKON"), ascii(kArtist, "Ann")}).build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "nx.jpg", "bare.jpg"}, folder.path()).output.find("Tagloom:"),
+              std::string::npos);
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "artist.jpg", "nx.jpg"}, folder.path()).output, "nx.jpg - 1 diffs\n");
+    for (const char* name : {"bare.jpg", "nx.jpg"}) {
+        const auto image = load(name);
+        ASSERT_NE(image->makerNote.findEntry(kMakerNote), nullptr) << name;
+        EXPECT_EQ(image->makerNote.findEntry(kMakerNote)->size, 66u + 200u) << name << ": the note and its preview";
+    }
+    folder.write("far.jpg", withPreview(300).build());  // past the segment's end
+    std::string refusal;
+    load("far.jpg", &refusal);
+    EXPECT_EQ(refusal, "Maker note refers to data outside itself");
+}
+
 }  // namespace
