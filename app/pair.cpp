@@ -90,7 +90,7 @@ void processPair(RunContext& run, std::string sourcePath, std::string destinatio
     if (!isFile(destinationPath)) return;
     reportingRefusals(run, destinationPath, [&] {
         destination.load(destinationPath, run.Options.allFormats, run.reporter);
-        source.load(sourcePath, run.Options.allFormats, run.reporter);  // a destination that fails means the source is never opened
+        source.load(sourcePath, run.Options.allFormats, run.reporter, CExifImage::Role::source);  // a destination that fails means the source is never opened
         mergeAndRewrite(run, destination, source);
     });
 }

@@ -89,6 +89,7 @@ constexpr std::uint64_t kMaxExifEnd = 0xFFF0;        // the new APP1 segment end
 constexpr std::uint64_t kMaxHeldBytes = 0x100000;    // what one image may hold in memory
 constexpr std::uint64_t kHeldBytesPerEntry = 64;     // bookkeeping charged per entry against that
 constexpr int kMaxChainLength = 64;                  // directories chained behind one top directory
+constexpr int kMostFaultsLeftBehind = 8;             // entries a source's directory may leave behind, one by one
 constexpr std::uint32_t kMaxNoteDirectories = 256;   // directories walked in one opaque maker note
 constexpr std::uint64_t kMaxNoteEntries = 65536;     // entries walked in one opaque maker note
 

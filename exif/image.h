@@ -88,12 +88,17 @@ public:
     /// Reads the file's Exif data into the three directories (and GPS and interoperability).
     /// With `allFormats`, a JPEG whose Exif segment is not its first segment, or that has none, is
     /// read too. Throws CExifException* naming `path` when the file is refused.
+    /// What an image is to its pair. A source read by --all-formats leaves a part it cannot read or
+    /// carry behind, with a line to `reporter`, and reads nothing that never reaches a destination
+    /// (its thumbnail, chained directories); a destination keeps every part intact or is refused.
+    enum class Role { destination, source };
     /// Its parse trace goes to `reporter`.
-    void load(const std::string& imagePath, bool allFormats = false, const Reporter& reporter = Reporter::quiet());
+    void load(const std::string& imagePath, bool allFormats = false, const Reporter& reporter = Reporter::quiet(),
+              Role role = Role::destination);
     /// The same from `size` bytes in memory, known by `name`; such an image is a source only (it has
     /// no file to rewrite).
     void loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats = false,
-                        const Reporter& reporter = Reporter::quiet());
+                        const Reporter& reporter = Reporter::quiet(), Role role = Role::destination);
     void closeFiles();
     /// A raw file: a source only, never rewritten.
     bool isRaw() const { return isRawLayout(layout); }
@@ -149,6 +154,12 @@ public:
     std::vector<std::uint8_t> makerNoteHeader;
     /// The maker-note tag whose value is also the preview that the kind's start entry points to.
     std::uint16_t previewHolder = 0;
+    /// The parts a source left behind, in the order found: "SUB0", "GPS0:0x001b" ..., and why.
+    struct LeftBehind {
+        std::string part;
+        std::string reason;
+    };
+    std::vector<LeftBehind> leftBehind;
     /// How many directories of an opaque maker note were walked to find how far it reaches.
     std::uint32_t makerNoteDirectoriesWalked = 0;
 };

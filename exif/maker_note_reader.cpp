@@ -56,10 +56,13 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         if (orderOfNote(kind, view_.base() + start, order) && order != view_.order())
             throw new CExifException("Maker note is in the other byte order than its file");
         parseDirectory(image_.makerNote);
-        for (const CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;
-             entry = image_.makerNote.entries.next(entry)) {
-            if (kind.holdsSubDirectory(entry->tag))
-                throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+        for (CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;) {
+            CExifEntry* next = image_.makerNote.entries.next(entry);
+            if (kind.holdsSubDirectory(entry->tag)) {
+                if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+                leaveBehindEntry(*entry, "it is a directory of its own, which cannot be laid out anew");
+            }
+            entry = next;
         }
         capturePreview(kind);
         return;
@@ -81,14 +84,12 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
             bytes_.copy(noteStart + kind.directoryAt, bytes, 4);
             directory = getU32(bytes, ByteOrder::littleEndian);
         }
-        const std::uint64_t values = reachOf(kind, inner, directory, noteStart, 0);
-        const std::uint64_t reach = std::max(values, previewEnd_);
+        const std::uint64_t reach = reachOf(kind, inner, directory, noteStart, 0);
         // A value a few bytes past the declared count (cameras round) is taken in; more is refused,
-        // but for a preview that the note's kind may keep behind it in the Exif segment: its offsets
-        // count from the note, so the note carried up to there stays whole.
-        const auto past = [&](std::uint64_t at) { return at > end && at - end > exif::kMakerNoteSlack; };
-        const bool previewBehind = kind.previewMayFollow && !image_.isRaw() && reach <= image_.sectionEnd;
-        if (past(values) || (past(reach) && !previewBehind))
+        // but where the note's kind may keep values and its preview behind it in a JPEG's Exif
+        // segment: its offsets count from the note, so the note carried up to there stays whole.
+        const bool stretches = kind.reachesPastEnd && !image_.isRaw() && reach <= image_.sectionEnd;
+        if (reach > end && reach - end > exif::kMakerNoteSlack && !stretches)
             throw new CExifException("Maker note refers to data outside itself");
         end = std::max(end, reach);
     }
@@ -148,7 +149,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
     }
     if (previewLength != 0) {
         if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
-        previewEnd_ = std::max(previewEnd_, view.base() + previewStart + previewLength);
+        reach = std::max(reach, view.base() + previewStart + previewLength);
     }
     reaches_[view.base() + at] = reach;
     return reach;
@@ -179,8 +180,12 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
     }
     // Carried only from inside the Exif segment; anywhere else it cannot be kept.
     if (start->size != exif::kInlineValueSize || view_.base() + at > image_.sectionEnd ||
-        bytes > image_.sectionEnd - view_.base() - at)
-        throw new CExifException("Maker note refers to data outside itself");
+        bytes > image_.sectionEnd - view_.base() - at) {
+        if (!salvage_) throw new CExifException("Maker note refers to data outside itself");
+        leaveBehindEntry(*length, "it is the length of a preview that lies outside the Exif segment");
+        leaveBehindEntry(*start, "its preview lies outside the Exif segment");
+        return;
+    }
     carry(*start, at, bytes);
 }
 

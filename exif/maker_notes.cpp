@@ -27,7 +27,7 @@ const MakerNoteKind kKinds[] = {
     // Self-contained, offsets from the note itself: carried as one block.
     Kind::block("Nikon type 3").startsWith("Nikon\0\2").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10)
         .preview(0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
-        .previewMayLieBehind(),  // Nikon Capture NX, and editors that rewrite such notes
+        .mayReachPastItsEnd(),  // Nikon Capture NX, and editors that rewrite such notes
     Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8).preview(0x0101, 0x0102)
         .subDirectories(0x2010, 0x5000),
     Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12).preview(0x0101, 0x0102)

@@ -59,9 +59,9 @@ struct MakerNoteKind {
     std::uint16_t firstSubDirectory = 0;
     std::uint16_t lastSubDirectory = 0;
     std::uint16_t subDirectoryTags[2] = {};
-    /// A block whose preview may lie behind its declared end in a JPEG's Exif segment (as programs
-    /// that rewrite such notes lay them out): the block then reaches to the preview's end.
-    bool previewMayFollow = false;
+    /// A block whose values and preview may lie behind its declared end in a JPEG's Exif segment (as
+    /// programs that rewrite such notes lay them out): the block then reaches to its last value.
+    bool reachesPastEnd = false;
     Position position;
 
     bool holdsSubDirectory(std::uint16_t tag) const {
@@ -139,9 +139,9 @@ struct MakerNoteKind {
         kind.subDirectoryTags[1] = second;
         return kind;
     }
-    constexpr MakerNoteKind previewMayLieBehind() const {
+    constexpr MakerNoteKind mayReachPastItsEnd() const {
         MakerNoteKind kind = *this;
-        kind.previewMayFollow = true;
+        kind.reachesPastEnd = true;
         return kind;
     }
     constexpr MakerNoteKind positionAt(std::uint16_t tag, bool fromFileStart) const {

@@ -92,7 +92,12 @@ void CExifParser::parseHeader() {
     parseDirectory(image_.ifd0);
 
     for (const TopDirectory& top : kTopDirectories) {
-        if (top.holder != nullptr) followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+        if (top.holder == nullptr) continue;
+        if (salvage_) {
+            followPointerOrLeaveBehind(image_.*top.directory, top.pointerTag, image_.*top.holder);
+        } else {
+            followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+        }
     }
     if (image_.isOtherRaw()) {
         const EntryField kept = ifd0Field(ifd0Position, tag::kDngPrivateData);
@@ -100,7 +105,7 @@ void CExifParser::parseHeader() {
         moveExposureTags();
     }
 
-    captureThumbnail();
+    if (!salvage_) captureThumbnail();  // a source's thumbnail never reaches its destination
     report_.trace(verbose::kParse, "\n");
 }
 
@@ -128,6 +133,53 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
     parseDirectory(into);
 }
 
+void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
+    try {
+        followPointer(into, pointerTag, from);
+    } catch (CExifException* raw) {
+        std::unique_ptr<CExifException> failure(raw);
+        leaveBehind(into.name(), inPlainWords(*failure));
+        // Nothing of it stays, nor the entry that leads to it: the destination keeps its own.
+        into.entries.removeAll();
+        into.next.reset();
+        if (into.role->isPointerValue) {
+            image_.makerNoteKind = nullptr;
+            image_.makerNoteHeader.clear();
+            image_.previewHolder = 0;
+            image_.makerNoteOrder = image_.byteOrder;
+        }
+        if (CExifEntry* pointer = from.findEntry(pointerTag)) {
+            from.entries.unlink(pointer);
+            delete pointer;
+        }
+    }
+}
+
+void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
+    char part[32];
+    std::snprintf(part, sizeof part, "%s:0x%04x", entry.directory->name().c_str(), entry.tag);
+    leaveBehind(part, reason);
+    entry.directory->entries.unlink(&entry);
+    delete &entry;
+}
+
+void CExifParser::leaveBehind(const std::string& part, const std::string& reason) {
+    report_.line("Tagloom: '%s' left behind: %s - %s\n", image_.path.c_str(), part.c_str(), reason.c_str());
+    image_.leftBehind.push_back({part, reason});
+}
+
+std::string CExifParser::inPlainWords(const CExifException& failure) const {
+    const std::string& message = failure.message;
+    if (message == "Unknown format type") return "its field type is none that Tagloom reads";
+    if (message == "Parse error - size too big") return "its value is larger than 64 KiB";
+    if (message == "Attempted to seek past end of section")
+        return image_.isRaw() ? "it lies outside the file" : "it lies outside the Exif segment";
+    if (message == "Parse error - data runs past the end of the file") return "it lies outside the file";
+    std::string plain = message;
+    if (!plain.empty() && plain[0] >= 'A' && plain[0] <= 'Z') plain[0] = static_cast<char>(plain[0] - 'A' + 'a');
+    return plain;
+}
+
 // The thumbnail of IFD1: the 513 entry's data becomes the thumbnail bytes themselves, so that
 // writing it as an ordinary out-of-line entry moves the thumbnail along.
 void CExifParser::captureThumbnail() {
@@ -144,6 +196,40 @@ void CExifParser::captureThumbnail() {
     carry(*offset, start, bytes);
 }
 
+void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
+    const EntryField field = readEntryField(view_, fieldAt, false);
+    const auto entryAt = static_cast<unsigned>(view_.base() + fieldAt);
+    const std::uint16_t entryTag = field.tag;
+    const std::uint16_t type = field.type;
+    const std::uint32_t count = field.count;
+    // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
+    if (image_.isOtherRaw() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) return;
+    if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
+    std::uint64_t unit = exif::typeUnitSize(type);
+    if (tag::isWindowsXpTag(entryTag)) unit = 2;
+    const std::uint64_t size = unit * count;  // 64-bit: cannot wrap
+    if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
+    hold(size + exif::kHeldBytesPerEntry);
+
+    auto entry = std::make_unique<CExifEntry>(&directory, entryTag, type, count, static_cast<std::uint32_t>(size));
+    char dataText[16] = "------";
+    if (size <= exif::kInlineValueSize) view_.seekSource(fieldAt + 8);  // the value field holds the data
+    if (size > exif::kInlineValueSize) {
+        field.requireValue();
+        entry->storedOffset = field.value;
+        // Offsets that lead in front of the maker note count from somewhere else (its own start,
+        // as some phones write): read from the TIFF header they would give other bytes.
+        if (&directory == &image_.makerNote && entry->storedOffset < makerNoteStart_)
+            throw new CExifException("Parse error - maker note offsets do not count from the TIFF header");
+        view_.seekSource(entry->storedOffset);
+        std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(view_.sourceFilePosition()));
+    }
+    view_.readBytes(entry->data.data(), size);
+    directory.entries.append(entry.release());
+    report_.trace(verbose::kParse, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x\n", entryAt,
+                  directory.prefix.c_str(), directory.index, entryTag, dataText, static_cast<unsigned>(size));
+}
+
 void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     // A directory: count N (2), N entries of 12 bytes, next-directory offset (4).
     // Known by where it lies in the file: a maker note read through a view of its own base (a DNG's
@@ -157,46 +243,41 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     report_.trace(verbose::kParse, "  %s%d %d entries starting at offset 0x%04x\n", directory.prefix.c_str(),
                  directory.index, entryCount, static_cast<unsigned>(view_.sourceFilePosition() - 2));
 
-    for (std::uint32_t i = 0; i < entryCount; ++i) {
+    // A source's directory whose entry table runs past the Exif segment keeps its whole entries.
+    std::uint32_t readable = entryCount;
+    if (salvage_ && &directory != &image_.makerNote) {  // a note with any such fault stays behind whole
+        const std::uint64_t room = view_.limit() > view_.base() + firstEntry ? view_.limit() - view_.base() - firstEntry : 0;
+        readable = static_cast<std::uint32_t>(std::min<std::uint64_t>(entryCount, room / exif::kEntrySize));
+        if (readable < entryCount)
+            leaveBehind(directory.name() + " entries " + std::to_string(readable + 1) + "-" + std::to_string(entryCount),
+                        "they lie outside the Exif segment");
+    }
+    int faults = 0;
+    for (std::uint32_t i = 0; i < readable; ++i) {
         const std::uint64_t fieldAt = firstEntry + std::uint64_t(exif::kEntrySize) * i;
-        const EntryField field = readEntryField(view_, fieldAt, false);
-        const auto entryAt = static_cast<unsigned>(view_.base() + fieldAt);
-        const std::uint16_t entryTag = field.tag;
-        const std::uint16_t type = field.type;
-        const std::uint32_t count = field.count;
-        // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
-        if (image_.isOtherRaw() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag))
+        // A source leaves an entry it cannot read behind (a maker note's entries go with their note).
+        if (!salvage_ || &directory == &image_.makerNote) {
+            readEntry(directory, fieldAt);
             continue;
-        if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
-        std::uint64_t unit = exif::typeUnitSize(type);
-        if (tag::isWindowsXpTag(entryTag)) unit = 2;
-        const std::uint64_t size = unit * count;  // 64-bit: cannot wrap
-        if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
-        hold(size + exif::kHeldBytesPerEntry);
-
-        auto* entry = new CExifEntry(&directory, entryTag, type, count, static_cast<std::uint32_t>(size));
-        directory.entries.append(entry);
-
-        char dataText[16] = "------";
-        if (size <= exif::kInlineValueSize) view_.seekSource(fieldAt + 8);  // the value field holds the data
-        if (size > exif::kInlineValueSize) {
-            field.requireValue();
-            entry->storedOffset = field.value;
-            // Offsets that lead in front of the maker note count from somewhere else (its own start,
-            // as some phones write): read from the TIFF header they would give other bytes.
-            if (&directory == &image_.makerNote && entry->storedOffset < makerNoteStart_)
-                throw new CExifException("Parse error - maker note offsets do not count from the TIFF header");
-            view_.seekSource(entry->storedOffset);
-            std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(view_.sourceFilePosition()));
         }
-        view_.readBytes(entry->data.data(), size);
-        report_.trace(verbose::kParse, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x\n", entryAt,
-                     directory.prefix.c_str(), directory.index, entryTag, dataText, static_cast<unsigned>(size));
+        try {
+            readEntry(directory, fieldAt);
+        } catch (CExifException* raw) {
+            std::unique_ptr<CExifException> failure(raw);
+            if (++faults > exif::kMostFaultsLeftBehind)
+                throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
+            std::uint8_t tagBytes[2] = {};
+            bytes_.copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
+            char part[32];
+            std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), getU16(tagBytes, view_.order()));
+            leaveBehind(part, inPlainWords(*failure));
+        }
     }
 
     // Chains: only behind the directories whose row says so (IFD0, the Exif sub-directory), never in
-    // a file named ".cr2" (in any case) nor in a raw file of another kind.
-    const bool chainless = !directory.role->chains || image_.isOtherRaw();
+    // a file named ".cr2" (in any case) nor in a raw file of another kind; and a source that leaves
+    // parts behind reads none, as nothing chained reaches its destination.
+    const bool chainless = !directory.role->chains || image_.isOtherRaw() || salvage_;
     if (equalIgnoringAsciiCase(image_.extension, ".cr2") || chainless) return;
     view_.seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = view_.readU32();
@@ -218,7 +299,7 @@ std::string extensionOf(const std::string& path) {
 
 }  // namespace
 
-void CExifImage::load(const std::string& imagePath, bool allFormats, const Reporter& reporter) {
+void CExifImage::load(const std::string& imagePath, bool allFormats, const Reporter& reporter, Role role) {
     path = imagePath;
     extension = extensionOf(path);
     try {
@@ -234,7 +315,7 @@ void CExifImage::load(const std::string& imagePath, bool allFormats, const Repor
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
             const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
-            CExifParser(*this, bytes, allFormats, reporter).parseHeader();
+            CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
         } catch (const platform::IoError& failure) {
             throw new CExifException("%s", failure.what());  // a failing read of the disk
         }
@@ -245,13 +326,13 @@ void CExifImage::load(const std::string& imagePath, bool allFormats, const Repor
 }
 
 void CExifImage::loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats,
-                                const Reporter& reporter) {
+                                const Reporter& reporter, Role role) {
     path = name;
     extension = extensionOf(path);
     fileStatus.size = size;
     try {
         const SourceBytes bytes(data, size);
-        CExifParser(*this, bytes, allFormats, reporter).parseHeader();
+        CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
     } catch (CExifException* failure) {
         failure->fileName = path;
         throw;

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
+
+#include "exif/exception.h"
 
 #include "exif/image.h"
 #include "exif/report.h"
@@ -34,8 +37,9 @@ bool orderOf(const std::uint8_t* mark, ByteOrder& order);
 /// read twice is a loop), and what the image holds in memory so far.
 class CExifParser {
 public:
-    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats, const Reporter& report)
-        : image_(image), bytes_(bytes), allFormats_(allFormats), report_(report),
+    /// A source read by --all-formats leaves what it cannot read or carry behind (`salvage`).
+    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats, bool salvage, const Reporter& report)
+        : image_(image), bytes_(bytes), allFormats_(allFormats), salvage_(allFormats && salvage), report_(report),
           view_(bytes, 0, 0, ByteOrder::littleEndian) {}
 
     /// Finds the TIFF data by the kind of file, then reads every directory.
@@ -69,6 +73,18 @@ private:
     EntryField ifd0Field(std::uint64_t ifd0, std::uint16_t wanted);
     void parseDirectory(CExifDirectory& directory, int chainLength = 0);
     void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
+    /// The same for a source: a directory that cannot be read stays behind whole, said in one line,
+    /// with the entry that leads to it.
+    void followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
+    /// Reads the entry at `fieldAt` into the directory; throws, leaving the directory as it was,
+    /// when it cannot be read.
+    void readEntry(CExifDirectory& directory, std::uint64_t fieldAt);
+    /// A part of a source that stays behind: one line now, and a record in the image.
+    void leaveBehind(const std::string& part, const std::string& reason);
+    /// An entry that stays behind: said, and taken out of its directory.
+    void leaveBehindEntry(CExifEntry& entry, const std::string& reason);
+    /// What a refusal says of a part, as a left-behind line says it.
+    std::string inPlainWords(const CExifException& failure) const;
     void captureThumbnail();
     /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
     void moveExposureTags();
@@ -88,8 +104,8 @@ private:
     /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's
     /// bytes name none.
     bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
-    /// The end of what a block note's directory at `at` (in `view`) refers to, absolute, but for the
-    /// preview it leads to, whose end goes to previewEnd_; refuses a reference in front of `noteStart`.
+    /// The end of what a block note's directory at `at` (in `view`) refers to, absolute; refuses a
+    /// reference in front of `noteStart`.
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                           int depth);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
@@ -100,13 +116,13 @@ private:
     CExifImage& image_;
     const SourceBytes& bytes_;
     bool allFormats_;
+    bool salvage_;
     const Reporter& report_;  // the parse trace
     TiffView view_;
     std::set<std::uint64_t> directoriesRead_;  // absolute positions
     std::uint64_t heldBytes_ = 0;
     std::uint64_t makerNoteStart_ = 0;
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
-    std::uint64_t previewEnd_ = 0;  // the end of the preview a block note's directories lead to, absolute
     std::uint64_t entriesWalked_ = 0;
 };
 

@@ -5,11 +5,12 @@
 namespace tagloom {
 
 const Reporter& Reporter::quiet() {
-    static const Reporter nothing(stdout, 0);
+    static const Reporter nothing(nullptr, 0);
     return nothing;
 }
 
 void Reporter::line(const char* format, ...) const {
+    if (out_ == nullptr) return;
     va_list arguments;
     va_start(arguments, format);
     std::vfprintf(out_, format, arguments);
@@ -17,7 +18,7 @@ void Reporter::line(const char* format, ...) const {
 }
 
 void Reporter::trace(std::int32_t mask, const char* format, ...) const {
-    if ((mask & traceMask_) == 0) return;
+    if ((mask & traceMask_) == 0 || out_ == nullptr) return;
     va_list arguments;
     va_start(arguments, format);
     std::vfprintf(out_, format, arguments);

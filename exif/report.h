@@ -16,11 +16,10 @@ constexpr std::int32_t kParse = 4;    // parse trace
 
 class Reporter {
 public:
-    /// Prints to `out`, traces under `traceMask`.
+    /// Prints to `out` (nowhere when none), traces under `traceMask`.
     explicit Reporter(std::FILE* out = stdout, std::int32_t traceMask = 0) : out_(out), traceMask_(traceMask) {}
 
-    /// A reporter that prints no trace (and is never asked for a line): for loads and merges whose
-    /// traces nobody reads.
+    /// A reporter that prints nothing: for loads and merges whose lines nobody reads.
     static const Reporter& quiet();
 
     void setTraceMask(std::int32_t mask) { traceMask_ = mask; }

@@ -335,4 +335,55 @@ TEST_F(AllFormats, pairsRawFilesOfEveryKindWithTheirJpegsInFolderMode) {
     EXPECT_EQ(run({"shots", "shots"}).output, "Files found 3, checked 0, updated 0\n");
 }
 
+// A source's part that cannot be read or carried stays behind, said in one line; everything else
+// arrives, and a re-run finds nothing more to do. As a destination the same file is refused whole.
+TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
+    if (!fixture::haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    fixture::Entry outside = undefinedBytes(0x9286, Bytes(20, 'x'));
+    outside.valueField = 0xFFF0;  // past the Exif segment
+    const ExifBuilder faulty =
+        ExifBuilder::jpeg()
+            .ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Ann"), entry(0xC001, 14, 1, {1, 0, 0, 0}),
+                   fixture::longValue(0x8825, 0xFFF0)})  // a GPS directory that lies past the segment
+            .subIfd({fixture::rational(kExposureTime, 1, 250), outside, fixture::longValue(0xA005, 8)})  // interop: IFD0 again
+            .ifd1({fixture::longValue(0x0201, 8), fixture::longValue(0x0202, 0xFFFF)});  // a thumbnail past the segment
+    folder.write("faulty.jpg", faulty.build());
+    folder.write("dst.jpg", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
+    const std::string left = "Tagloom: 'faulty.jpg' left behind: IFD0:0xc001 - its field type is none that Tagloom reads\n"
+                             "Tagloom: 'faulty.jpg' left behind: SUB0:0x9286 - it lies outside the Exif segment\n"
+                             "Tagloom: 'faulty.jpg' left behind: GPS0 - it lies outside the Exif segment\n"
+                             "Tagloom: 'faulty.jpg' left behind: INT0 - parse error - directory at offset 0x0008 is read twice\n";
+    EXPECT_EQ(run({"--all-formats", "faulty.jpg", "dst.jpg"}).output, left + "dst.jpg - 4 diffs\n");
+    EXPECT_EQ(fixture::commandOutput("exiftool -s3 -Make -Artist -ExposureTime '" + folder / "dst.jpg" + "'"),
+              "Canon\nAnn\n1/250\n");
+    EXPECT_EQ(fixture::commandOutput("exiftool -s -GPS:all -InteropIFD:all -UserComment '" + folder / "dst.jpg" + "'"), "");
+    EXPECT_EQ(run({"--all-formats", "-uo", "faulty.jpg", "dst.jpg"}).output, left + "dst.jpg - no diffs\n");
+
+    // As a destination every part must stay intact: refused, untouched.
+    folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Bo")}).build());
+    const Bytes before = folder.read("faulty.jpg");
+    EXPECT_EQ(run({"--all-formats", "artist.jpg", "faulty.jpg"}).output, "Tagloom: 'faulty.jpg' Unknown format type\n");
+    EXPECT_EQ(folder.read("faulty.jpg"), before);
+
+    // A relaid note's preview past the end of the file stays behind; the note arrives without it.
+    const auto sony = [](std::uint32_t) {
+        Bytes note = {'S', 'O', 'N', 'Y', ' ', 'D', 'S', 'C', ' ', 0, 0, 0, 2, 0,  // two entries
+                      0x01, 0x02, 4, 0, 1, 0, 0, 0, 0, 0, 0, 0x10,               // 0x0201: far past the file
+                      0x02, 0x02, 4, 0, 1, 0, 0, 0, 0, 1, 0, 0,                  // 0x0202: 256 bytes
+                      0, 0, 0, 0};
+        return note;
+    };
+    folder.write("sony.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "SONY")}).subIfd({}).makerNoteBytes(sony).build());
+    folder.write("dst.jpg", ExifBuilder::jpeg().withoutExif().build());
+    EXPECT_EQ(run({"--all-formats", "sony.jpg", "dst.jpg"}).output,
+              "Tagloom: 'sony.jpg' left behind: MAK0:0x0202 - it is the length of a preview that lies outside the "
+              "Exif segment\n"
+              "Tagloom: 'sony.jpg' left behind: MAK0:0x0201 - its preview lies outside the Exif segment\n"
+              "dst.jpg - 3 diffs\n");
+    const std::unique_ptr<CExifImage> arrived = reread("dst.jpg");
+    ASSERT_NE(arrived->makerNoteKind, nullptr);
+    EXPECT_STREQ(arrived->makerNoteKind->name, "Sony");
+    EXPECT_EQ(arrived->makerNote.findEntry(0x0201), nullptr);
+}
+
 }  // namespace

@@ -128,7 +128,8 @@ TEST_F(MakerNotes, areReadByTheirKindAndSurviveARewrite) {
 
 TEST_F(MakerNotes, refuseAnOpaqueNoteThatRefersOutsideItself) {
     for (const Kind& kind : kKinds) {
-        if (kind.relaid || kind.name == "Kodak") continue;
+        // Nikon type 3 may reach past its end inside the segment: see ofNikonType3CarryAPreview...
+        if (kind.relaid || kind.name == "Kodak" || kind.name == "Nikon type 3") continue;
         SCOPED_TRACE(kind.name);
         folder.write("far.jpg", withNote(kind, 64).padding(200).build());
         std::string refusal;

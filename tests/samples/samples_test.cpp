@@ -201,7 +201,8 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
                                    "ExifTool.jpg", "Canon_40D.jpg", "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg",
                                    "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg", "Sigma.jpg", "DSCN0010.jpg",
                                    "87_OSError.jpg", "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg", "Minolta.jpg",
-                                   "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg"}) {
+                                   "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg",
+                                   "NikonCaptureNX.jpg"}) {
         for (const std::string strip : {"-all=", "-exif:all="}) {
             SCOPED_TRACE(name + " stripped with " + strip);
             copy(name, "stripped.jpg");
