@@ -223,6 +223,43 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
     }
 }
 
+// Sources with a part that cannot be carried: stripped copies get every Exif value back but the
+// maker note's (which stays behind whole, or without the sub-directories it cannot lay out), each
+// part named in one line that is no refusal.
+TEST_F(CameraSamples, withAllFormatsRestoreAllButThePartsTheyLeaveBehind) {
+    requireExiftool();
+    const auto exifOnly = [](const std::string& path) {
+        std::istringstream lines(fixture::commandOutput("exiftool -a -G1 -n -U -s -EXIF:all '" + path + "' 2>&1"));
+        std::string kept;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string group, name;
+            fields >> group >> name;
+            const bool skipped = group == "[IFD1]" || name.rfind("MakerNote", 0) == 0 || name == "ExifOffset" ||
+                                 name == "GPSInfo" || name == "InteropOffset" || name == "Software";
+            if (!skipped) kept += line + "\n";
+        }
+        return kept;
+    };
+    for (const std::string name : {"corrupted.jpg", "OlympusE1.jpg", "kodak-dc210.jpg", "GE.jpg", "GoPro.jpg",
+                                   "Ricoh.jpg", "Ricoh2.jpg", "JVC.jpg"}) {
+        SCOPED_TRACE(name);
+        copy(name, "stripped.jpg");
+        fixture::commandOutput("exiftool -q -q -overwrite_original -exif:all= '" + folder / "stripped.jpg" + "'");
+        const std::string output = run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"}).output;
+        std::istringstream lines(output);
+        int leftBehind = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("Tagloom:", 0) != 0) continue;
+            EXPECT_NE(line.find("' left behind: MAK0"), std::string::npos) << line;
+            ++leftBehind;
+        }
+        EXPECT_GT(leftBehind, 0);
+        EXPECT_NE(output.find("stripped.jpg - "), std::string::npos) << output;
+        EXPECT_EQ(exifOnly(folder / "stripped.jpg"), exifOnly(samples + "/" + name));
+    }
+}
+
 // JPEGs whose Exif segment is not the first, and JPEGs without one: as destinations and as sources
 // they read back with no new validation warning and every byte outside the Exif segment kept.
 TEST_F(CameraSamples, withAllFormatsTakeAndGiveTagsWhereverTheSegmentLies) {
