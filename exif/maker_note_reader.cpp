@@ -48,6 +48,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
     image_.makerNoteKind = &kind;
     if (kind.carry == MakerNoteKind::Carry::relaid) {
         if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
+        makerNoteRoom_ = declared - kind.directoryAt;
         image_.makerNoteHeader.resize(kind.directoryAt);
         view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
         // Its directory is laid out anew in the file's byte order: a note that names the other one

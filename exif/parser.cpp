@@ -255,8 +255,13 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     int faults = 0;
     for (std::uint32_t i = 0; i < readable; ++i) {
         const std::uint64_t fieldAt = firstEntry + std::uint64_t(exif::kEntrySize) * i;
-        // A source leaves an entry it cannot read behind (a maker note's entries go with their note).
-        if (!salvage_ || &directory == &image_.makerNote) {
+        // A source leaves an entry it cannot read behind; a maker note's entries only where the note
+        // is laid out entry by entry and its directory fits inside the note, else the note goes whole.
+        const bool entryByEntry = &directory != &image_.makerNote ||
+                                  (image_.makerNoteKind != nullptr &&
+                                   image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
+                                   2 + std::uint64_t(exif::kEntrySize) * entryCount <= makerNoteRoom_);
+        if (!salvage_ || !entryByEntry) {
             readEntry(directory, fieldAt);
             continue;
         }

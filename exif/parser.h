@@ -122,6 +122,7 @@ private:
     std::set<std::uint64_t> directoriesRead_;  // absolute positions
     std::uint64_t heldBytes_ = 0;
     std::uint64_t makerNoteStart_ = 0;
+    std::uint64_t makerNoteRoom_ = 0;  // the bytes a relaid note declares behind its header
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
 };

@@ -365,9 +365,11 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
     EXPECT_EQ(run({"--all-formats", "artist.jpg", "faulty.jpg"}).output, "Tagloom: 'faulty.jpg' Unknown format type\n");
     EXPECT_EQ(folder.read("faulty.jpg"), before);
 
-    // A relaid note's preview past the end of the file stays behind; the note arrives without it.
+    // A relaid note's entry of no field type, and its preview past the end of the file, stay
+    // behind; the note arrives without them.
     const auto sony = [](std::uint32_t) {
-        Bytes note = {'S', 'O', 'N', 'Y', ' ', 'D', 'S', 'C', ' ', 0, 0, 0, 2, 0,  // two entries
+        Bytes note = {'S', 'O', 'N', 'Y', ' ', 'D', 'S', 'C', ' ', 0, 0, 0, 3, 0,  // three entries
+                      0x00, 0x01, 14, 0, 1, 0, 0, 0, 7, 0, 0, 0,                 // 0x0100: type 14
                       0x01, 0x02, 4, 0, 1, 0, 0, 0, 0, 0, 0, 0x10,               // 0x0201: far past the file
                       0x02, 0x02, 4, 0, 1, 0, 0, 0, 0, 1, 0, 0,                  // 0x0202: 256 bytes
                       0, 0, 0, 0};
@@ -376,6 +378,7 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
     folder.write("sony.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "SONY")}).subIfd({}).makerNoteBytes(sony).build());
     folder.write("dst.jpg", ExifBuilder::jpeg().withoutExif().build());
     EXPECT_EQ(run({"--all-formats", "sony.jpg", "dst.jpg"}).output,
+              "Tagloom: 'sony.jpg' left behind: MAK0:0x0100 - its field type is none that Tagloom reads\n"
               "Tagloom: 'sony.jpg' left behind: MAK0:0x0202 - it is the length of a preview that lies outside the "
               "Exif segment\n"
               "Tagloom: 'sony.jpg' left behind: MAK0:0x0201 - its preview lies outside the Exif segment\n"
@@ -384,6 +387,7 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
     ASSERT_NE(arrived->makerNoteKind, nullptr);
     EXPECT_STREQ(arrived->makerNoteKind->name, "Sony");
     EXPECT_EQ(arrived->makerNote.findEntry(0x0201), nullptr);
+    EXPECT_EQ(arrived->makerNote.findEntry(0x0100), nullptr);
 }
 
 }  // namespace
