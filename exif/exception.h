@@ -14,6 +14,7 @@ public:
 
     std::string fileName;
     std::string message;
+    bool located = false;  // the message names where in the file the fault lies
 };
 
 }  // namespace tagloom

@@ -96,7 +96,12 @@ void CExifParser::parseHeader() {
         if (salvage_) {
             followPointerOrLeaveBehind(image_.*top.directory, top.pointerTag, image_.*top.holder);
         } else {
-            followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+            try {
+                followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+            } catch (CExifException* failure) {
+                sayWhereDirectory(*failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
+                throw;
+            }
         }
     }
     if (image_.isOtherRaw()) {
@@ -161,6 +166,50 @@ void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason)
     leaveBehind(part, reason);
     entry.directory->entries.unlink(&entry);
     delete &entry;
+}
+
+bool CExifParser::saysWhere(const CExifDirectory& directory) const {
+    return allFormats_ && (image_.extended() || (&directory == &image_.makerNote && image_.makerNoteKind != nullptr));
+}
+
+void CExifParser::sayWhereEntry(CExifException& failure, const CExifDirectory& directory, std::uint64_t fieldAt) const {
+    if (failure.located || !saysWhere(directory)) return;
+    failure.located = true;
+    std::uint8_t raw[12] = {};
+    bytes_.copy(view_.base() + fieldAt, raw, sizeof raw);
+    const std::uint16_t entryTag = getU16(raw, view_.order());
+    const std::uint16_t type = getU16(raw + 2, view_.order());
+    const std::uint64_t count = getU32(raw + 4, view_.order());
+    char where[160];
+    const int n = std::snprintf(where, sizeof where, " (%s:0x%04x", directory.name().c_str(), entryTag);
+    const std::size_t at = n > 0 ? static_cast<std::size_t>(n) : 0;
+    const std::uint64_t size = std::uint64_t(tag::isWindowsXpTag(entryTag) ? 2 : exif::typeUnitSize(type)) * count;
+    if (failure.message == "Unknown format type") {
+        std::snprintf(where + at, sizeof where - at, ", type %u)", static_cast<unsigned>(type));
+    } else if (failure.message == "Parse error - size too big") {
+        std::snprintf(where + at, sizeof where - at, ", %llu bytes)", static_cast<unsigned long long>(size));
+    } else if (size > exif::kInlineValueSize) {
+        std::snprintf(where + at, sizeof where - at, ", %llu bytes at file offset 0x%llx)",
+                      static_cast<unsigned long long>(size),
+                      static_cast<unsigned long long>(view_.base() + getU32(raw + 8, view_.order())));
+    } else {
+        std::snprintf(where + at, sizeof where - at, ", entry at file offset 0x%llx)",
+                      static_cast<unsigned long long>(view_.base() + fieldAt));
+    }
+    failure.message += where;
+}
+
+void CExifParser::sayWhereDirectory(CExifException& failure, const CExifDirectory& directory,
+                                    const CExifDirectory& holder, std::uint16_t pointerTag) const {
+    if (failure.located || !saysWhere(directory)) return;
+    failure.located = true;
+    const CExifEntry* pointer = holder.findEntry(pointerTag);
+    const std::uint64_t at = pointer == nullptr ? 0 : directory.role->isPointerValue ? pointer->storedOffset
+                                                                                        : pointer->valueAsU32();
+    char where[96];
+    std::snprintf(where, sizeof where, " (%s at file offset 0x%llx)", directory.name().c_str(),
+                  static_cast<unsigned long long>(view_.base() + at));
+    failure.message += where;
 }
 
 void CExifParser::leaveBehind(const std::string& part, const std::string& reason) {
@@ -262,7 +311,12 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
                                    image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
                                    2 + std::uint64_t(exif::kEntrySize) * entryCount <= makerNoteRoom_);
         if (!salvage_ || !entryByEntry) {
-            readEntry(directory, fieldAt);
+            try {
+                readEntry(directory, fieldAt);
+            } catch (CExifException* failure) {
+                sayWhereEntry(*failure, directory, fieldAt);
+                throw;
+            }
             continue;
         }
         try {

@@ -83,6 +83,14 @@ private:
     void leaveBehind(const std::string& part, const std::string& reason);
     /// An entry that stays behind: said, and taken out of its directory.
     void leaveBehindEntry(CExifEntry& entry, const std::string& reason);
+    /// True when a refusal in this directory is of a file or part that only --all-formats reads, whose
+    /// line names where the fault lies.
+    bool saysWhere(const CExifDirectory& directory) const;
+    /// Adds where an entry's fault lies to its refusal: "(SUB0:0x9286, type 77)" ...
+    void sayWhereEntry(CExifException& failure, const CExifDirectory& directory, std::uint64_t fieldAt) const;
+    /// Adds where a directory that cannot be read lies: "(GPS0 at file offset 0x2a40)".
+    void sayWhereDirectory(CExifException& failure, const CExifDirectory& directory, const CExifDirectory& holder,
+                           std::uint16_t pointerTag) const;
     /// What a refusal says of a part, as a left-behind line says it.
     std::string inPlainWords(const CExifException& failure) const;
     void captureThumbnail();
