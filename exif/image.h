@@ -154,9 +154,12 @@ public:
     std::vector<std::uint8_t> makerNoteHeader;
     /// The maker-note tag whose value is also the preview that the kind's start entry points to.
     std::uint16_t previewHolder = 0;
-    /// The parts a source left behind, in the order found: "SUB0", "GPS0:0x001b" ..., and why.
+    /// The parts a source left behind, in the order found, and why. They take no part in a merge.
     struct LeftBehind {
-        std::string part;
+        enum class What { directory, entry, entriesPastSegment } what;
+        const CExifDirectory* directory;  // the top directory it is, or lies in
+        std::uint16_t tag;                // an entry's
+        std::string part;                 // as its line names it: "SUB0", "GPS0:0x001b", "SUB0 entries 21-300"
         std::string reason;
     };
     std::vector<LeftBehind> leftBehind;

@@ -143,7 +143,7 @@ void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t
         followPointer(into, pointerTag, from);
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
-        leaveBehind(into.name(), inPlainWords(*failure));
+        leaveBehind({CExifImage::LeftBehind::What::directory, &into, 0, into.name(), inPlainWords(*failure)});
         // Nothing of it stays, nor the entry that leads to it: the destination keeps its own.
         into.entries.removeAll();
         into.next.reset();
@@ -163,7 +163,7 @@ void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t
 void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
     char part[32];
     std::snprintf(part, sizeof part, "%s:0x%04x", entry.directory->name().c_str(), entry.tag);
-    leaveBehind(part, reason);
+    leaveBehind({CExifImage::LeftBehind::What::entry, entry.directory, entry.tag, part, reason});
     entry.directory->entries.unlink(&entry);
     delete &entry;
 }
@@ -212,9 +212,9 @@ void CExifParser::sayWhereDirectory(CExifException& failure, const CExifDirector
     failure.message += where;
 }
 
-void CExifParser::leaveBehind(const std::string& part, const std::string& reason) {
-    report_.line("Tagloom: '%s' left behind: %s - %s\n", image_.path.c_str(), part.c_str(), reason.c_str());
-    image_.leftBehind.push_back({part, reason});
+void CExifParser::leaveBehind(CExifImage::LeftBehind part) {
+    report_.line("Tagloom: '%s' left behind: %s - %s\n", image_.path.c_str(), part.part.c_str(), part.reason.c_str());
+    image_.leftBehind.push_back(std::move(part));
 }
 
 std::string CExifParser::inPlainWords(const CExifException& failure) const {
@@ -298,8 +298,9 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
         const std::uint64_t room = view_.limit() > view_.base() + firstEntry ? view_.limit() - view_.base() - firstEntry : 0;
         readable = static_cast<std::uint32_t>(std::min<std::uint64_t>(entryCount, room / exif::kEntrySize));
         if (readable < entryCount)
-            leaveBehind(directory.name() + " entries " + std::to_string(readable + 1) + "-" + std::to_string(entryCount),
-                        "they lie outside the Exif segment");
+            leaveBehind({CExifImage::LeftBehind::What::entriesPastSegment, &directory, 0,
+                         directory.name() + " entries " + std::to_string(readable + 1) + "-" + std::to_string(entryCount),
+                         "they lie outside the Exif segment"});
     }
     int faults = 0;
     for (std::uint32_t i = 0; i < readable; ++i) {
@@ -327,9 +328,10 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
                 throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
             std::uint8_t tagBytes[2] = {};
             bytes_.copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
+            const std::uint16_t entryTag = getU16(tagBytes, view_.order());
             char part[32];
-            std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), getU16(tagBytes, view_.order()));
-            leaveBehind(part, inPlainWords(*failure));
+            std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), entryTag);
+            leaveBehind({CExifImage::LeftBehind::What::entry, &directory, entryTag, part, inPlainWords(*failure)});
         }
     }
 

@@ -80,7 +80,7 @@ private:
     /// when it cannot be read.
     void readEntry(CExifDirectory& directory, std::uint64_t fieldAt);
     /// A part of a source that stays behind: one line now, and a record in the image.
-    void leaveBehind(const std::string& part, const std::string& reason);
+    void leaveBehind(CExifImage::LeftBehind part);
     /// An entry that stays behind: said, and taken out of its directory.
     void leaveBehindEntry(CExifEntry& entry, const std::string& reason);
     /// True when a refusal in this directory is of a file or part that only --all-formats reads, whose

@@ -128,7 +128,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         if (!d->action.empty()) destination.owner->diffCount++;
     }
 
-    if (!options.overwrite) return;
+    if (!options.overwrite || rules.keepsWhatSourceLacks) return;
     // The destination's k-th entry of a tag goes when the source holds fewer than k of that tag.
     std::map<std::uint16_t, int> kept;
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
@@ -225,8 +225,30 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.
-    for (std::size_t i = 0; i < sizeof kTopDirectories / sizeof kTopDirectories[0]; ++i)
+    constexpr std::size_t kTops = sizeof kTopDirectories / sizeof kTopDirectories[0];
+    for (std::size_t i = 0; i < kTops; ++i)
         plan.rules[i].inSourceOrder = destination.extended() && (destination.*kTopDirectories[i].directory).entries.empty();
+
+    // What the source left behind takes no part: the destination keeps its counterpart, under -o too.
+    for (const CExifImage::LeftBehind& left : source.leftBehind) {
+        for (std::size_t i = 0; i < kTops; ++i) {
+            if (&(source.*kTopDirectories[i].directory) != left.directory) continue;
+            if (left.what == CExifImage::LeftBehind::What::entry) plan.rules[i].leftAlone.insert(left.tag);
+            if (left.what == CExifImage::LeftBehind::What::entriesPastSegment) plan.rules[i].keepsWhatSourceLacks = true;
+            if (left.what == CExifImage::LeftBehind::What::directory) plan.stays[i] = true;
+        }
+    }
+    // A directory stays with all that hangs from it (the table lists holders first), and so does its entry.
+    for (std::size_t i = 0; i < kTops; ++i) {
+        const TopDirectory& top = kTopDirectories[i];
+        for (std::size_t h = 0; h < i; ++h) {
+            if (top.holder == kTopDirectories[h].directory && plan.stays[h]) plan.stays[i] = true;
+        }
+        if (!plan.stays[i] || top.holder == nullptr) continue;
+        for (std::size_t h = 0; h < kTops; ++h) {
+            if (kTopDirectories[h].directory == top.holder) plan.rules[h].leftAlone.insert(top.pointerTag);
+        }
+    }
     return plan;
 }
 
@@ -242,7 +264,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     }
     for (std::size_t i = 0; i < sizeof kTopDirectories / sizeof kTopDirectories[0]; ++i) {
         const TopDirectory& top = kTopDirectories[i];
-        if (top.isPointerValue && !plan.noteMerges) continue;
+        if ((top.isPointerValue && !plan.noteMerges) || plan.stays[i]) continue;
         mergeEntries(destination.*top.directory, source.*top.directory, options, plan.rules[i]);
     }
     if (destination.diffCount == 0) return;

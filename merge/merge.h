@@ -27,6 +27,7 @@ struct MergeRules {
     std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
     std::set<std::uint16_t> neverReplaced;  // added where missing, else kept (positions the writer sets)
     bool inSourceOrder = false;           // added entries follow one another as in the source
+    bool keepsWhatSourceLacks = false;    // -o removes nothing (the source left some of its entries behind)
     std::optional<std::set<std::uint16_t>> takingPart;  // where set, every other tag is left alone
 
     bool leavesAlone(std::uint16_t tag) const {
@@ -38,6 +39,7 @@ struct MergeRules {
 /// images.
 struct MergePlan {
     MergeRules rules[5];           // of each top directory, in the order of kTopDirectories
+    bool stays[5] = {};            // the source left it (or the directory it hangs from) behind: no merge
     bool noteMerges = false;       // the maker note (and its entry) takes part
     bool takesNoteKind = false;    // a destination without a note takes the source's kind and header
     bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order

@@ -363,6 +363,21 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
     EXPECT_EQ(fixture::commandOutput("exiftool -s -GPS:all -InteropIFD:all -UserComment '" + folder / "dst.jpg" + "'"), "");
     EXPECT_EQ(run({"--all-formats", "-uo", "faulty.jpg", "dst.jpg"}).output, left + "dst.jpg - no diffs\n");
 
+    // What stays behind takes no part: under -o the destination keeps its counterparts.
+    folder.write("own.jpg", ExifBuilder::jpeg()
+                                .ifd0({ascii(kMake, "Canon"), entry(0xC001, 3, 1, {5, 0})})
+                                .subIfd({undefinedBytes(0x9286, Bytes(8, 'm'))})
+                                .gps({ascii(0x0001, "N")})
+                                .interop({ascii(0x0001, "R98")})
+                                .build());
+    EXPECT_EQ(run({"--all-formats", "-uo", "faulty.jpg", "own.jpg"}).output, left + "own.jpg - 2 diffs\n");
+    const std::unique_ptr<CExifImage> own = reread("own.jpg");
+    for (const auto& [directory, tag] : {std::pair{&own->ifd0, 0xC001}, std::pair{&own->subIfd, 0x9286},
+                                         std::pair{&own->gpsIfd, 0x0001}, std::pair{&own->interopIfd, 0x0001}}) {
+        const CExifEntry* kept = directory->findEntry(static_cast<std::uint16_t>(tag));
+        EXPECT_TRUE(kept != nullptr && !kept->removed) << directory->name() << " " << tag;
+    }
+
     // As a destination every part must stay intact: refused, untouched.
     folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Bo")}).build());
     const Bytes before = folder.read("faulty.jpg");
