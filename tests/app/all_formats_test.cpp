@@ -345,16 +345,18 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
         ExifBuilder::jpeg()
             .ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Ann"), entry(0xC001, 14, 1, {1, 0, 0, 0}),
                    fixture::longValue(0x8825, 0xFFF0)})  // a GPS directory that lies past the segment
-            .subIfd({fixture::rational(kExposureTime, 1, 250), outside, fixture::longValue(0xA005, 8)})  // interop: IFD0 again
+            .subIfd({fixture::rational(kExposureTime, 1, 250), outside, fixture::longValue(0xA005, 8),  // interop: IFD0 again
+                     entry(0xA420, 14, 1, {1, 0, 0, 0})})
             .ifd1({fixture::longValue(0x0201, 8), fixture::longValue(0x0202, 0xFFFF)});  // a thumbnail past the segment
     // (The thumbnail and the link behind SUB0 never reach a destination: nothing is said of them.)
     Bytes faultyFile = faulty.build();
     const fixture::Layout where = faulty.layout();
-    fixture::putU32(faultyFile, where.base + where.subIfd + 2 + 3 * 12, 0xFFF0);  // a garbage link behind SUB0
+    fixture::putU32(faultyFile, where.base + where.subIfd + 2 + 4 * 12, 0xFFF0);  // a garbage link behind SUB0
     folder.write("faulty.jpg", faultyFile);
     folder.write("dst.jpg", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
     const std::string left = "Tagloom: 'faulty.jpg' left behind: IFD0:0xc001 - its field type is none that Tagloom reads\n"
                              "Tagloom: 'faulty.jpg' left behind: SUB0:0x9286 - it lies outside the Exif segment\n"
+                             "Tagloom: 'faulty.jpg' left behind: SUB0:0xa420 - its field type is none that Tagloom reads\n"
                              "Tagloom: 'faulty.jpg' left behind: GPS0 - it lies outside the Exif segment\n"
                              "Tagloom: 'faulty.jpg' left behind: INT0 - parse error - directory at offset 0x0008 is read twice\n";
     EXPECT_EQ(run({"--all-formats", "faulty.jpg", "dst.jpg"}).output, left + "dst.jpg - 4 diffs\n");
@@ -402,6 +404,12 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
               "Exif segment\n"
               "Tagloom: 'sony.jpg' left behind: MAK0:0x0201 - its preview lies outside the Exif segment\n"
               "dst.jpg - 3 diffs\n");
+    const std::string again = run({"--all-formats", "sony.jpg", "dst.jpg"}).output;
+    EXPECT_EQ(again.substr(again.rfind("left behind")), "left behind: MAK0:0x0201 - its preview lies outside the Exif "
+                                                        "segment\ndst.jpg - no diffs\n");
+    const Bytes sonyBefore = folder.read("sony.jpg");
+    EXPECT_EQ(run({"--all-formats", "artist.jpg", "sony.jpg"}).output.rfind("Tagloom: 'sony.jpg' Unknown format type (MAK0:0x0100, type 14)", 0), 0u);
+    EXPECT_EQ(folder.read("sony.jpg"), sonyBefore);
     const std::unique_ptr<CExifImage> arrived = reread("dst.jpg");
     ASSERT_NE(arrived->makerNoteKind, nullptr);
     EXPECT_STREQ(arrived->makerNoteKind->name, "Sony");
