@@ -24,7 +24,6 @@ public:
 
     void setTraceMask(std::int32_t mask) { traceMask_ = mask; }
     std::int32_t traceMask() const { return traceMask_; }
-    std::FILE* stream() const { return out_; }
 
     /// A result or report line, printf-style.
     void line(const char* format, ...) const __attribute__((format(printf, 2, 3)));
