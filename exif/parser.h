@@ -1,6 +1,7 @@
 // The parser of one load, shared by its three parts, each answering one question:
-//   exif/containers.cpp    where the TIFF data lies (the kinds of file, their locators)
-//   exif/parser.cpp        how a directory is read (and the order of a whole load)
+//   exif/containers.cpp         where the TIFF data lies (the kinds of file, their locators)
+//   exif/parser.cpp             how a directory is read (and the order of a whole load, and what a
+//                               source leaves behind)
 //   exif/maker_note_reader.cpp  how a maker note is read (its kind, reach, preview, a DNG's kept note)
 // Only the exif/ sources include this header.
 #pragma once
@@ -11,7 +12,6 @@
 #include <string>
 
 #include "exif/exception.h"
-
 #include "exif/image.h"
 #include "exif/report.h"
 #include "exif/tiff_view.h"
