@@ -3,6 +3,7 @@
 // (exif/maker_note_reader.cpp), the thumbnail. Every read goes through a bounded TiffView.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "exif/exception.h"
 #include "exif/format.h"
@@ -218,12 +219,19 @@ void CExifParser::leaveBehind(CExifImage::LeftBehind part) {
 }
 
 std::string CExifParser::inPlainWords(const CExifException& failure) const {
+    // The refusal's own text, its first words said plainly where Tagloom has plainer ones; where the
+    // fault lies (a note's entry, say) follows as the refusal says it.
+    const std::pair<const char*, const char*> kPlain[] = {
+        {"Unknown format type", "its field type is none that Tagloom reads"},
+        {"Parse error - size too big", "its value is larger than 64 KiB"},
+        {"Attempted to seek past end of section",
+         image_.isRaw() ? "it lies outside the file" : "it lies outside the Exif segment"},
+        {"Parse error - data runs past the end of the file", "it lies outside the file"},
+    };
     const std::string& message = failure.message;
-    if (message == "Unknown format type") return "its field type is none that Tagloom reads";
-    if (message == "Parse error - size too big") return "its value is larger than 64 KiB";
-    if (message == "Attempted to seek past end of section")
-        return image_.isRaw() ? "it lies outside the file" : "it lies outside the Exif segment";
-    if (message == "Parse error - data runs past the end of the file") return "it lies outside the file";
+    for (const auto& [text, plain] : kPlain) {
+        if (message.rfind(text, 0) == 0) return plain + message.substr(std::strlen(text));
+    }
     std::string plain = message;
     if (!plain.empty() && plain[0] >= 'A' && plain[0] <= 'Z') plain[0] = static_cast<char>(plain[0] - 'A' + 'a');
     return plain;
