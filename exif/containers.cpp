@@ -61,7 +61,7 @@ bool listsExtension(const char* list, const std::string& extension) {
     for (const char* at = list; *at != '\0';) {
         const char* end = std::strchr(at, ' ');
         const std::size_t n = end != nullptr ? std::size_t(end - at) : std::strlen(at);
-        if (equalIgnoringAsciiCase(extension, std::string(at, n))) return true;
+        if (equalIgnoringAsciiCase(extension, std::string_view(at, n))) return true;
         at += n + (end != nullptr ? 1 : 0);
     }
     return false;

@@ -161,10 +161,20 @@ void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t
     }
 }
 
-void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
+namespace {
+
+/// An entry as the listing names it: "SUB0:0x9286".
+std::string entryPart(const CExifDirectory& directory, std::uint16_t tag) {
     char part[32];
-    std::snprintf(part, sizeof part, "%s:0x%04x", entry.directory->name().c_str(), entry.tag);
-    leaveBehind({CExifImage::LeftBehind::What::entry, entry.directory, entry.tag, part, reason});
+    std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), tag);
+    return part;
+}
+
+}  // namespace
+
+void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
+    leaveBehind({CExifImage::LeftBehind::What::entry, entry.directory, entry.tag, entryPart(*entry.directory, entry.tag),
+                 reason});
     entry.directory->entries.unlink(&entry);
     delete &entry;
 }
@@ -310,16 +320,16 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
                          directory.name() + " entries " + std::to_string(readable + 1) + "-" + std::to_string(entryCount),
                          "they lie outside the Exif segment"});
     }
+    // A source leaves an entry it cannot read behind; a maker note's entries only where the note is
+    // laid out entry by entry and its directory fits inside the note, else the note goes whole.
+    const bool entryByEntry = salvage_ && (&directory != &image_.makerNote ||
+                                           (image_.makerNoteKind != nullptr &&
+                                            image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
+                                            2 + std::uint64_t(exif::kEntrySize) * entryCount <= makerNoteRoom_));
     int faults = 0;
     for (std::uint32_t i = 0; i < readable; ++i) {
         const std::uint64_t fieldAt = firstEntry + std::uint64_t(exif::kEntrySize) * i;
-        // A source leaves an entry it cannot read behind; a maker note's entries only where the note
-        // is laid out entry by entry and its directory fits inside the note, else the note goes whole.
-        const bool entryByEntry = &directory != &image_.makerNote ||
-                                  (image_.makerNoteKind != nullptr &&
-                                   image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
-                                   2 + std::uint64_t(exif::kEntrySize) * entryCount <= makerNoteRoom_);
-        if (!salvage_ || !entryByEntry) {
+        if (!entryByEntry) {
             try {
                 readEntry(directory, fieldAt);
             } catch (CExifException* failure) {
@@ -337,9 +347,8 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
             std::uint8_t tagBytes[2] = {};
             bytes_.copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
             const std::uint16_t entryTag = getU16(tagBytes, view_.order());
-            char part[32];
-            std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), entryTag);
-            leaveBehind({CExifImage::LeftBehind::What::entry, &directory, entryTag, part, inPlainWords(*failure)});
+            leaveBehind({CExifImage::LeftBehind::What::entry, &directory, entryTag, entryPart(directory, entryTag),
+                         inPlainWords(*failure)});
         }
     }
 

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tagloom {
 
 inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-inline bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
+inline bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
