@@ -15,6 +15,11 @@ namespace tagloom {
 
 namespace {
 
+/// Every byte of the value is zero: a position that leads nowhere.
+bool isZero(const CExifEntry& entry) {
+    return std::all_of(entry.data.begin(), entry.data.begin() + entry.size, [](std::uint8_t byte) { return byte == 0; });
+}
+
 bool sameValue(const CExifEntry& a, const CExifEntry& b) {
     if (a.size != b.size) return false;
     return std::equal(a.data.begin(), a.data.begin() + a.size, b.data.begin());
@@ -109,9 +114,12 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         if (rules.leavesAlone(stored->tag)) continue;
         const int k = seen[stored->tag]++;
         if (rules.neverArrive.count(stored->tag) != 0) continue;
+        const bool position = rules.positions.count(stored->tag) != 0;
+        if (position && !isZero(*stored)) continue;
         std::unique_ptr<CExifEntry> turned;
         const CExifEntry* s = &inDestinationOrder(*stored, destination, turned);
         CExifEntry* d = index.nth(s->tag, k);
+        if (position && d != nullptr && !d->removed && !isZero(*d)) continue;
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
             index.link(d, rules.inSourceOrder);
@@ -134,6 +142,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
         if (rules.leavesAlone(d->tag)) continue;
         const int k = kept[d->tag]++;
+        if (rules.positions.count(d->tag) != 0 && !isZero(*d)) continue;
         if (!d->removed && seen[d->tag] <= k) {
             d->removed = true;
             destination.owner->diffCount++;
@@ -214,11 +223,11 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
     if (!sameCamera) ifd0Rules.leftAlone.insert({tag::kMake, tag::kModel});
     if (!plan.noteMerges) subRules.leftAlone.insert(tag::kMakerNote);
     // Positions in a maker note lead into their own file: the destination keeps its own, but for
-    // the preview that the note's kind carries, written anew with it.
+    // a zero, which leads nowhere, and the preview that the note's kind carries, written anew with it.
     for (const CExifImage* image : {&destination, &source}) {
         const std::uint16_t position = image->makerNotePositionTag();
         if (position != 0 && (noteKind == nullptr || noteKind->previewStart != position))
-            makerNoteRules.leftAlone.insert(position);
+            makerNoteRules.positions.insert(position);
     }
     // A preview that is another entry's value: its start entry only says where that value lies.
     if (previewHolder != 0) makerNoteRules.neverReplaced.insert(noteKind->previewStart);

@@ -26,6 +26,9 @@ struct MergeRules {
     std::set<std::uint16_t> leftAlone;    // take no part: never added, replaced or removed
     std::set<std::uint16_t> neverArrive;  // never added or replaced; -o treats them as any other tag
     std::set<std::uint16_t> neverReplaced;  // added where missing, else kept (positions the writer sets)
+    /// Values that are positions in their own file: a zero leads nowhere and merges like any value;
+    /// a source's non-zero one never arrives, a destination's non-zero one is never replaced or removed.
+    std::set<std::uint16_t> positions;
     bool inSourceOrder = false;           // added entries follow one another as in the source
     bool keepsWhatSourceLacks = false;    // -o removes nothing (the source left some of its entries behind)
     std::optional<std::set<std::uint16_t>> takingPart;  // where set, every other tag is left alone

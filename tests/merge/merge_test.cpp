@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -181,6 +183,30 @@ TEST_F(AMerge, keepsTheMakerNoteWithItsCameraAndTheRawsImageTagsOut) {
     folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({rational(0x011A, 180, 1), shortValue(0x0213, 2)}).build());
     EXPECT_EQ(fixture::runTagloom({"-x", "-uo", "src.cr2", "dst.jpg"}, folder.path()).output,
               "dst.jpg diffs:\n    01 IFD0:0x013b add      - 4 bytes\n\n");
+}
+
+// A maker-note position leads into its own file: a zero leads nowhere and merges like a value; a
+// non-zero one stays with its file, under -u and -o alike.
+TEST_F(AMerge, mergesAZeroPositionLikeAValueAndKeepsEveryOtherWithItsFile) {
+    Options.copyMismatched = 1;
+    Options.overwrite = 1;
+    const auto canon = [](std::optional<std::uint32_t> position) {
+        std::vector<fixture::Entry> note = {shortValue(1, 1)};
+        if (position) note.push_back(longValue(0x0083, *position));
+        return ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).makerNote(note);
+    };
+    const std::string added = "    01 MAK0:0x0083 add      - 4 bytes\n\n",
+                      removed = "    01 MAK0:0x0083 remove   - 4 bytes\n\n";
+    const struct {
+        std::optional<std::uint32_t> destination, source;
+        std::string listing;
+    } rows[] = {{std::nullopt, 0, added}, {std::nullopt, 0x1234, ""}, {0, 0x1234, ""}, {0x1234, 0, ""},
+                {0x1234, std::nullopt, ""}, {0x1234, 0x5678, ""}, {0, std::nullopt, removed}, {0, 0, ""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.destination.value_or(99) << " <- " << row.source.value_or(99));
+        const std::string listing = merge(canon(row.destination), canon(row.source));
+        EXPECT_EQ(listing.empty() ? listing : listing.substr(heading().size()), row.listing);
+    }
 }
 
 TEST_F(AMerge, dropsTheThumbnailDirectoryUnderDropThumbnailWithoutListingIt) {

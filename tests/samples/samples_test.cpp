@@ -62,11 +62,12 @@ bool namesAnotherCamera(const ExiftoolView& source, const ExiftoolView& destinat
 }
 
 /// A tag that stays as the destination has it, whatever the source holds: between two cameras the
-/// maker note with its Make and Model; a position in a maker note; a raw source's image tags.
+/// maker note with its Make and Model; a position in a maker note that leads somewhere; a raw
+/// source's image tags.
 bool staysTheDestinations(const std::string& sourceName, const ExiftoolView& source, const ExiftoolView& destination,
                           const std::string& directory, std::uint16_t tag) {
     const bool otherCamera = namesAnotherCamera(source, destination);
-    if (directory == "MakerNotes") return otherCamera || tag == 0x0083;
+    if (directory == "MakerNotes") return otherCamera || (tag == 0x0083 && source["MakerNotes"].at(tag) != "0");
     if (directory == "ExifIFD") return otherCamera && tag == kMakerNote;
     if (directory != "IFD0") return false;
     if (otherCamera && (tag == kMake || tag == kModel)) return true;
