@@ -19,27 +19,34 @@ const MakerNoteKind kKinds[] = {
     Kind::relaid("Sony").startsWith("SONY DSC \0\0\0").at(12).preview(0x0201, 0x0202),
     Kind::relaid("Sony").startsWith("SONY CAM \0\0\0").at(12).preview(0x0201, 0x0202),
     Kind::relaid("Sony").startsWith("SONY MOBILE\0").at(12).preview(0x0201, 0x0202),
-    Kind::relaid("Sanyo").startsWith("SANYO\0").at(8),
+    Kind::relaid("Sanyo").startsWith("SANYO\0").at(8).carriedWholeWhenValuesLieOutside(),  // J1, J2, J4, S1, S3, S4
     Kind::relaid("Casio type 2").startsWith("QVC\0\0\0").at(6).preview(0x0004, 0x0003),
     Kind::relaid("Sigma").startsWith("SIGMA\0\0\0").at(10).preview(0x001A, 0x001B),
     Kind::relaid("Sigma").startsWith("FOVEON\0\0").at(10).preview(0x001A, 0x001B),
     Kind::relaid("Pentax").startsWith("AOC\0").at(6).orderNamedAt(4).preview(0x0004, 0x0003),
+    Kind::relaid("JVC").startsWith("JVC ").at(4),
     // Self-contained, offsets from the note itself: carried as one block.
     Kind::block("Nikon type 3").startsWith("Nikon\0\2").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10)
-        .preview(0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
+        .preview(0x0201, 0x0202).previewIn(0x0011).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
         .mayReachPastItsEnd(),  // Nikon Capture NX, and editors that rewrite such notes
     Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8).preview(0x0101, 0x0102)
-        .subDirectories(0x2010, 0x5000),
+        .previewIn(0x2020).subDirectories(0x2010, 0x5000),
     Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12).preview(0x0101, 0x0102)
-        .subDirectories(0x2010, 0x5000),
+        .previewIn(0x2020).subDirectories(0x2010, 0x5000),
     Kind::block("Fujifilm").startsWith("FUJIFILM").offsetAt(8).inOrder(Order::little),
     Kind::block("Apple").startsWith("Apple iOS\0").at(14).inOrder(Order::big),
     Kind::block("Pentax").startsWith("PENTAX \0").at(10).orderNamedAt(8),
-    Kind::block("Ricoh").startsWith("RICOH\0").at(8).orderNamedAt(6),
+    Kind::block("Ricoh").startsWith("RICOH\0II").at(8).orderNamedAt(6),  // Pentax-made
+    Kind::block("Ricoh").startsWith("RICOH\0MM").at(8).orderNamedAt(6),
     Kind::block("Motorola").startsWith("MOT\0").at(8),
-    Kind::block("Kodak PIXPRO").startsWith("II*\0").tiffHeaderAt(0).orderNamedAt(0),
-    Kind::block("Kodak PIXPRO").startsWith("MM\0*").tiffHeaderAt(0).orderNamedAt(0),
-    // No directory at all: the declared bytes, as they are.
+    Kind::block("Sony Ericsson").startsWith("SEMC MS\0").tiffHeaderAt(12).orderNamedAt(12).offsetsFrom(12),
+    Kind::block("GE").startsWith("GE\0\0").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10),
+    Kind::block("Kodak PIXPRO").startsWith("II*\0").tiffHeaderAt(0).orderNamedAt(0).countMayBePadded(),
+    Kind::block("Kodak PIXPRO").startsWith("MM\0*").tiffHeaderAt(0).orderNamedAt(0).countMayBePadded(),
+    // Behind a header, offsets from the outer TIFF header (after the Pentax-made Ricoh rows).
+    Kind::relaid("Ricoh").startsWith("RICOH").at(8).subDirectoryAt(0x2001),  // its offsets count from elsewhere
+    Kind::relaid("Ricoh").startsWith("Ricoh").at(8).subDirectoryAt(0x2001),
+    // No directory at all, or offsets that count from each entry: the declared bytes, as they are.
     Kind::noDirectory("Kodak").startsWith("KDK"),
     Kind::noDirectory("Ricoh text").startsWith("Rv0"),
     Kind::noDirectory("Konica").startsWith("KC"),
@@ -47,6 +54,7 @@ const MakerNoteKind kKinds[] = {
     Kind::noDirectory("RIM").startsWith("RIM0"),
     Kind::noDirectory("HTC").startsWith("htcI"),
     Kind::noDirectory("VER").startsWith("VER:"),
+    Kind::noDirectory("Kyocera").startsWith("KYOCERA"),
     // Phase One's raw data where other files keep their note.
     Kind::rawData("Phase One raw data").startsWith("IIIICwaR"),
     Kind::rawData("Phase One raw data").startsWith("MMMMRawC"),
@@ -54,17 +62,25 @@ const MakerNoteKind kKinds[] = {
     Kind::unsettled("Leica").startsWith("LEICA\0"),
     // No signature: by the camera's Make.
     Kind::block("Samsung").madeBy("SAMSUNG").at(0),
+    Kind::noDirectory("Pentax, offsets from each entry").madeBy("Asahi"),  // Optio 330, 430
     Kind::relaid("Minolta").madeBy("Minolta").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
     Kind::relaid("Minolta").madeBy("KONICA MINOLTA").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
     Kind::relaid("Minolta").madeBy("Konica Minolta").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
     // OriginalDecisionDataOffset; headerless Nikon's PreviewIFD, a directory of its own in the segment.
-    Kind::plainDirectory("Canon").madeBy("Canon").positionAt(0x0083, true),
+    Kind::plainDirectory("Canon").madeBy("Canon").positionAt(0x0083, true).endsWithFooter(),
     Kind::plainDirectory("Nikon").madeBy("NIKON").positionAt(0x0011, false),
 };
 
-bool beginsWith(const char* text, std::size_t size, const char* prefix) {
+const MakerNoteKind kWithoutDirectory = Kind::noDirectory("no directory");
+
+bool beginsWith(const char* text, std::size_t size, const char* prefix, bool ignoreCase) {
     const std::size_t length = std::strlen(prefix);
-    return text != nullptr && size >= length && std::memcmp(text, prefix, length) == 0;
+    if (text == nullptr || size < length) return false;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] != prefix[i] && !(ignoreCase && lower(text[i]) == lower(prefix[i]))) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -75,14 +91,16 @@ const MakerNoteKind* recogniseMakerNote(const std::uint8_t* head, std::size_t n,
             std::memcmp(head, kind.signature, kind.signatureLength) == 0)
             return &kind;
     }
-    return makerNoteKindOfMake(make, makeSize);
+    return makerNoteKindOfMake(make, makeSize, true);
 }
 
-const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize) {
+const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize, bool ignoreCase) {
     for (const MakerNoteKind& kind : kKinds) {
-        if (kind.make != nullptr && beginsWith(make, makeSize, kind.make)) return &kind;
+        if (kind.make != nullptr && beginsWith(make, makeSize, kind.make, ignoreCase)) return &kind;
     }
     return nullptr;
 }
+
+const MakerNoteKind& noteWithoutDirectory() { return kWithoutDirectory; }
 
 }  // namespace tagloom

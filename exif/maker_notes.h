@@ -59,10 +59,23 @@ struct MakerNoteKind {
     std::uint16_t firstSubDirectory = 0;
     std::uint16_t lastSubDirectory = 0;
     std::uint16_t subDirectoryTags[2] = {};
+    /// The directory that holds the preview entries, by the tag that leads to it; 0: the note's own.
+    std::uint16_t previewDirectory = 0;
     /// A block whose values and preview may lie behind its declared end in a JPEG's Exif segment (as
     /// programs that rewrite such notes lay them out): the block then reaches to its last value.
     bool reachesPastEnd = false;
+    /// Two zero bytes of padding may follow the entry count; the IFD field type holds a short value.
+    bool paddedCount = false;
+    /// The note ends with 8 bytes: "II*\0" or "MM\0*", then its offset from the TIFF header where the
+    /// camera wrote it (in that order). A note moved without its offsets is read where they count from.
+    bool footer = false;
+    /// Some models write value offsets that lead outside the note, and readers take the values by
+    /// their place behind the directory: such a note is carried whole, as its bytes lie.
+    bool wholeWhenValuesLieOutside = false;
     Position position;
+
+    /// Its offsets count from the outer TIFF header.
+    constexpr bool outerBase() const { return carry == Carry::plain || carry == Carry::relaid; }
 
     bool holdsSubDirectory(std::uint16_t tag) const {
         return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||
@@ -139,6 +152,26 @@ struct MakerNoteKind {
         kind.subDirectoryTags[1] = second;
         return kind;
     }
+    constexpr MakerNoteKind previewIn(std::uint16_t directoryTag) const {
+        MakerNoteKind kind = *this;
+        kind.previewDirectory = directoryTag;
+        return kind;
+    }
+    constexpr MakerNoteKind countMayBePadded() const {
+        MakerNoteKind kind = *this;
+        kind.paddedCount = true;
+        return kind;
+    }
+    constexpr MakerNoteKind endsWithFooter() const {
+        MakerNoteKind kind = *this;
+        kind.footer = true;
+        return kind;
+    }
+    constexpr MakerNoteKind carriedWholeWhenValuesLieOutside() const {
+        MakerNoteKind kind = *this;
+        kind.wholeWhenValuesLieOutside = true;
+        return kind;
+    }
     constexpr MakerNoteKind mayReachPastItsEnd() const {
         MakerNoteKind kind = *this;
         kind.reachesPastEnd = true;
@@ -160,11 +193,15 @@ private:
 };
 
 /// The kind of the maker note that begins with `head` (n bytes of it; fewer when the note is short),
-/// in an image whose Make begins with `make` (or none): none when no row matches. Rows with a
-/// signature come first.
+/// in an image whose Make begins with `make` (or none; ASCII case ignored): none when no row matches.
+/// Rows with a signature come first.
 const MakerNoteKind* recogniseMakerNote(const std::uint8_t* head, std::size_t n, const char* make, std::size_t makeSize);
 
-/// The row of the camera whose Make (`make`, `makeSize` bytes) begins with a row's Make; none.
-const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize);
+/// The row of the camera whose Make (`make`, `makeSize` bytes) begins with a row's Make, compared
+/// exactly or ignoring ASCII case; none.
+const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize, bool ignoreCase = false);
+
+/// The kind of a note that holds no directory Tagloom can read: its declared bytes, carried whole.
+const MakerNoteKind& noteWithoutDirectory();
 
 }  // namespace tagloom

@@ -106,6 +106,26 @@ private:
     /// Reads the maker note at `start` (relative to view_) whose value declares `declared` bytes;
     /// false when it is a raw file's image data rather than a note.
     bool readMakerNote(std::uint32_t start, std::uint32_t declared);
+    /// True when a directory at `directoryAt` in the note at `start` (its count read in the outer
+    /// order) fits inside the note's declared bytes.
+    bool directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared) const;
+    /// Where the out-of-line values of the directory at `directory` lie, as stored: the lowest
+    /// offset and the end of the last value. A directory larger than `declared` holds no entries.
+    struct ValueSpan {
+        static constexpr std::uint64_t kNone = ~std::uint64_t(0);
+        std::uint32_t entries = 0;
+        std::uint64_t lowest = kNone;
+        std::uint64_t end = 0;
+    };
+    ValueSpan valueSpan(std::uint64_t directory, std::uint32_t declared) const;
+    /// A note's footer: whether it has one, and whether the note was moved without its offsets from
+    /// where the camera wrote it.
+    struct Footer {
+        bool present = false;
+        bool moved = false;
+        std::uint32_t writtenAt = 0;
+    };
+    Footer readFooter(std::uint32_t start, std::uint32_t declared) const;
     /// The maker note that begins at `start`, read by its kind (--all-formats).
     void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
     /// The byte order of a note of this kind that begins at `noteStart` (absolute), where the kind
@@ -114,8 +134,9 @@ private:
     bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
     /// The end of what a block note's directory at `at` (in `view`) refers to, absolute; refuses a
     /// reference in front of `noteStart`.
+    /// `directoryTag` is the tag that led to the directory (0: the note's own).
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
-                          int depth);
+                          std::uint16_t directoryTag, int depth);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
     void capturePreview(const MakerNoteKind& kind);
     /// A DNG's original maker note, kept in its private data with its old offset.

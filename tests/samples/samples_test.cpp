@@ -206,7 +206,7 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
                                    "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg", "Sigma.jpg", "DSCN0010.jpg",
                                    "87_OSError.jpg", "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg", "Minolta.jpg",
                                    "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg",
-                                   "NikonCaptureNX.jpg"}) {
+                                   "NikonCaptureNX.jpg", "GE.jpg", "GoPro.jpg", "JVC.jpg", "kodak-dc210.jpg"}) {
         // exiftool's two strips, and an editor's export: re-encoded, and without its metadata.
         for (const std::string strip : {"-all=", "-exif:all=", "export"}) {
             SCOPED_TRACE(name + " stripped with " + strip);
@@ -228,7 +228,14 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
                           fixture::commandOutput("exiftool -b -PreviewImage '" + samples + "/" + name + "' | md5sum"));
             }
             EXPECT_EQ(fixture::withoutExifSegment(folder.read("stripped.jpg")), fixture::withoutExifSegment(stripped));
-            EXPECT_EQ(run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"}).output, "stripped.jpg - no diffs\n");
+            // A note that holds no directory travels from a source; a destination holding one is
+            // refused, as its bytes may hold positions.
+            const std::string again = run({"--all-formats", "-u", samples + "/" + name, "stripped.jpg"}).output;
+            if (name == "GoPro.jpg" || name == "kodak-dc210.jpg") {
+                EXPECT_EQ(again.rfind("Tagloom: 'stripped.jpg' Unknown format type (MAK0:", 0), 0u) << again;
+            } else {
+                EXPECT_EQ(again, "stripped.jpg - no diffs\n");
+            }
         }
     }
 }
@@ -272,8 +279,7 @@ TEST_F(CameraSamples, giveTheSameLinesAndBytesWithAndWithoutAllFormats) {
 // part named in one line that is no refusal.
 TEST_F(CameraSamples, withAllFormatsRestoreAllButThePartsTheyLeaveBehind) {
     requireExiftool();
-    for (const std::string name : {"corrupted.jpg", "OlympusE1.jpg", "kodak-dc210.jpg", "GE.jpg", "GoPro.jpg",
-                                   "Ricoh.jpg", "Ricoh2.jpg", "JVC.jpg"}) {
+    for (const std::string name : {"corrupted.jpg", "OlympusE1.jpg", "Ricoh.jpg", "Ricoh2.jpg"}) {
         SCOPED_TRACE(name);
         fixture::commandOutput("/usr/bin/convert '" + samples + "/" + name + "' -strip -quality 90 '" +
                                folder / "stripped.jpg" + "'");  // an editor's export
@@ -383,17 +389,18 @@ TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {
         {"OlympusE1.jpg",
          "Tagloom: 'dst.jpg' Maker note holds a directory of its own that cannot be carried (MAK0 at file offset 0x3f6)"},
         {"corrupted.jpg", "Tagloom: 'dst.jpg' Maker note refers to data outside itself (MAK0 at file offset 0x7f0)"},
-        {"GE.jpg", "Tagloom: 'dst.jpg' Parse error - size too big (MAK0:0x0000, 16777216 bytes)"},
         {"kodak-dc210.jpg", "Tagloom: 'dst.jpg' Unknown format type (MAK0:0x0300, type 513)"},
         {"GoPro.jpg", "Tagloom: 'dst.jpg' Unknown format type (MAK0:0x1100, type 192)"},
-        {"Ricoh.jpg", "Tagloom: 'dst.jpg' Unknown format type (MAK0 at file offset 0x286)"},
-        {"Ricoh2.jpg", "Tagloom: 'dst.jpg' Unknown format type (MAK0:0x636f, type 26831)"}};
+        {"Ricoh.jpg",
+         "Tagloom: 'dst.jpg' Maker note holds a directory of its own that cannot be carried (MAK0 at file offset 0x286)"},
+        {"Ricoh2.jpg",
+         "Tagloom: 'dst.jpg' Maker note holds a directory of its own that cannot be carried (MAK0 at file offset 0x40e)"}};
     // Read as the default reading reads them, and as only --all-formats does (their Exif segment
     // is not the first, or their maker note begins with a maker's signature).
     const std::vector<std::string> plain = {"22-canon_tags.jpg", "Canon.jpg", "Canon1DmkIII.jpg", "ExifTool.jpg",
                                             "GPS.jpg", "Nikon.jpg", "canon-ixus.jpg", "landscape_1.jpg"};
     const std::set<std::string> carriedWhole = {"Olympus2.jpg", "FujiFilm.jpg", "DSCN0010.jpg", "87_OSError.jpg",
-                                                "Apple.jpg",    "Kodak.jpg",    "Motorola.jpg", "NikonD70.jpg"};
+                                                "Apple.jpg",    "Kodak.jpg",    "Motorola.jpg", "NikonD70.jpg", "GE.jpg"};
     std::vector<std::string> names = plain;
     for (const char* name : {"Canon_40D.jpg", "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg", "OlympusE1.jpg",
                              "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg", "Sigma.jpg", "DSCN0010.jpg",
