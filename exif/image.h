@@ -45,6 +45,11 @@ public:
     bool isPointer = false;       // a directory pointer that the parser followed; never replaced
     bool carried = false;         // `data` is what the value pointed to (a thumbnail, a preview): written
                                   // out of line however short, so that the value stays a position
+    /// A directory inside a maker note, laid out anew as this one value: `data` holds its entries,
+    /// their values and what it leads to, its offsets counting from the value's first byte; they
+    /// lie at `relocations`, and the writer adds where the value goes.
+    bool holdsDirectory = false;
+    std::vector<std::uint32_t> relocations;
 };
 
 using CEntryList = CList<CExifEntry, &CExifEntry::link>;

@@ -58,6 +58,7 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     }
     if (!footer.moved) {
         parseDirectory(image_.makerNote);
+        if (allFormats_ && camera != nullptr) layOutSubDirectories(*camera);
         return true;
     }
     // Moved without its offsets: read against the base they count from, and laid out anew.
@@ -151,14 +152,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         if (orderOfNote(kind, view_.base() + start, order) && order != view_.order())
             throw new CExifException("Maker note is in the other byte order than its file");
         parseDirectory(image_.makerNote);
-        for (CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;) {
-            CExifEntry* next = image_.makerNote.entries.next(entry);
-            if (kind.holdsSubDirectory(entry->tag)) {
-                if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
-                leaveBehindEntry(*entry, "it is a directory of its own, which cannot be laid out anew");
-            }
-            entry = next;
-        }
+        layOutSubDirectories(kind);
         capturePreview(kind);
         return;
     }
@@ -184,8 +178,11 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
         // but where the note's kind may keep values and its preview behind it in a JPEG's Exif
         // segment: its offsets count from the note, so the note carried up to there stays whole.
         const bool stretches = kind.reachesPastEnd && !image_.isRaw() && reach <= image_.sectionEnd;
-        if (reach > end && reach - end > exif::kMakerNoteSlack && !stretches)
-            throw new CExifException("Maker note refers to data outside itself");
+        const bool outside = (reach > end && reach - end > exif::kMakerNoteSlack && !stretches) ||
+                             (reach > image_.sectionEnd && !image_.isRaw());
+        const std::uint64_t allowed = image_.isRaw() ? end + exif::kMakerNoteSlack : std::min<std::uint64_t>(end, image_.sectionEnd);
+        if (outside && salvage_ && relayWithoutPreview(kind, inner, directory, noteStart, allowed)) return;
+        if (outside) throw new CExifException("Maker note refers to data outside itself");
         end = std::max(end, reach);
     }
     if (end > image_.sectionEnd && !image_.isRaw()) throw new CExifException("Maker note refers to data outside itself");
@@ -226,7 +223,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
     std::uint64_t reach = view.base() + first + std::uint64_t(exif::kEntrySize) * count + 4;
     std::uint32_t previewStart = 0;
     std::uint32_t previewLength = 0;
-    const bool holdsPreview = kind.previewStart != 0 && directoryTag == kind.previewDirectory;
+    const MakerNoteKind::PreviewEntries preview = kind.previewEntriesOf(directoryTag);
     for (std::uint32_t i = 0; i < count; ++i) {
         const EntryField field = readEntryField(view, first + std::uint64_t(exif::kEntrySize) * i, true);
         const std::uint16_t entryTag = field.tag;
@@ -246,15 +243,143 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         const bool directory = ifdType || (type == 4 && kind.holdsSubDirectory(entryTag));
         if (directory && valueCount == 1 && value != 0)
             reach = std::max(reach, reachOf(kind, view, value, noteStart, entryTag, depth + 1));
-        if (holdsPreview && entryTag == kind.previewStart) previewStart = value;
-        if (holdsPreview && entryTag == kind.previewLength) previewLength = value;
+        if (preview.start != 0 && entryTag == preview.start) previewStart = value;
+        if (preview.start != 0 && entryTag == preview.length) previewLength = value;
     }
     if (previewLength != 0) {
         if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
         reach = std::max(reach, view.base() + previewStart + previewLength);
+        previewReach_ = std::max(previewReach_, view.base() + previewStart + previewLength);
     }
     reaches_[view.base() + at] = reach;
     return reach;
+}
+
+void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::uint64_t at, std::uint16_t directoryTag,
+                         std::uint32_t innerStart, bool withoutPreview, LaidOut& out, int depth) {
+    if (depth > 4) throw new CExifException("Parse error - directory chain too long");
+    TiffView reader = view;
+    reader.seekSource(at);
+    const std::uint16_t count = reader.readU16();
+    image_.makerNoteDirectoriesWalked++;
+    entriesWalked_ += count;
+    if (image_.makerNoteDirectoriesWalked > exif::kMaxNoteDirectories || entriesWalked_ > exif::kMaxNoteEntries)
+        throw new CExifException("Parse error - maker note holds more directories or entries than a camera writes");
+    const MakerNoteKind::PreviewEntries preview = kind.previewEntriesOf(directoryTag);
+    const bool previewsOwn = directoryTag == 0 && kind.innerPreview.wholeDirectory;
+    std::vector<std::pair<EntryField, std::uint32_t>> kept;  // with the entry's place in the directory
+    std::uint32_t previewLength = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EntryField field = readEntryField(reader, at + 2 + std::uint64_t(exif::kEntrySize) * i, true);
+        if (field.type == 0 || field.type > exif::kIfdFieldType) throw new CExifException("Unknown format type");
+        if (preview.start != 0 && field.tag == preview.length) previewLength = field.value;
+        const bool previewPart = preview.start != 0 && (field.tag == preview.start || field.tag == preview.length);
+        if (withoutPreview && (previewPart || (previewsOwn && field.tag == kind.innerPreview.directoryTag))) continue;
+        kept.emplace_back(field, i);
+    }
+
+    const auto append = [&](std::uint64_t from, std::uint64_t bytes) {
+        if (out.bytes.size() % 2 != 0) out.bytes.push_back(0);
+        // Only from where the view may read: inside the Exif segment, or a raw file.
+        if (bytes > view.limit() || view.base() + from > view.limit() - bytes)
+            throw new CExifException("Maker note refers to data outside itself");
+        hold(bytes);
+        const std::size_t placed = out.bytes.size();
+        out.bytes.resize(placed + static_cast<std::size_t>(bytes));
+        TiffView data = view;
+        data.seekSource(from);
+        data.readBytes(out.bytes.data() + placed, bytes);
+        return static_cast<std::uint32_t>(placed);
+    };
+    const ByteOrder order = view.order();
+    const std::size_t table = out.bytes.size();
+    out.bytes.resize(table + 2 + exif::kEntrySize * kept.size() + 4, 0);
+    putU16(&out.bytes[table], static_cast<std::uint16_t>(kept.size()), order);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const EntryField& field = kept[i].first;
+        const std::size_t entry = table + 2 + exif::kEntrySize * i;
+        putU16(&out.bytes[entry], field.tag, order);
+        putU16(&out.bytes[entry + 2], field.type, order);
+        putU32(&out.bytes[entry + 4], field.count, order);
+        const std::uint64_t size = std::uint64_t(exif::typeUnitSize(field.type)) * field.count;
+        const bool directory = field.value != 0 &&
+                               ((field.type == exif::kIfdFieldType && field.count == 1) ||
+                                (kind.holdsSubDirectory(field.tag) && ((field.type == 4 && field.count == 1) || field.type == 7)));
+        std::uint32_t placed = 0;
+        if (directory) {
+            if (out.bytes.size() % 2 != 0) out.bytes.push_back(0);
+            placed = static_cast<std::uint32_t>(out.bytes.size());
+            layOut(kind, view, field.value, field.tag, innerStart, withoutPreview, out, depth + 1);
+            if (field.type == 7) putU32(&out.bytes[entry + 4], static_cast<std::uint32_t>(out.bytes.size() - placed), order);
+        } else if (preview.start != 0 && field.tag == preview.start && previewLength != 0) {
+            placed = append(field.value, previewLength);
+        } else if (size > exif::kInlineValueSize) {
+            if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
+            placed = append(field.value, size);
+        } else {
+            bytes_.copy(view.base() + at + 2 + std::uint64_t(exif::kEntrySize) * kept[i].second + 8, &out.bytes[entry + 8], 4);
+            continue;
+        }
+        putU32(&out.bytes[entry + 8], placed - innerStart, order);
+        out.relocations.push_back(static_cast<std::uint32_t>(entry + 8));
+    }
+}
+
+void CExifParser::layOutSubDirectories(const MakerNoteKind& kind) {
+    for (CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;) {
+        CExifEntry* next = image_.makerNote.entries.next(entry);
+        const bool directory = kind.holdsSubDirectory(entry->tag) &&
+                               (((entry->type == 4 || entry->type == exif::kIfdFieldType) && entry->count == 1) ||
+                                entry->type == 7);
+        const std::uint64_t at = entry->size > exif::kInlineValueSize ? entry->storedOffset : entry->valueAsU32();
+        if (directory && kind.subDirectoriesStay) {
+            if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+            leaveBehindEntry(*entry, "it is a directory of its own, which cannot be laid out anew");
+        } else if (directory && at != 0) {
+            try {
+                LaidOut out;
+                layOut(kind, view_, at, entry->tag, 0, false, out, 1);
+                entry->size = static_cast<std::uint32_t>(out.bytes.size());
+                if (entry->type == 7) entry->count = entry->size;
+                entry->data = std::move(out.bytes);
+                entry->relocations = std::move(out.relocations);
+                entry->carried = true;
+                entry->holdsDirectory = true;
+                report_.trace(verbose::kParse, "  MAK0:0x%04x laid out anew, %u bytes\n", entry->tag, entry->size);
+            } catch (CExifException* raw) {
+                std::unique_ptr<CExifException> failure(raw);
+                if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+                leaveBehindEntry(*entry, "it is a directory of its own that cannot be laid out anew: " + inPlainWords(*failure));
+            }
+        }
+        entry = next;
+    }
+}
+
+bool CExifParser::relayWithoutPreview(const MakerNoteKind& kind, const TiffView& inner, std::uint64_t directory,
+                                      std::uint64_t noteStart, std::uint64_t allowedEnd) {
+    if (previewReach_ <= allowedEnd || inner.base() + directory < noteStart) return false;
+    // The note's header and its own TIFF header as they are, then its directory laid out anew.
+    LaidOut out;
+    const std::uint64_t head = inner.base() + directory - noteStart;
+    if (head > exif::kMaxEntrySize) return false;
+    out.bytes.resize(static_cast<std::size_t>(head));
+    bytes_.copy(noteStart, out.bytes.data(), head);
+    image_.makerNoteDirectoriesWalked = 0;
+    entriesWalked_ = 0;
+    layOut(kind, inner, directory, 0, static_cast<std::uint32_t>(inner.base() - noteStart), true, out, 0);
+    const std::uint16_t part = kind.innerPreview.wholeDirectory ? kind.innerPreview.directoryTag : kind.innerPreview.start;
+    if (image_.isRaw()) {
+        report_.trace(verbose::kParse, "  MAK0 laid out anew without its preview, which stays in the raw file\n");
+    } else {
+        leaveBehind({CExifImage::LeftBehind::What::entry, &image_.makerNote, part, entryPart(image_.makerNote, part),
+                     "its preview lies outside the Exif segment"});
+    }
+    auto* block = new CExifEntry(&image_.makerNote, tag::kMakerNote, 7, static_cast<std::uint32_t>(out.bytes.size()), 0);
+    block->size = static_cast<std::uint32_t>(out.bytes.size());
+    block->data = std::move(out.bytes);
+    image_.makerNote.entries.append(block);
+    return true;
 }
 
 void CExifParser::capturePreview(const MakerNoteKind& kind) {

@@ -13,8 +13,10 @@ using Order = MakerNoteKind::Order;
 const MakerNoteKind kKinds[] = {
     // Behind a header, offsets from the outer TIFF header: relaid.
     Kind::relaid("Nikon type 2").startsWith("Nikon\0\1\0").at(8),
-    Kind::relaid("Olympus type 1").startsWith("OLYMP\0").at(8).preview(0x1036, 0x1037).subDirectories(0x2010, 0x5000),
-    Kind::relaid("Epson").startsWith("EPSON\0").at(8).preview(0x1036, 0x1037).subDirectories(0x2010, 0x5000),
+    Kind::relaid("Olympus type 1").startsWith("OLYMP\0").at(8).preview(0x1036, 0x1037)
+        .previewIn(0x2020, 0x0101, 0x0102).subDirectories(0x2010, 0x5000),
+    Kind::relaid("Epson").startsWith("EPSON\0").at(8).preview(0x1036, 0x1037)
+        .previewIn(0x2020, 0x0101, 0x0102).subDirectories(0x2010, 0x5000),
     Kind::relaid("Panasonic").startsWith("Panasonic\0\0\0").at(12),
     Kind::relaid("Sony").startsWith("SONY DSC \0\0\0").at(12).preview(0x0201, 0x0202),
     Kind::relaid("Sony").startsWith("SONY CAM \0\0\0").at(12).preview(0x0201, 0x0202),
@@ -27,12 +29,12 @@ const MakerNoteKind kKinds[] = {
     Kind::relaid("JVC").startsWith("JVC ").at(4),
     // Self-contained, offsets from the note itself: carried as one block.
     Kind::block("Nikon type 3").startsWith("Nikon\0\2").tiffHeaderAt(10).orderNamedAt(10).offsetsFrom(10)
-        .preview(0x0201, 0x0202).previewIn(0x0011).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
+        .previewDirectoryAt(0x0011, 0x0201, 0x0202).subDirectoryAt(0x0011, 0x0e10)  // PreviewIFD, NikonScanIFD
         .mayReachPastItsEnd(),  // Nikon Capture NX, and editors that rewrite such notes
-    Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8).preview(0x0101, 0x0102)
-        .previewIn(0x2020).subDirectories(0x2010, 0x5000),
-    Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12).preview(0x0101, 0x0102)
-        .previewIn(0x2020).subDirectories(0x2010, 0x5000),
+    Kind::block("Olympus type 2").startsWith("OLYMPUS\0").at(12).orderNamedAt(8)
+        .previewIn(0x2020, 0x0101, 0x0102).subDirectories(0x2010, 0x5000),
+    Kind::block("OM System").startsWith("OM SYSTEM\0\0\0").at(16).orderNamedAt(12)
+        .previewIn(0x2020, 0x0101, 0x0102).subDirectories(0x2010, 0x5000),
     Kind::block("Fujifilm").startsWith("FUJIFILM").offsetAt(8).inOrder(Order::little),
     Kind::block("Apple").startsWith("Apple iOS\0").at(14).inOrder(Order::big),
     Kind::block("Pentax").startsWith("PENTAX \0").at(10).orderNamedAt(8),
@@ -44,8 +46,9 @@ const MakerNoteKind kKinds[] = {
     Kind::block("Kodak PIXPRO").startsWith("II*\0").tiffHeaderAt(0).orderNamedAt(0).countMayBePadded(),
     Kind::block("Kodak PIXPRO").startsWith("MM\0*").tiffHeaderAt(0).orderNamedAt(0).countMayBePadded(),
     // Behind a header, offsets from the outer TIFF header (after the Pentax-made Ricoh rows).
-    Kind::relaid("Ricoh").startsWith("RICOH").at(8).subDirectoryAt(0x2001),  // its offsets count from elsewhere
-    Kind::relaid("Ricoh").startsWith("Ricoh").at(8).subDirectoryAt(0x2001),
+    // 0x2001: "[Ricoh Camera Info]\0", then a big-endian directory whose offsets count from the TIFF header
+    Kind::relaid("Ricoh").startsWith("RICOH").at(8).subDirectoryAt(0x2001).subDirectoriesStayBehind(),
+    Kind::relaid("Ricoh").startsWith("Ricoh").at(8).subDirectoryAt(0x2001).subDirectoriesStayBehind(),
     // No directory at all, or offsets that count from each entry: the declared bytes, as they are.
     Kind::noDirectory("Kodak").startsWith("KDK"),
     Kind::noDirectory("Ricoh text").startsWith("Rv0"),
@@ -68,7 +71,8 @@ const MakerNoteKind kKinds[] = {
     Kind::relaid("Minolta").madeBy("Konica Minolta").at(0).preview(0x0088, 0x0089).positionAt(0x0088, false),
     // OriginalDecisionDataOffset; headerless Nikon's PreviewIFD, a directory of its own in the segment.
     Kind::plainDirectory("Canon").madeBy("Canon").positionAt(0x0083, true).endsWithFooter(),
-    Kind::plainDirectory("Nikon").madeBy("NIKON").positionAt(0x0011, false),
+    Kind::plainDirectory("Nikon").madeBy("NIKON").positionAt(0x0011, false)
+        .subDirectoryAt(0x0011).previewDirectoryAt(0x0011, 0x0201, 0x0202),  // laid out anew by --all-formats
 };
 
 const MakerNoteKind kWithoutDirectory = Kind::noDirectory("no directory");

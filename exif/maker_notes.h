@@ -59,11 +59,22 @@ struct MakerNoteKind {
     std::uint16_t firstSubDirectory = 0;
     std::uint16_t lastSubDirectory = 0;
     std::uint16_t subDirectoryTags[2] = {};
-    /// The directory that holds the preview entries, by the tag that leads to it; 0: the note's own.
-    std::uint16_t previewDirectory = 0;
+    /// A preview inside one of the note's sub-directories (the tag that leads to it), by the
+    /// directory's entries for its start and length; `wholeDirectory`: that directory is the
+    /// preview's own, and a note that cannot carry the preview goes without it.
+    struct InnerPreview {
+        std::uint16_t directoryTag = 0;
+        std::uint16_t start = 0;
+        std::uint16_t length = 0;
+        bool wholeDirectory = false;
+    };
+    InnerPreview innerPreview;
     /// A block whose values and preview may lie behind its declared end in a JPEG's Exif segment (as
     /// programs that rewrite such notes lay them out): the block then reaches to its last value.
     bool reachesPastEnd = false;
+    /// Its sub-directories cannot be laid out anew (a header of their own, another order): they stay
+    /// behind.
+    bool subDirectoriesStay = false;
     /// Two zero bytes of padding may follow the entry count; the IFD field type holds a short value.
     bool paddedCount = false;
     /// The note ends with 8 bytes: "II*\0" or "MM\0*", then its offset from the TIFF header where the
@@ -76,6 +87,17 @@ struct MakerNoteKind {
 
     /// Its offsets count from the outer TIFF header.
     constexpr bool outerBase() const { return carry == Carry::plain || carry == Carry::relaid; }
+    /// The start and length entries of the preview that the directory reached through
+    /// `directoryTag` (0: the note's own directory) holds; none: both 0.
+    struct PreviewEntries {
+        std::uint16_t start = 0;
+        std::uint16_t length = 0;
+    };
+    constexpr PreviewEntries previewEntriesOf(std::uint16_t directoryTag) const {
+        if (directoryTag == 0) return PreviewEntries{previewStart, previewLength};
+        if (directoryTag == innerPreview.directoryTag) return PreviewEntries{innerPreview.start, innerPreview.length};
+        return PreviewEntries{};
+    }
 
     bool holdsSubDirectory(std::uint16_t tag) const {
         return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||
@@ -152,9 +174,19 @@ struct MakerNoteKind {
         kind.subDirectoryTags[1] = second;
         return kind;
     }
-    constexpr MakerNoteKind previewIn(std::uint16_t directoryTag) const {
+    constexpr MakerNoteKind previewIn(std::uint16_t directoryTag, std::uint16_t start, std::uint16_t length) const {
         MakerNoteKind kind = *this;
-        kind.previewDirectory = directoryTag;
+        kind.innerPreview = InnerPreview{directoryTag, start, length, false};
+        return kind;
+    }
+    constexpr MakerNoteKind previewDirectoryAt(std::uint16_t directoryTag, std::uint16_t start, std::uint16_t length) const {
+        MakerNoteKind kind = *this;
+        kind.innerPreview = InnerPreview{directoryTag, start, length, true};
+        return kind;
+    }
+    constexpr MakerNoteKind subDirectoriesStayBehind() const {
+        MakerNoteKind kind = *this;
+        kind.subDirectoriesStay = true;
         return kind;
     }
     constexpr MakerNoteKind countMayBePadded() const {

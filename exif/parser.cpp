@@ -161,16 +161,11 @@ void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t
     }
 }
 
-namespace {
-
-/// An entry as the listing names it: "SUB0:0x9286".
 std::string entryPart(const CExifDirectory& directory, std::uint16_t tag) {
     char part[32];
     std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), tag);
     return part;
 }
-
-}  // namespace
 
 void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
     leaveBehind({CExifImage::LeftBehind::What::entry, entry.directory, entry.tag, entryPart(*entry.directory, entry.tag),

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -29,6 +30,9 @@ struct EntryField {
     /// Refuses an entry whose value field the file does not hold.
     void requireValue() const;
 };
+
+/// An entry as the listing names it: "SUB0:0x9286".
+std::string entryPart(const CExifDirectory& directory, std::uint16_t tag);
 
 /// The byte order that two bytes name, "II" or "MM"; false for anything else.
 bool orderOf(const std::uint8_t* mark, ByteOrder& order);
@@ -137,6 +141,24 @@ private:
     /// `directoryTag` is the tag that led to the directory (0: the note's own).
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                           std::uint16_t directoryTag, int depth);
+    /// A directory of a maker note laid out anew (see CExifEntry::holdsDirectory).
+    struct LaidOut {
+        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint32_t> relocations;  // where offsets lie in `bytes`
+    };
+    /// Lays out the directory at `at` in `view` (reached through `directoryTag`; 0: the note's own)
+    /// behind what `out` holds: its entries, their values, the directories inside it and its
+    /// preview, each offset counting from position `innerStart` of `out`. `withoutPreview` leaves
+    /// the preview's entries out (and the entry leading to a directory that is the preview's own).
+    void layOut(const MakerNoteKind& kind, const TiffView& view, std::uint64_t at, std::uint16_t directoryTag,
+                std::uint32_t innerStart, bool withoutPreview, LaidOut& out, int depth);
+    /// Lays out each directory inside the note's directory as one value; one that cannot be laid
+    /// out stays behind (a source) or refuses the note.
+    void layOutSubDirectories(const MakerNoteKind& kind);
+    /// A self-contained note whose preview lies where the note cannot reach, laid out anew against
+    /// its own header without the preview; false when it is not the preview that lies there.
+    bool relayWithoutPreview(const MakerNoteKind& kind, const TiffView& inner, std::uint64_t directory,
+                             std::uint64_t noteStart, std::uint64_t allowedEnd);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
     void capturePreview(const MakerNoteKind& kind);
     /// A DNG's original maker note, kept in its private data with its old offset.
@@ -154,6 +176,7 @@ private:
     std::uint64_t makerNoteRoom_ = 0;  // the bytes a relaid note declares behind its header
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
+    std::uint64_t previewReach_ = 0;  // the end of a block note's preview, absolute
 };
 
 }  // namespace tagloom

@@ -32,6 +32,8 @@ void copyValue(CExifEntry& to, const CExifEntry& from) {
     to.storedOffset = from.storedOffset;
     to.size = from.size;
     to.carried = from.carried;
+    to.holdsDirectory = from.holdsDirectory;
+    to.relocations = from.relocations;
 }
 
 /// A destination directory's entries by tag, in list order, so that the k-th entry of a tag is found
@@ -114,12 +116,13 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
         if (rules.leavesAlone(stored->tag)) continue;
         const int k = seen[stored->tag]++;
         if (rules.neverArrive.count(stored->tag) != 0) continue;
-        const bool position = rules.positions.count(stored->tag) != 0;
+        // A directory laid out anew travels as any value.
+        const bool position = rules.positions.count(stored->tag) != 0 && !stored->holdsDirectory;
         if (position && !isZero(*stored)) continue;
         std::unique_ptr<CExifEntry> turned;
         const CExifEntry* s = &inDestinationOrder(*stored, destination, turned);
         CExifEntry* d = index.nth(s->tag, k);
-        if (position && d != nullptr && !d->removed && !isZero(*d)) continue;
+        if (position && d != nullptr && !d->removed && !d->holdsDirectory && !isZero(*d)) continue;
         if (d == nullptr) {
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
             index.link(d, rules.inSourceOrder);
@@ -142,7 +145,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
     for (CExifEntry* d = destination.entries.first(); d != nullptr; d = destination.entries.next(d)) {
         if (rules.leavesAlone(d->tag)) continue;
         const int k = kept[d->tag]++;
-        if (rules.positions.count(d->tag) != 0 && !isZero(*d)) continue;
+        if (rules.positions.count(d->tag) != 0 && !d->holdsDirectory && !isZero(*d)) continue;
         if (!d->removed && seen[d->tag] <= k) {
             d->removed = true;
             destination.owner->diffCount++;

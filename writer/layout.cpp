@@ -100,6 +100,14 @@ std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t ent
     } else {
         where.dataPos = dataPosition;
         writeU32(static_cast<std::uint32_t>(dataPosition));
+        // A directory laid out as one value: its offsets count from where the value goes.
+        if (!entry.relocations.empty()) {
+            patched.assign(data, data + size);
+            for (const std::uint32_t at : entry.relocations)
+                putU32(patched.data() + at, getU32(patched.data() + at, order_) + static_cast<std::uint32_t>(dataPosition),
+                       order_);
+            data = patched.data();
+        }
         seekTarget(dataPosition);
         writeBytes(data, size);
         grown = (size + 1) & ~1u;

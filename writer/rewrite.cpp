@@ -74,7 +74,7 @@ std::vector<std::pair<CExifEntry*, const MakerNoteKind::Position*>> makerNotePos
     const MakerNoteKind* camera = image.cameraKind();
     if (camera == nullptr || camera->position.tag == 0 || image.carriesPreview(camera->position.tag)) return found;
     for (CExifEntry* entry = image.makerNote.entries.first(); entry != nullptr; entry = image.makerNote.entries.next(entry)) {
-        if (entry->tag == camera->position.tag && !entry->removed && entry->valueAsU32() != 0)
+        if (entry->tag == camera->position.tag && !entry->removed && !entry->holdsDirectory && entry->valueAsU32() != 0)
             found.emplace_back(entry, &camera->position);
     }
     return found;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "exif/byte_order.h"
@@ -57,6 +58,27 @@ Bytes noteBytes(const Kind& kind, std::uint32_t at, std::uint32_t textOffsetShif
 }
 
 Bytes bytesOf(const char* text, std::size_t n) { return Bytes(text, text + n); }
+
+/// A directory in `order`: its count (padded: two zero bytes behind it), the entries {tag, type,
+/// count, value field}, a zero next offset.
+Bytes directoryOf(ByteOrder order, const std::vector<std::array<std::uint32_t, 4>>& entries, bool padded = false) {
+    Bytes bytes(2 + (padded ? 2 : 0) + 12 * entries.size() + 4, 0);
+    putU16(bytes.data(), static_cast<std::uint16_t>(entries.size()), order);
+    std::uint8_t* p = bytes.data() + (padded ? 4 : 2);
+    for (const auto& [tag, type, count, value] : entries) {
+        putU16(p, static_cast<std::uint16_t>(tag), order);
+        putU16(p + 2, static_cast<std::uint16_t>(type), order);
+        putU32(p + 4, count, order);
+        putU32(p + 8, value, order);
+        p += 12;
+    }
+    return bytes;
+}
+
+Bytes joined(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
 const std::vector<Kind> kKinds = {
     {"Olympus type 1", bytesOf("OLYMP\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
@@ -288,7 +310,7 @@ TEST_F(MakerNotes, carryAPreviewOfAFewBytesAsAPosition) {
 // note is carried up to the preview's end while that lies in the Exif segment, as source and as
 // destination.
 TEST_F(MakerNotes, ofNikonType3CarryAPreviewThatLiesBehindThem) {
-    const auto withPreview = [](std::uint32_t length) {
+    const auto withPreview = [](std::uint32_t length, ExifBuilder file = ExifBuilder::jpeg()) {
         Bytes note = bytesOf("Nikon\0\2\0\0\0II*\0\x8\0\0\0", 18);
         note.resize(66, 0);  // its directory: 0x0011 -> the PreviewIFD at 26, which holds 0x0201 and 0x0202
         fixture::putU16(note, 18, 1);
@@ -304,7 +326,7 @@ TEST_F(MakerNotes, ofNikonType3CarryAPreviewThatLiesBehindThem) {
             fixture::putU32(note, 42 + 12 * i, 1);
             fixture::putU32(note, 46 + 12 * i, preview[i][1]);
         }
-        return ExifBuilder::jpeg().ifd0({ascii(kMake, "NIKON")}).subIfd({}).makerNoteBytes([note](std::uint32_t) {
+        return file.ifd0({ascii(kMake, "NIKON")}).subIfd({}).makerNoteBytes([note](std::uint32_t) {
             return note;
         }).padding(200);
     };
@@ -323,27 +345,64 @@ TEST_F(MakerNotes, ofNikonType3CarryAPreviewThatLiesBehindThem) {
     std::string refusal;
     load("far.jpg", &refusal);
     EXPECT_EQ(refusal, "Maker note refers to data outside itself (MAK0 at file offset 0x4a)");
+    // As a source it is laid out anew against its own header, without the PreviewIFD; so is a NEF's
+    // whose preview lies elsewhere in the raw file, without a word.
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "far.jpg", "bare.jpg"}, folder.path()).output,
+              "Tagloom: 'far.jpg' left behind: MAK0:0x0011 - its preview lies outside the Exif segment\nbare.jpg - 4 diffs\n");
+    const Bytes withoutPreview = {'N', 'i', 'k', 'o', 'n', 0, 2, 0, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(load("bare.jpg", nullptr, CExifImage::Role::source)->makerNote.findEntry(kMakerNote)->data, withoutPreview);
+    folder.write("far.nef", withPreview(5000, ExifBuilder::raw().magic("II*").ifd0Offset(8)).padding(6000).build());
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "far.nef", "bare.jpg"}, folder.path()).output, "bare.jpg - 4 diffs\n");
+    EXPECT_EQ(load("bare.jpg", nullptr, CExifImage::Role::source)->makerNote.findEntry(kMakerNote)->data, withoutPreview);
 }
 
-/// A directory in `order`: its count (padded: two zero bytes behind it), the entries {tag, type,
-/// count, value field}, a zero next offset.
-Bytes directoryOf(ByteOrder order, const std::vector<std::array<std::uint32_t, 4>>& entries, bool padded = false) {
-    Bytes bytes(2 + (padded ? 2 : 0) + 12 * entries.size() + 4, 0);
-    putU16(bytes.data(), static_cast<std::uint16_t>(entries.size()), order);
-    std::uint8_t* p = bytes.data() + (padded ? 4 : 2);
-    for (const auto& [tag, type, count, value] : entries) {
-        putU16(p, static_cast<std::uint16_t>(tag), order);
-        putU16(p + 2, static_cast<std::uint16_t>(type), order);
-        putU32(p + 4, count, order);
-        putU32(p + 8, value, order);
-        p += 12;
+// Directories inside a note whose offsets count from the TIFF header (an Olympus type-1 note's
+// CameraSettings with its preview, a headerless Nikon note's PreviewIFD) are laid out anew as one
+// value each: exiftool reads every value the source holds, the preview byte for byte; a re-run finds
+// nothing, and the destination takes another value.
+TEST_F(MakerNotes, layOutTheDirectoriesInsideThemAnew) {
+    if (!fixture::haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    constexpr ByteOrder II = ByteOrder::littleEndian;
+    const Bytes preview = {0xFF, 0xD8, 0xFF, 0xDB, 0, 4, 1, 2, 0xFF, 0xD9};
+    const auto olympus = [&](std::uint32_t at) {
+        // Header, a directory of 0x0207 (text) and 0x2020 (type 7), CameraSettings: 0x0100, 0x0101,
+        // 0x0102 (the preview), 0x0200 (text); then the texts and the preview.
+        const std::uint32_t settings = 8 + 2 + 2 * 12 + 4, values = settings + 2 + 4 * 12 + 4;
+        Bytes note = joined(bytesOf("OLYMP\0\1\0", 8),
+                            directoryOf(II, {{0x0207, 2, 6, at + values}, {0x2020, 7, 54, at + settings}}));
+        note = joined(note, directoryOf(II, {{0x0100, 4, 1, 1}, {0x0101, 4, 1, at + values + 6}, {0x0102, 4, 1, 10},
+                                             {0x0200, 2, 8, at + values + 16}}));
+        return joined(joined(joined(note, bytesOf("D4040\0", 6)), preview), bytesOf("SETTING\0", 8));
+    };
+    const auto nikon = [&](std::uint32_t at) {
+        // A directory of 0x0002 (ISO, out of line) and 0x0011, the PreviewIFD: 0x0103, 0x0201, 0x0202.
+        const std::uint32_t previewIfd = 2 + 2 * 12 + 4, values = previewIfd + 2 + 3 * 12 + 4;
+        Bytes note = directoryOf(II, {{0x0002, 3, 4, at + values}, {0x0011, 4, 1, at + previewIfd}});
+        note = joined(note, directoryOf(II, {{0x0103, 3, 1, 6}, {0x0201, 4, 1, at + values + 8}, {0x0202, 4, 1, 10}}));
+        return joined(joined(note, Bytes{0, 0, 100, 0, 0, 0, 0, 0}), preview);
+    };
+    const std::pair<const char*, std::function<Bytes(std::uint32_t)>> notes[] = {{"OLYMPUS OPTICAL CO.,LTD", olympus},
+                                                                                  {"NIKON", nikon}};
+    for (const auto& [make, note] : notes) {
+        SCOPED_TRACE(make);
+        folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, make)}).subIfd({}).makerNoteBytes(note).build());
+        folder.write("dst.jpg", ExifBuilder::jpeg().withoutExif().build());
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output.find("Tagloom:"),
+                  std::string::npos);
+        const auto values = [&](const std::string& name) {
+            return fixture::commandOutput("exiftool -a -G1 -s -n -MakerNotes:all -x PreviewImageStart '" + folder / name +
+                                          "'; exiftool -b -PreviewImage '" + folder / name + "' | md5sum");
+        };
+        const std::string source = values("src.jpg");
+        EXPECT_NE(source.find("PreviewImageLength"), std::string::npos) << source;
+        EXPECT_EQ(values("dst.jpg"), source);
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - no diffs\n");
+        folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, make), ascii(kArtist, "Ann")}).build());
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "artist.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 1 diffs\n");
+        EXPECT_EQ(values("dst.jpg"), source);
     }
-    return bytes;
-}
-
-Bytes joined(Bytes first, const Bytes& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
 }
 
 // Canon notes end with a footer naming where the camera wrote them. A note an editor moved without
