@@ -107,10 +107,22 @@ const std::vector<Kind> kKinds = {
     {"GE", bytesOf("GE\0\0\0\0\1\0\0\0MM\0*\0\0\0\x8", 18), ByteOrder::bigEndian, false, 10, false},
     {"Sony Ericsson", bytesOf("SEMC MS\0\0\0\0\0II*\0\x8\0\0\0", 20), ByteOrder::littleEndian, false, 12, false},
     {"Samsung", {}, ByteOrder::littleEndian, false, 0, false, "samsung"},  // Makes compared ignoring case
+    {"Sony", bytesOf("SONY DSC \0\0\0", 12), ByteOrder::littleEndian, true, 0, true},
+    {"Pentax", bytesOf("AOC\0II", 6), ByteOrder::littleEndian, true, 0, true},
+    {"Ricoh", bytesOf("RICOH\0MM", 8), ByteOrder::bigEndian, false, 0, false},
+    {"Minolta", {}, ByteOrder::littleEndian, true, 0, true, "Minolta"},
+    {"plain directory", {}, ByteOrder::littleEndian, true, 0, true, "Canon"},
+    {"plain directory", {}, ByteOrder::littleEndian, true, 0, true, "NIKON"},
     // no directory, or offsets from each entry: bytes as they are
     {"Kodak", bytesOf("KDK INFO", 8), ByteOrder::littleEndian, false, 0, false, "Maker", false},
     {"Kyocera", bytesOf("KYOCERA            \0\0\0", 22), ByteOrder::littleEndian, false, 0, false, "Maker", false},
     {"Pentax, offsets from each entry", {}, ByteOrder::littleEndian, false, 0, false, "Asahi Optical Co.,Ltd", false},
+    {"Ricoh text", bytesOf("Rv0103;", 7), ByteOrder::littleEndian, false, 0, false, "Maker", false},
+    {"Konica", bytesOf("KC", 2), ByteOrder::littleEndian, false, 0, false, "Maker", false},
+    {"Samsung", bytesOf("STMN100", 7), ByteOrder::littleEndian, false, 0, false, "Maker", false},
+    {"RIM", bytesOf("RIM0", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
+    {"HTC", bytesOf("htcI", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
+    {"VER", bytesOf("VER:", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
 };
 
 class MakerNotes : public ::testing::Test {

@@ -300,6 +300,40 @@ int main(int argc, char** argv) {
     save(folder / "nikon", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
         return note(Bytes{'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}, at, false);
     }).build());
+    save(folder / "ge", ExifBuilder::jpeg().ifd0({text(0x010F, "GE")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return note(Bytes{'G', 'E', 0, 0, 0, 0, 1, 0, 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}, at, false);
+    }).build());
+    save(folder / "jvc", ExifBuilder::jpeg().ifd0({text(0x010F, "JVC")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return note(Bytes{'J', 'V', 'C', ' '}, at, true);
+    }).build());
+    // A Canon note moved without its offsets: its footer names where it was written.
+    save(folder / "canon-moved", ExifBuilder::jpeg().ifd0({text(0x010F, "Canon")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        Bytes bytes = note({}, at / 2, true);
+        const Bytes footer = {'I', 'I', 42, 0, 0, 0, 0, 0};
+        bytes.insert(bytes.end(), footer.begin(), footer.end());
+        putU32(bytes, bytes.size() - 4, at / 2);
+        return bytes;
+    }).build());
+    // Directories inside notes, laid out anew: an Olympus type-1 note's, a headerless Nikon note's.
+    const auto withSubDirectory = [&](Bytes head, std::uint16_t subTag, std::uint32_t at) {
+        Bytes bytes = head;
+        const std::size_t directory = head.size();
+        bytes.resize(directory + 18, 0);
+        putU16(bytes, directory, 1);
+        putU16(bytes, directory + 2, subTag);
+        putU16(bytes, directory + 4, 4);
+        putU32(bytes, directory + 6, 1);
+        putU32(bytes, directory + 10, at + static_cast<std::uint32_t>(bytes.size()));
+        const Bytes inner = note({}, at + static_cast<std::uint32_t>(bytes.size()), true);
+        bytes.insert(bytes.end(), inner.begin(), inner.end());
+        return bytes;
+    };
+    save(folder / "olympus-sub", ExifBuilder::jpeg().ifd0({text(0x010F, "OLYMPUS")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return withSubDirectory(Bytes{'O', 'L', 'Y', 'M', 'P', 0, 1, 0}, 0x2020, at);
+    }).build());
+    save(folder / "nikon-preview-ifd", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
+        return withSubDirectory({}, 0x0011, at);
+    }).build());
     // A note whose directories lead to one another many times over.
     save(folder / "lattice", ExifBuilder::jpeg().ifd0({text(0x010F, "NIKON")}).subIfd({}).makerNoteBytes([](std::uint32_t) {
         return fixture::latticeNikonNote(40);
