@@ -1,6 +1,7 @@
 // Folder mode: every file of a folder whose extension names a kind of file this run reads (".jpg"
-// and ".cr2"; with --all-formats, every raw kind's too: exif/containers.cpp), paired with its ".jpg"
-// under Dst.
+// and ".cr2"; with --all-formats, every raw kind's, HEIF's, ".jpeg" and ".jpe" too:
+// exif/containers.cpp), paired with its ".jpg" under Dst (with --all-formats, ".jpeg" or ".jpe" where
+// that is what exists).
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -36,6 +37,9 @@ std::string extensionOf(const std::string& name) {
     return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
 }
 
+/// A name without its extension, case-folded: files of one name belong together.
+std::string baseName(const std::string& name) { return foldAsciiCase(name.substr(0, name.find_last_of('.'))); }
+
 /// What the kinds of file that this run reads make of a name; a name without text before its
 /// extension (".jpg" alone) is none.
 NameKind kindOf(const std::string& name, bool allFormats) { return kindOfName(extensionOf(name), allFormats); }
@@ -54,17 +58,37 @@ public:
             return;
         }
 
-        // With --all-formats, of several raw files of one name the first in byte order is the source.
-        std::set<std::string> rawNames;
+        // With --all-formats, of the files of one name the raw file is the source (the first in byte
+        // order of several), then a HEIF photo, then a JPEG; each other is named. A JPEG that is the
+        // source's destination (Src and Dst one folder) is no source.
+        std::unordered_map<std::string, std::pair<const platform::DirectoryEntry*, NameKind>> chosen;
+        if (run_.Options.allFormats) {
+            for (const platform::DirectoryEntry& entry : *entries) {
+                const NameKind kind = kindOf(entry.name, true);
+                if (entry.isDirectory || !kind.candidate) continue;
+                auto& best = chosen[baseName(entry.name)];
+                if (best.first == nullptr || kind.rank < best.second.rank) best = {&entry, kind};
+            }
+        }
         for (const platform::DirectoryEntry& entry : *entries) {
             const NameKind kind = kindOf(entry.name, run_.Options.allFormats);
             if (entry.isDirectory || !kind.candidate) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
-            const std::string name = foldAsciiCase(entry.name.substr(0, entry.name.find_last_of('.')));
-            if (run_.Options.allFormats && kind.raw && !rawNames.insert(name).second) {
-                run_.filesFound++;
-                run_.reporter.line("Tagloom: '%s' skipped - another raw file of that name is the source\n", sourcePath.c_str());
-                continue;
+            if (run_.Options.allFormats) {
+                const auto& [source, sourceKind] = chosen[baseName(entry.name)];
+                if (source != &entry) {
+                    const std::string sourceOf = joinPath(folder, source->name);
+                    if (kind.jpeg && existingDestination(folder, sourceOf, source->name) == sourcePath) {
+                        processPair(run_, sourcePath, sourcePath);  // counted, as any file that is its own pair
+                        continue;
+                    }
+                    run_.filesFound++;
+                    run_.reporter.line(kind.raw && sourceKind.raw
+                                           ? "Tagloom: '%s' skipped - another raw file of that name is the source\n"
+                                           : "Tagloom: '%s' skipped - another file of that name is the source\n",
+                                       sourcePath.c_str());
+                    continue;
+                }
             }
             processPair(run_, sourcePath, destinationFor(folder, sourcePath, entry.name));
         }
@@ -75,7 +99,8 @@ public:
     }
 
 private:
-    std::string destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {
+    /// The name a source's destination has: the source's base name under Dst (or "..").
+    std::string destinationBase(const std::string& folder, const std::string& sourcePath, const std::string& name) const {
         std::string path;
         if (run_.Dst == "..") {
             const std::string trimmed = withoutTrailingSlashes(folder);
@@ -84,18 +109,43 @@ private:
         } else {
             path = joinPath(run_.Dst, sourcePath.substr(run_.Src.size()));
         }
-        path = path.substr(0, path.find_last_of('.')) + ".jpg";
-        if (isFile(path)) return path;
+        return path.substr(0, path.find_last_of('.'));
+    }
 
-        // Cameras name their files IMG_0001.CR2 and IMG_0001.JPG: take the file that differs only in case.
+    /// The JPEG extensions a destination may have, in the order they are tried.
+    std::vector<std::string> jpegExtensions() const {
+        if (!run_.Options.allFormats) return {".jpg"};
+        return {".jpg", ".jpeg", ".jpe"};
+    }
+
+    /// The source's destination where one exists: its base name with a JPEG extension, then a name
+    /// that differs from that only in letter case (cameras name their files IMG_0001.CR2 and
+    /// IMG_0001.JPG); else "".
+    std::string existingDestination(const std::string& folder, const std::string& sourcePath, const std::string& name) {
+        const std::string base = destinationBase(folder, sourcePath, name);
+        for (const std::string& extension : jpegExtensions()) {
+            if (isFile(base + extension)) return base + extension;
+        }
+        const auto slash = base.find_last_of('/');
+        const std::string destinationFolder = slash == std::string::npos ? "" : base.substr(0, slash + 1);
+        const FolderIndex& index = indexOf(destinationFolder);
+        for (const std::string& extension : jpegExtensions()) {
+            const auto match = index.find(foldAsciiCase(base.substr(destinationFolder.size()) + extension));
+            if (match != index.end()) return destinationFolder + match->second;
+        }
+        return "";
+    }
+
+    std::string destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {
+        const std::string found = existingDestination(folder, sourcePath, name);
+        if (!found.empty()) return found;
+        const std::string path = destinationBase(folder, sourcePath, name) + ".jpg";
+
+        // No such file, but its backup: a rewrite was cut off between its two renames.
         const auto slash = path.find_last_of('/');
         const std::string destinationFolder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
         const std::string wanted = slash == std::string::npos ? path : path.substr(slash + 1);
         const FolderIndex& index = indexOf(destinationFolder);
-        const auto match = index.find(foldAsciiCase(wanted));
-        if (match != index.end()) return destinationFolder + match->second;
-
-        // No such file, but its backup: a rewrite was cut off between its two renames.
         const auto backup = index.find(foldAsciiCase(wanted + ".old"));
         if (backup != index.end() && endsWith(backup->second, ".old")) {
             const std::string restored = destinationFolder + backup->second.substr(0, backup->second.size() - 4);

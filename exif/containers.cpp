@@ -26,9 +26,20 @@ struct FileKind {
     bool (*recognises)(const std::uint8_t* head);
     /// Finds the TIFF data and sets how far reads may go (the locator's comment says).
     std::uint64_t (CExifParser::*locate)();
-    /// Folder mode takes a file of such a name as a source: extensions separated by spaces.
+    /// Folder mode takes a file of such a name as a source: extensions separated by spaces; and
+    /// under --all-formats those of `moreExtensions` too.
     const char* extensions;
+    const char* moreExtensions = "";
 };
+
+/// An ISO base media file whose major brand is one of `brands` (four characters each).
+bool isoMedia(const std::uint8_t* head, const char* brands) {
+    if (!startsWith(head + 4, "ftyp", 4)) return false;
+    for (const char* brand = brands; *brand != '\0'; brand += 4) {
+        if (startsWith(head + 8, brand, 4)) return true;
+    }
+    return false;
+}
 
 const FileKind kFileKinds[] = {
     // --all-formats: raw files by their content. TIFF-based raws (the default reading's CR2, marked
@@ -49,11 +60,16 @@ const FileKind kFileKinds[] = {
      &CExifParser::locateRaf, ".raf"},
     {"MRW", true, true, [](const std::uint8_t* head) { return startsWith(head, "\0MRM", 4); }, &CExifParser::locateMrw,
      ".mrw"},
+    // ISO base media files by their major brand: a CR3 (a raw file), a HEIF or AVIF photo (a source only).
+    {"CR3", true, true, [](const std::uint8_t* head) { return isoMedia(head, "crx "); }, &CExifParser::locateCr3, ".cr3"},
+    {"HEIF", true, false,
+     [](const std::uint8_t* head) { return isoMedia(head, "heicheixhevchevxheimheishevmhevsmif1msf1avifavis"); },
+     &CExifParser::locateHeif, ".heic .heif .hif .avif"},
     // The default reading: any file that begins "II" is a raw file of the CR2 kind, and a JPEG.
     {"raw (CR2)", false, true, [](const std::uint8_t* head) { return startsWith(head, "II", 2); },
      &CExifParser::locateDefaultRaw, ".cr2"},
     {"JPEG", false, false, [](const std::uint8_t* head) { return head[0] == 0xFF && head[1] == 0xD8; },
-     &CExifParser::locateJpeg, ".jpg"},
+     &CExifParser::locateJpeg, ".jpg", ".jpeg .jpe"},
 };
 
 /// True when the space-separated `list` holds `extension`, in any letter case.
@@ -74,9 +90,13 @@ constexpr int kMostMrwBlocks = 64;  // cameras write five or six
 NameKind kindOfName(const std::string& extension, bool allFormats) {
     NameKind found;
     for (const FileKind& kind : kFileKinds) {
-        if ((kind.allFormatsOnly && !allFormats) || !listsExtension(kind.extensions, extension)) continue;
+        if (kind.allFormatsOnly && !allFormats) continue;
+        if (!listsExtension(kind.extensions, extension) && !(allFormats && listsExtension(kind.moreExtensions, extension)))
+            continue;
         found.candidate = true;
         found.raw = kind.raw;
+        found.jpeg = kind.locate == &CExifParser::locateJpeg;
+        found.rank = kind.raw ? 0 : found.jpeg ? 2 : 1;
         break;
     }
     return found;
@@ -91,7 +111,7 @@ bool orderOf(const std::uint8_t* mark, ByteOrder& order) {
 std::uint64_t CExifParser::locate() {
     // Bytes missing at the end of a short file count as zero.
     std::uint8_t head[16] = {};
-    bytes_.copy(0, head, sizeof head);
+    bytes_->copy(0, head, sizeof head);
     for (const FileKind& kind : kFileKinds) {
         if ((kind.allFormatsOnly && !allFormats_) || !kind.recognises(head)) continue;
         return (this->*kind.locate)();
@@ -102,8 +122,8 @@ std::uint64_t CExifParser::locate() {
 // The default reading's JPEG: the Exif segment must be the first segment, with little-endian TIFF
 // data; reads stay inside the segment. --all-formats looks further.
 std::uint64_t CExifParser::locateJpeg() {
-    bytes_.copy(0, image_.header, sizeof image_.header);
-    const JpegSegments first = scanSegments(bytes_, 1);
+    bytes_->copy(0, image_.header, sizeof image_.header);
+    const JpegSegments first = scanSegments(*bytes_, 1);
     if (!first.segments.empty() && first.segments.front().offset == exif::kFirstSegment &&
         first.segments.front().marker == kApp1Marker && image_.header[12] == exif::kIntelByte &&
         image_.header[13] == exif::kIntelByte) {
@@ -129,10 +149,10 @@ std::uint64_t CExifParser::locateDefaultRaw() {
 
 std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     image_.layout = Layout::exifAnywhereJpeg;
-    const JpegSegments found = scanSegments(bytes_, SIZE_MAX, jpegStart);
+    const JpegSegments found = scanSegments(*bytes_, SIZE_MAX, jpegStart);
     const JpegSegment* exif = nullptr;
     for (const JpegSegment& segment : found.segments) {
-        if (holdsExif(bytes_, segment)) {
+        if (holdsExif(*bytes_, segment)) {
             exif = &segment;
             break;
         }
@@ -162,14 +182,14 @@ std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     image_.base = static_cast<std::uint32_t>(exif->offset + exif::kTiffHeaderInSegment);
     const std::uint64_t headerSize = exif::kTiffHeaderInSegment + 8;
     if (exif->end() > std::uint64_t(UINT32_MAX) || exif->length < headerSize - 2 ||
-        bytes_.copy(exif->offset, image_.header, headerSize) != headerSize || !orderOf(image_.header + 10, image_.byteOrder))
+        bytes_->copy(exif->offset, image_.header, headerSize) != headerSize || !orderOf(image_.header + 10, image_.byteOrder))
         throw new CExifException("Jpg header type not supported");
     return getU32(image_.header + 14, image_.byteOrder);
 }
 
 std::uint64_t CExifParser::takeTiff(std::uint64_t base, std::uint64_t limit) {
     std::uint8_t head[8] = {};
-    bytes_.copy(base, head, sizeof head);
+    bytes_->copy(base, head, sizeof head);
     if (!orderOf(head, image_.byteOrder)) throw new CExifException("File not support (header not understood)");
     image_.base = static_cast<std::uint32_t>(base);
     image_.sectionEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, UINT32_MAX));
@@ -179,20 +199,20 @@ std::uint64_t CExifParser::takeTiff(std::uint64_t base, std::uint64_t limit) {
 // TIFF and ORF (TIFF data with a magic number of its own): reads may go to the end of the file.
 std::uint64_t CExifParser::locateTiffRaw() {
     image_.layout = Layout::tiffRaw;
-    return takeTiff(0, std::min<std::uint64_t>(bytes_.length(), UINT32_MAX));
+    return takeTiff(0, std::min<std::uint64_t>(bytes_->length(), UINT32_MAX));
 }
 
 // MRW: blocks of a name (4) and a big-endian length (4); the TIFF data is the "\0TTW" block's, and
 // reads stay inside that block.
 std::uint64_t CExifParser::locateMrw() {
     image_.layout = Layout::tiffRaw;
-    const std::uint64_t length = std::min<std::uint64_t>(bytes_.length(), UINT32_MAX);
+    const std::uint64_t length = std::min<std::uint64_t>(bytes_->length(), UINT32_MAX);
     std::uint8_t field[8] = {};
-    bytes_.copy(4, field, 4);
+    bytes_->copy(4, field, 4);
     const std::uint64_t end = std::min<std::uint64_t>(8 + std::uint64_t(getU32(field, ByteOrder::bigEndian)), length);
     int blocks = 0;
     for (std::uint64_t at = 8; at + 8 <= end && ++blocks <= kMostMrwBlocks;) {
-        bytes_.copy(at, field, sizeof field);
+        bytes_->copy(at, field, sizeof field);
         const std::uint64_t blockEnd = at + 8 + getU32(field + 4, ByteOrder::bigEndian);
         if (std::memcmp(field, "\0TTW", 4) == 0) return takeTiff(at + 8, std::min(blockEnd, length));
         at = blockEnd;
@@ -204,15 +224,15 @@ std::uint64_t CExifParser::locateMrw() {
 std::uint64_t CExifParser::locateRaf() {
     image_.layout = Layout::embeddedJpegRaw;
     std::uint8_t field[8] = {};
-    bytes_.copy(84, field, sizeof field);
+    bytes_->copy(84, field, sizeof field);
     return takeEmbeddedJpeg(getU32(field, ByteOrder::bigEndian), getU32(field + 4, ByteOrder::bigEndian));
 }
 
 // RW2 and RWL: IFD0's tag 0x002E holds the embedded JPEG.
 std::uint64_t CExifParser::locateRw2() {
     image_.layout = Layout::embeddedJpegRaw;
-    const std::uint64_t ifd0 = takeTiff(0, std::min<std::uint64_t>(bytes_.length(), UINT32_MAX));
-    view_ = TiffView(bytes_, 0, image_.sectionEnd, image_.byteOrder);
+    const std::uint64_t ifd0 = takeTiff(0, std::min<std::uint64_t>(bytes_->length(), UINT32_MAX));
+    view_ = TiffView(*bytes_, 0, image_.sectionEnd, image_.byteOrder);
     const EntryField embedded = ifd0Field(ifd0, tag::kPanasonicJpegFromRaw);
     return takeEmbeddedJpeg(embedded.value, embedded.count);
 }
@@ -220,7 +240,7 @@ std::uint64_t CExifParser::locateRw2() {
 // The embedded JPEG's Exif segment, wherever it lies in that JPEG; reads stay inside the segment.
 std::uint64_t CExifParser::takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jpegLength) {
     std::uint8_t soi[2] = {};
-    if (jpegLength < 4 || jpeg + jpegLength > bytes_.length() || bytes_.copy(jpeg, soi, 2) != 2 ||
+    if (jpegLength < 4 || jpeg + jpegLength > bytes_->length() || bytes_->copy(jpeg, soi, 2) != 2 ||
         getU16(soi, ByteOrder::bigEndian) != 0xFFD8)
         throw new CExifException("Raw file holds no JPEG with Exif data");
     const std::uint64_t ifd0 = locateExif(jpeg);

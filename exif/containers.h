@@ -17,12 +17,14 @@ enum class Layout : std::uint8_t {
     tiffRaw,                     // a raw file's TIFF data, IFD0 where its header says, values anywhere in it
     embeddedJpegRaw,             // a raw file whose Exif data is that of a JPEG inside it
     embeddedJpegRawWithoutExif,  // such a raw file whose JPEG holds none
+    canonBoxesRaw,               // a CR3: IFD0, the Exif sub-directory, the maker note and GPS data in boxes of their own
+    heifItem,                    // a HEIF or AVIF photo: its Exif item, read into memory; a source only
 };
 
 /// A raw file: a source only, never rewritten.
 constexpr bool isRawLayout(Layout layout) {
     return layout == Layout::defaultRaw || layout == Layout::tiffRaw || layout == Layout::embeddedJpegRaw ||
-           layout == Layout::embeddedJpegRawWithoutExif;
+           layout == Layout::embeddedJpegRawWithoutExif || layout == Layout::canonBoxesRaw;
 }
 /// Read as only --all-formats reads files.
 constexpr bool isExtendedLayout(Layout layout) {
@@ -33,6 +35,10 @@ constexpr bool isExtendedLayout(Layout layout) {
 struct NameKind {
     bool candidate = false;  // a source: its kind is one the reading recognises
     bool raw = false;        // of a raw file's kind
+    /// Of several files of one name, the one of the lowest rank is the source: a raw file, then a
+    /// HEIF photo, then a JPEG.
+    int rank = 0;
+    bool jpeg = false;  // a JPEG: a destination's kind
 };
 NameKind kindOfName(const std::string& extension, bool allFormats);
 

@@ -25,6 +25,7 @@ namespace tagloom {
 namespace tag {
 constexpr std::uint16_t kMake = 0x010F;             // 271, IFD0
 constexpr std::uint16_t kModel = 0x0110;            // 272, IFD0
+constexpr std::uint16_t kOrientation = 0x0112;      // 274, IFD0
 constexpr std::uint16_t kThumbnailOffset = 0x0201;  // 513, IFD1
 constexpr std::uint16_t kThumbnailLength = 0x0202;  // 514, IFD1
 constexpr std::uint16_t kSoftware = 0x0131;         // 305, IFD0

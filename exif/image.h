@@ -111,6 +111,9 @@ public:
     bool extended() const { return isExtendedLayout(layout); }
     /// A raw file of a kind only --all-formats reads: its IFD0 describes its own image too.
     bool isOtherRaw() const { return isRaw() && extended(); }
+    /// Its IFD0 describes the file's own image (a raw file's, a HEIF's coding): only the tags that
+    /// describe the photo are read and take part.
+    bool ifd0ByAllowList() const { return isOtherRaw() || layout == Layout::heifItem; }
     /// False for a JPEG without an Exif segment (and a raw file whose JPEG has none).
     bool hasExif() const { return layout != Layout::jpegWithoutExif && layout != Layout::embeddedJpegRawWithoutExif; }
     /// The byte order of an image that holds no Exif data yet, with the TIFF header that names it.

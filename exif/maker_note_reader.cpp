@@ -27,7 +27,7 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     using Carry = MakerNoteKind::Carry;
     if (allFormats_) {
         std::uint8_t head[16] = {};
-        bytes_.copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
+        bytes_->copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
         kind = recogniseMakerNote(head, std::min<std::size_t>(sizeof head, declared), make, makeSize);
         // A plain directory is read as the default reading reads it; only a raw file keeps its image
         // data where a note belongs: in a JPEG such bytes are a note.
@@ -76,14 +76,14 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
 bool CExifParser::directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared) const {
     std::uint8_t count[2] = {};
     if (declared < directoryAt + 2u) return false;
-    bytes_.copy(view_.base() + start + directoryAt, count, sizeof count);
+    bytes_->copy(view_.base() + start + directoryAt, count, sizeof count);
     return directoryAt + 2 + std::uint64_t(exif::kEntrySize) * getU16(count, view_.order()) <= declared;
 }
 
 CExifParser::ValueSpan CExifParser::valueSpan(std::uint64_t directory, std::uint32_t declared) const {
     ValueSpan span;
     std::uint8_t count[2] = {};
-    bytes_.copy(view_.base() + directory, count, sizeof count);
+    bytes_->copy(view_.base() + directory, count, sizeof count);
     span.entries = getU16(count, view_.order());
     if (2 + std::uint64_t(exif::kEntrySize) * span.entries > declared) {
         span.entries = 0;
@@ -104,7 +104,7 @@ CExifParser::Footer CExifParser::readFooter(std::uint32_t start, std::uint32_t d
     Footer footer;
     std::uint8_t bytes[8] = {};
     ByteOrder order = view_.order();
-    if (declared < sizeof bytes + 2 || bytes_.copy(view_.base() + start + declared - 8, bytes, sizeof bytes) != 8 ||
+    if (declared < sizeof bytes + 2 || bytes_->copy(view_.base() + start + declared - 8, bytes, sizeof bytes) != 8 ||
         !orderOf(bytes, order) || getU16(bytes + 2, order) != 42)
         return footer;
     // A footer counts only in the note's own order; a note in the other order cannot be laid out.
@@ -170,7 +170,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
             inner.seekSource(4);
             directory = inner.readU32();
         } else if (kind.directory == MakerNoteKind::Directory::offsetAt) {
-            bytes_.copy(noteStart + kind.directoryAt, bytes, 4);
+            bytes_->copy(noteStart + kind.directoryAt, bytes, 4);
             directory = getU32(bytes, ByteOrder::littleEndian);
         }
         const std::uint64_t reach = reachOf(kind, inner, directory, noteStart, 0, 0);
@@ -200,7 +200,7 @@ bool CExifParser::orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart
     if (kind.order == MakerNoteKind::Order::big) order = ByteOrder::bigEndian;
     if (kind.order != MakerNoteKind::Order::bytesAt) return true;
     std::uint8_t mark[2] = {};
-    bytes_.copy(noteStart + kind.orderAt, mark, sizeof mark);
+    bytes_->copy(noteStart + kind.orderAt, mark, sizeof mark);
     return orderOf(mark, order);
 }
 
@@ -317,7 +317,7 @@ void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::u
             if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
             placed = append(field.value, size);
         } else {
-            bytes_.copy(view.base() + at + 2 + std::uint64_t(exif::kEntrySize) * kept[i].second + 8, &out.bytes[entry + 8], 4);
+            bytes_->copy(view.base() + at + 2 + std::uint64_t(exif::kEntrySize) * kept[i].second + 8, &out.bytes[entry + 8], 4);
             continue;
         }
         putU32(&out.bytes[entry + 8], placed - innerStart, order);
@@ -364,7 +364,7 @@ bool CExifParser::relayWithoutPreview(const MakerNoteKind& kind, const TiffView&
     const std::uint64_t head = inner.base() + directory - noteStart;
     if (head > exif::kMaxEntrySize) return false;
     out.bytes.resize(static_cast<std::size_t>(head));
-    bytes_.copy(noteStart, out.bytes.data(), head);
+    bytes_->copy(noteStart, out.bytes.data(), head);
     image_.makerNoteDirectoriesWalked = 0;
     entriesWalked_ = 0;
     layOut(kind, inner, directory, 0, static_cast<std::uint32_t>(inner.base() - noteStart), true, out, 0);
@@ -421,7 +421,7 @@ void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
     // big-endian), then the note: its offsets count from where the note lay before.
     constexpr std::uint32_t kHead = 20;
     std::uint8_t head[kHead] = {};
-    if (count < kHead || bytes_.copy(view_.base() + at, head, kHead) != kHead ||
+    if (count < kHead || bytes_->copy(view_.base() + at, head, kHead) != kHead ||
         std::memcmp(head, "Adobe\0MakN", 10) != 0)
         return;
     ByteOrder order = image_.byteOrder;

@@ -83,7 +83,7 @@ void CExifParser::parseHeader() {
         return;
     }
     image_.makerNoteOrder = image_.byteOrder;
-    view_ = TiffView(bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
+    view_ = TiffView(*bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
     view_.seekSource(ifd0Position);
 
     report_.trace(verbose::kParse, "%s parse:\n", image_.path.c_str());
@@ -92,17 +92,11 @@ void CExifParser::parseHeader() {
                      image_.byteOrder == ByteOrder::littleEndian ? "II (little-endian)" : "MM (big-endian)");
     parseDirectory(image_.ifd0);
 
-    for (const TopDirectory& top : kTopDirectories) {
-        if (top.holder == nullptr) continue;
-        if (salvage_) {
-            followPointerOrLeaveBehind(image_.*top.directory, top.pointerTag, image_.*top.holder);
-        } else {
-            try {
-                followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
-            } catch (CExifException* failure) {
-                sayWhereDirectory(*failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
-                throw;
-            }
+    if (image_.layout == Layout::canonBoxesRaw) {
+        readCanonBoxes();
+    } else {
+        for (const TopDirectory& top : kTopDirectories) {
+            if (top.holder != nullptr) followTop(top);
         }
     }
     if (image_.isOtherRaw()) {
@@ -113,6 +107,19 @@ void CExifParser::parseHeader() {
 
     if (!salvage_) captureThumbnail();  // a source's thumbnail never reaches its destination
     report_.trace(verbose::kParse, "\n");
+}
+
+void CExifParser::followTop(const TopDirectory& top) {
+    if (salvage_) {
+        followPointerOrLeaveBehind(image_.*top.directory, top.pointerTag, image_.*top.holder);
+        return;
+    }
+    try {
+        followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
+    } catch (CExifException* failure) {
+        sayWhereDirectory(*failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
+        throw;
+    }
 }
 
 // Follows a pointer entry of `from` into the directory `into`. Only an entry with at least four
@@ -182,7 +189,7 @@ void CExifParser::sayWhereEntry(CExifException& failure, const CExifDirectory& d
     if (failure.located || !saysWhere(directory)) return;
     failure.located = true;
     std::uint8_t raw[12] = {};
-    bytes_.copy(view_.base() + fieldAt, raw, sizeof raw);
+    bytes_->copy(view_.base() + fieldAt, raw, sizeof raw);
     const std::uint16_t entryTag = getU16(raw, view_.order());
     const std::uint16_t type = getU16(raw + 2, view_.order());
     const std::uint64_t count = getU32(raw + 4, view_.order());
@@ -252,7 +259,7 @@ void CExifParser::captureThumbnail() {
     const std::uint64_t start = offset->valueAsU32();
     const std::uint64_t bytes = length->valueAsU32();
     // For a JPEG image it must lie inside the APP1 segment; for a raw image inside the file.
-    const std::uint64_t limit = image_.isRaw() ? bytes_.length() : image_.sectionEnd;
+    const std::uint64_t limit = image_.isRaw() ? bytes_->length() : image_.sectionEnd;
     if (image_.base + start > limit || bytes > limit - image_.base - start)
         throw new CExifException("Parse error - thumbnail lies outside the Exif data");
     carry(*offset, start, bytes);
@@ -265,7 +272,7 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
     const std::uint16_t type = field.type;
     const std::uint32_t count = field.count;
     // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
-    if (image_.isOtherRaw() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) return;
+    if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) return;
     if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
     std::uint64_t unit = exif::typeUnitSize(type);
     if (tag::isWindowsXpTag(entryTag)) unit = 2;
@@ -340,7 +347,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
             if (++faults > exif::kMostFaultsLeftBehind)
                 throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
             std::uint8_t tagBytes[2] = {};
-            bytes_.copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
+            bytes_->copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
             const std::uint16_t entryTag = getU16(tagBytes, view_.order());
             leaveBehind({CExifImage::LeftBehind::What::entry, &directory, entryTag, entryPart(directory, entryTag),
                          inPlainWords(*failure)});

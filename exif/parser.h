@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,7 +44,7 @@ class CExifParser {
 public:
     /// A source read by --all-formats leaves what it cannot read or carry behind (`salvage`).
     CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats, bool salvage, const Reporter& report)
-        : image_(image), bytes_(bytes), allFormats_(allFormats), salvage_(allFormats && salvage), report_(report),
+        : image_(image), bytes_(&bytes), allFormats_(allFormats), salvage_(allFormats && salvage), report_(report),
           view_(bytes, 0, 0, ByteOrder::littleEndian) {}
 
     /// Finds the TIFF data by the kind of file, then reads every directory.
@@ -57,6 +58,9 @@ public:
     std::uint64_t locateMrw();
     std::uint64_t locateRaf();
     std::uint64_t locateRw2();
+    std::uint64_t locateCr3();
+    /// A HEIF's Exif item, read into memory; a HEIF is never a destination.
+    std::uint64_t locateHeif();
     /// Finds the Exif segment of a JPEG that the default reading refuses; gives IFD0's position.
     /// An embedded JPEG (of a raw file) starts at `jpegStart`.
     std::uint64_t locateExif(std::uint64_t jpegStart = 0);
@@ -69,7 +73,12 @@ private:
     /// The Exif data of the JPEG that a raw file embeds at `jpeg`, `jpegLength` bytes long.
     std::uint64_t takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jpegLength);
 
+    /// A CR3's Exif sub-directory, maker note and GPS data, each from its own box (exif/iso_media.cpp).
+    void readCanonBoxes();
+
     // How a directory is read (exif/parser.cpp).
+    /// Follows the pointer entry of a top directory: a source leaves what it cannot read behind.
+    void followTop(const TopDirectory& top);
     /// The entry at `at` (relative to the view's base) of the directory in `view`; refuses one whose
     /// value field the file does not hold when `valueNeeded`.
     static EntryField readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded);
@@ -165,7 +174,8 @@ private:
     void parseDngMakerNote(std::uint32_t count, std::uint32_t at);
 
     CExifImage& image_;
-    const SourceBytes& bytes_;
+    const SourceBytes* bytes_;  // the file's, or an item of it read into memory (item_)
+    std::unique_ptr<SourceBytes> item_;
     bool allFormats_;
     bool salvage_;
     const Reporter& report_;  // the parse trace
@@ -177,6 +187,11 @@ private:
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
     std::uint64_t previewReach_ = 0;  // the end of a block note's preview, absolute
+    struct CanonBox {
+        std::uint64_t start = 0;  // its TIFF data, absolute
+        std::uint64_t end = 0;    // 0: the file has no such box
+    };
+    CanonBox canonBoxes_[4];  // a CR3's CMT1 to CMT4
 };
 
 }  // namespace tagloom

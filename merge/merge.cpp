@@ -201,8 +201,11 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
     // A source's Software entry never arrives: the rule of mergeFrom would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     // A raw source gives only what describes the photo; its own image's layout stays with it.
-    if (source.isOtherRaw()) {
+    if (source.ifd0ByAllowList()) {
         ifd0Rules.takingPart.emplace(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
+        // A HEIF's rotation lies in its own properties, which every converter applies: a JPEG made
+        // from it is upright.
+        if (source.layout == Layout::heifItem) ifd0Rules.takingPart->erase(tag::kOrientation);
     } else if (source.isRaw()) {
         ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     }

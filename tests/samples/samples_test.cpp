@@ -380,6 +380,62 @@ TEST_F(CameraSamples, withAllFormatsGiveTheirTagsToAJpegWithoutExif) {
     }
 }
 
+// CR3 raws and HEIF photos give a JPEG without Exif data their IFD0 (the tags that describe the photo;
+// a HEIF's Orientation never arrives: its pixels are turned by its own properties), Exif, GPS and
+// maker-note values as exiftool reads them in the source (an iPhone's note as a block); into
+// Canon.jpg under -u every Exif and GPS value, Make, Model and the maker note staying Canon.jpg's.
+// exiftool finds nothing new to warn of, and a re-run nothing to do.
+TEST_F(CameraSamples, withAllFormatsGiveTheTagsOfCr3AndHeifSources) {
+    requireExiftool();
+    const auto values = [](const std::string& path, const std::string& tags) {
+        std::istringstream lines(fixture::commandOutput("exiftool -a -G1 -n -s " + tags + " '" + path + "' 2>&1"));
+        std::set<std::string> found;
+        for (std::string line; std::getline(lines, line);) {
+            // A CR3's timed metadata, its CNCV and THMB boxes: none of its Exif data.
+            if (line.rfind("[Track", 0) == 0 || line.find("CompressorVersion") != std::string::npos ||
+                line.find("ThumbnailImage") != std::string::npos)
+                continue;
+            found.insert(line);
+        }
+        return found;
+    };
+    // What exiftool warns of that `before` did not have; a JPEG made without Exif data lacks IFD0's
+    // resolution tags, and an iPhone writes CompositeImage under Exif version 0231.
+    const auto newWarnings = [](const std::string& path, const std::string& before) {
+        std::set<std::string> added = warnings(path);
+        for (const std::string& warning : warnings(before)) added.erase(warning);
+        for (auto at = added.begin(); at != added.end();) {
+            const bool known = at->find("Missing required JPEG IFD0") != std::string::npos ||
+                               at->find("CompositeImage requires ExifVersion") != std::string::npos;
+            at = known ? added.erase(at) : std::next(at);
+        }
+        return added;
+    };
+    for (const std::string name : {"CanonRaw.cr3", "Stonehenge.heic", "IMG_3578.heic"}) {
+        SCOPED_TRACE(name);
+        const bool heif = name.find(".heic") != std::string::npos;
+        std::string tags = "-ExifIFD:all -GPS:all -MakerNotes:all";
+        for (const char* tag : {"Make", "Model", "ModifyDate", "Artist", "Copyright", "ImageDescription", "Orientation"})
+            tags += std::string(" -IFD0:") + tag;
+        folder.write("dst.jpg", fixture::ExifBuilder::jpeg().withoutExif().build());
+        const std::string source = samples + "/" + name;
+        EXPECT_EQ(run({"--all-formats", source, "dst.jpg"}).output.find("Tagloom:"), std::string::npos);
+        std::set<std::string> wanted = values(source, tags);
+        if (heif) wanted.erase("[IFD0]          Orientation                     : 1");
+        EXPECT_EQ(values(folder / "dst.jpg", tags), wanted);
+        EXPECT_EQ(newWarnings(folder / "dst.jpg", source), std::set<std::string>());
+        EXPECT_EQ(run({"--all-formats", source, "dst.jpg"}).output, "dst.jpg - no diffs\n");
+
+        copy("Canon.jpg", "canon.jpg");
+        EXPECT_EQ(run({"--all-formats", "-u", source, "canon.jpg"}).output.find("Tagloom:"), std::string::npos);
+        const std::set<std::string> now = values(folder / "canon.jpg", tags);
+        for (const std::string& line : values(source, "-ExifIFD:all -GPS:all")) EXPECT_EQ(now.count(line), 1u) << line;
+        EXPECT_EQ(values(folder / "canon.jpg", "-MakerNotes:all -IFD0:Make -IFD0:Model"),
+                  values(samples + "/Canon.jpg", "-MakerNotes:all -IFD0:Make -IFD0:Model"));
+        EXPECT_EQ(newWarnings(folder / "canon.jpg", samples + "/Canon.jpg"), std::set<std::string>());
+    }
+}
+
 // A file rewritten from a copy of itself whose Artist differs keeps every other value; a file copied
 // onto an identical copy is left alone. Refusals are named and leave the file as it was.
 TEST_F(CameraSamples, keepEveryOtherValueWhenRewrittenFromACopyOfThemselves) {

@@ -430,4 +430,84 @@ Bytes latticeNikonNote(std::uint16_t entries, std::uint32_t levels) {
     return note;
 }
 
+namespace {
+
+void appendBigEndian(Bytes& bytes, std::uint64_t value, unsigned size) {
+    for (unsigned i = size; i-- > 0;) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+Bytes box(const std::string& type, const Bytes& payload, bool largeSize) {
+    Bytes bytes;
+    const std::uint64_t size = payload.size() + (largeSize ? 16 : 8);
+    appendBigEndian(bytes, largeSize ? 1 : size, 4);
+    bytes.insert(bytes.end(), type.begin(), type.end());
+    if (largeSize) appendBigEndian(bytes, size, 8);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+Bytes fullBox(const std::string& type, std::uint8_t version, const Bytes& payload) {
+    Bytes versioned = {version, 0, 0, 0};
+    versioned.insert(versioned.end(), payload.begin(), payload.end());
+    return box(type, versioned);
+}
+
+Bytes cr3File(const std::vector<Bytes>& tiffs) {
+    Bytes canon = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0, 0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+    canon = join(canon, box("CNCV", {'C', 'a', 'n', 'o', 'n', 'C', 'R', '3'}));
+    for (std::size_t i = 0; i < tiffs.size(); ++i) {
+        if (!tiffs[i].empty()) canon = join(canon, box("CMT" + std::to_string(i + 1), tiffs[i]));
+    }
+    return join(box("ftyp", {'c', 'r', 'x', ' ', 0, 0, 0, 1, 'c', 'r', 'x', ' ', 'i', 's', 'o', 'm'}),
+                box("moov", join(box("uuid", canon), box("mvhd", Bytes(100, 0)))));
+}
+
+Bytes exifItem(const Bytes& tiff, bool exifPrefix) {
+    Bytes item;
+    appendBigEndian(item, exifPrefix ? 6 : 0, 4);
+    if (exifPrefix) item.insert(item.end(), {'E', 'x', 'i', 'f', 0, 0});
+    return join(item, tiff);
+}
+
+Bytes heifFile(const std::optional<Bytes>& item, const HeifLayout& layout) {
+    const Bytes ftyp = box("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'});
+    const Bytes data = item.value_or(Bytes(16, 0));
+    // The meta box for the item at `itemAt` (a file position, or a position in idat).
+    const auto meta = [&](std::uint64_t itemAt) {
+        Bytes infe = {0, 1, 0, 0};  // item 1, no protection
+        infe.insert(infe.end(), item ? "Exif" : "hvc1", (item ? "Exif" : "hvc1") + 4);
+        infe.push_back(0);
+        Bytes iinf = {0, 1};
+        iinf = join(iinf, fullBox("infe", 2, infe));
+        Bytes iloc = {static_cast<std::uint8_t>(layout.offsetSize << 4 | layout.lengthSize),
+                      static_cast<std::uint8_t>(layout.baseSize << 4)};
+        appendBigEndian(iloc, 1, layout.ilocVersion < 2 ? 2 : 4);
+        appendBigEndian(iloc, 1, layout.ilocVersion < 2 ? 2 : 4);
+        if (layout.ilocVersion > 0) appendBigEndian(iloc, layout.method, 2);
+        appendBigEndian(iloc, layout.dataReference, 2);
+        const std::uint64_t base = layout.baseSize > 0 ? itemAt : 0;
+        appendBigEndian(iloc, base, layout.baseSize);
+        appendBigEndian(iloc, static_cast<std::uint64_t>(layout.extents), 2);
+        const std::size_t piece = data.size() / static_cast<std::size_t>(layout.extents);
+        for (int e = 0; e < layout.extents; ++e) {
+            const std::size_t from = piece * static_cast<std::size_t>(e);
+            const std::size_t length = e + 1 == layout.extents ? data.size() - from : piece;
+            appendBigEndian(iloc, itemAt + from - base, layout.offsetSize);
+            appendBigEndian(iloc, length, layout.lengthSize);
+        }
+        Bytes inner = join(fullBox("hdlr", 0, Bytes{0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                           fullBox("iinf", 0, iinf));
+        inner = join(inner, fullBox("iloc", static_cast<std::uint8_t>(layout.ilocVersion), iloc));
+        if (layout.method == 1) inner = join(inner, box("idat", data));
+        return fullBox("meta", 0, inner);
+    };
+    if (layout.method == 1) return join(ftyp, meta(0));
+    const std::size_t metaSize = meta(0).size();
+    if (layout.itemLast) return join(join(ftyp, meta(ftyp.size() + metaSize + 8)), box("mdat", data));
+    const std::size_t header = layout.largeMdat ? 16 : 8;
+    return join(join(ftyp, box("mdat", data, layout.largeMdat)), meta(ftyp.size() + header));
+}
+
 }  // namespace fixture

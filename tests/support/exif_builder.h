@@ -122,6 +122,29 @@ const Bytes& tinyJpegScan();
 /// `entries` entries each: every entry of a directory but the last leads to the next directory.
 Bytes latticeNikonNote(std::uint16_t entries, std::uint32_t levels = 5);
 
+/// An ISO base media box: a 32-bit big-endian size (`largeSize`: 1, then a 64-bit size), the type,
+/// the payload; a full box puts its version and three flag bytes in front of the payload.
+Bytes box(const std::string& type, const Bytes& payload, bool largeSize = false);
+Bytes fullBox(const std::string& type, std::uint8_t version, const Bytes& payload);
+/// A CR3 cut down to its metadata: ftyp "crx ", then moov holding Canon's uuid box with CMT1 to
+/// CMT4 from `tiffs` (TIFF data each; an empty one is left out).
+Bytes cr3File(const std::vector<Bytes>& tiffs);
+
+/// How a HEIF file lays out its Exif item.
+struct HeifLayout {
+    int ilocVersion = 0;
+    unsigned offsetSize = 4, lengthSize = 4, baseSize = 0;  // bytes of each iloc field (0, 4 or 8)
+    unsigned method = 0;            // 0: in the file; 1: in the meta box's idat; 2: another item's
+    std::uint16_t dataReference = 0;
+    int extents = 1;                // the item in this many pieces
+    bool itemLast = false;          // behind the meta box at the end of the file, else in an mdat before it
+    bool largeMdat = false;         // the mdat box with a 64-bit size
+};
+/// A HEIF photo ("heic") whose Exif item is `item` (the 4-byte header offset included), or none.
+Bytes heifFile(const std::optional<Bytes>& item, const HeifLayout& layout = {});
+/// An Exif item: the offset field, "Exif\0\0" (or nothing), then the TIFF data.
+Bytes exifItem(const Bytes& tiff, bool exifPrefix = true);
+
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
 void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 std::uint16_t getU16(const Bytes& bytes, std::size_t at);

@@ -1,0 +1,275 @@
+// ISO base media files (CR3 raws, HEIF and AVIF photos): a walk of their boxes to the metadata,
+// never a load of the file. A box is a 32-bit big-endian size (1: a 64-bit size follows the type;
+// 0: to the end of its parent) and a four-character type; a "full box" begins its payload with a
+// version byte and three flag bytes.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "exif/exception.h"
+#include "exif/format.h"
+#include "exif/parser.h"
+
+namespace tagloom {
+
+namespace {
+
+constexpr int kMostBoxes = 4096;          // boxes walked inside one parent: files hold a few dozen
+constexpr std::uint64_t kMostIlocBytes = 0x100000;
+// Canon's metadata box inside `moov`.
+constexpr std::uint8_t kCanonUuid[16] = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
+                                         0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+
+struct Box {
+    char type[5] = {};
+    std::uint64_t payload = 0;  // the first byte behind its header (and a uuid box's 16 bytes)
+    std::uint64_t end = 0;
+    std::uint8_t uuid[16] = {};
+    bool found = false;
+};
+
+/// Walks the boxes in [from, to) of `parent` ("the file" at the top) until `wanted` says yes;
+/// refuses a box smaller than its header or reaching past its parent.
+template <typename Wanted>
+Box findBox(const SourceBytes& bytes, std::uint64_t from, std::uint64_t to, const char* parent, Wanted wanted) {
+    int walked = 0;
+    for (std::uint64_t at = from; at < to;) {
+        if (++walked > kMostBoxes) throw new CExifException("Parse error - %s holds more boxes than a file has", parent);
+        std::uint8_t head[16] = {};
+        Box box;
+        if (to - at < 8) throw new CExifException("Parse error - a box in %s is smaller than its header", parent);
+        bytes.copy(at, head, sizeof head);
+        std::memcpy(box.type, head + 4, 4);
+        for (int i = 0; i < 4; ++i) {
+            if (box.type[i] < ' ' || box.type[i] > '~') box.type[i] = '?';  // named in a line as text
+        }
+        std::uint64_t size = getU32(head, ByteOrder::bigEndian);
+        std::uint64_t header = 8;
+        if (size == 1) {
+            size = (std::uint64_t(getU32(head + 8, ByteOrder::bigEndian)) << 32) | getU32(head + 12, ByteOrder::bigEndian);
+            header = 16;
+        } else if (size == 0) {
+            size = to - at;
+        }
+        if (std::memcmp(box.type, "uuid", 4) == 0) header += 16;
+        if (size < header) throw new CExifException("Parse error - box %s is smaller than its header", box.type);
+        if (size > to - at) {
+            if (std::strcmp(parent, "the file") == 0)
+                throw new CExifException("Parse error - box %s runs past the end of the file", box.type);
+            throw new CExifException("Parse error - box %s runs past the box %s that holds it", box.type, parent);
+        }
+        if (header > 16) bytes.copy(at + header - 16, box.uuid, sizeof box.uuid);
+        box.payload = at + header;
+        box.end = at + size;
+        if (wanted(box)) {
+            box.found = true;
+            return box;
+        }
+        at += size;
+    }
+    return Box();
+}
+
+Box findBox(const SourceBytes& bytes, std::uint64_t from, std::uint64_t to, const char* parent, const char* type) {
+    return findBox(bytes, from, to, parent, [type](const Box& box) { return std::memcmp(box.type, type, 4) == 0; });
+}
+
+/// Big-endian fields of a box read into memory, each checked against its end.
+class Fields {
+public:
+    Fields(std::vector<std::uint8_t> bytes, const char* box) : bytes_(std::move(bytes)), box_(box) {}
+    std::uint64_t read(unsigned size) {
+        if (size != 0 && size != 1 && size != 2 && size != 4 && size != 8)
+            throw new CExifException("Parse error - box %s holds a field of %u bytes", box_, size);
+        if (size > bytes_.size() - at_) throw new CExifException("Parse error - box %s runs past its end", box_);
+        std::uint64_t value = 0;
+        for (unsigned i = 0; i < size; ++i) value = (value << 8) | bytes_[at_ + i];
+        at_ += size;
+        return value;
+    }
+    void skip(std::uint64_t n) {
+        if (n > bytes_.size() - at_) throw new CExifException("Parse error - box %s runs past its end", box_);
+        at_ += static_cast<std::size_t>(n);
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    const char* box_;
+    std::size_t at_ = 0;
+};
+
+std::vector<std::uint8_t> payloadOf(const SourceBytes& bytes, const Box& box, std::uint64_t most) {
+    if (box.end - box.payload > most) throw new CExifException("Parse error - box %s is larger than a file holds", box.type);
+    std::vector<std::uint8_t> payload(static_cast<std::size_t>(box.end - box.payload));
+    bytes.copy(box.payload, payload.data(), payload.size());
+    return payload;
+}
+
+struct Extent {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+}  // namespace
+
+// CR3: `moov` holds Canon's uuid box, which holds CMT1 (IFD0), CMT2 (the Exif sub-directory), CMT3
+// (the maker note) and CMT4 (GPS data), each TIFF data of its own whose offsets count from its
+// payload. IFD0 is read here; readCanonBoxes reads the others.
+std::uint64_t CExifParser::locateCr3() {
+    image_.layout = Layout::canonBoxesRaw;
+    const std::uint64_t length = bytes_->length();
+    const Box moov = findBox(*bytes_, 0, length, "the file", "moov");
+    const Box canon = moov.found ? findBox(*bytes_, moov.payload, moov.end, "moov", [](const Box& box) {
+        return std::memcmp(box.type, "uuid", 4) == 0 && std::memcmp(box.uuid, kCanonUuid, 16) == 0;
+    })
+                                 : Box();
+    if (!canon.found) throw new CExifException("Parse error - CR3 file without Canon's metadata box");
+    static const char* const kNames[4] = {"CMT1", "CMT2", "CMT3", "CMT4"};
+    for (int i = 0; i < 4; ++i) {
+        const Box box = findBox(*bytes_, canon.payload, canon.end, "uuid", kNames[i]);
+        if (!box.found) continue;
+        std::uint8_t head[8] = {};
+        ByteOrder order = ByteOrder::littleEndian;
+        if (box.end - box.payload < 8 || bytes_->copy(box.payload, head, 8) != 8 || !orderOf(head, order) ||
+            getU16(head + 2, order) != 42)
+            throw new CExifException("Parse error - box %s holds no TIFF data", kNames[i]);
+        if (i > 0 && canonBoxes_[0].end != 0 && order != image_.byteOrder)
+            throw new CExifException("Parse error - the CR3's metadata boxes are in different byte orders");
+        image_.byteOrder = order;
+        canonBoxes_[i] = {box.payload, std::min<std::uint64_t>(box.end, UINT32_MAX)};
+    }
+    if (canonBoxes_[0].end == 0) throw new CExifException("Parse error - CR3 file without an IFD0 box (CMT1)");
+    return takeTiff(canonBoxes_[0].start, canonBoxes_[0].end);
+}
+
+void CExifParser::readCanonBoxes() {
+    // No box points at another: each directory's entry is made here (as for a DNG's kept note) and
+    // followed through a view of its own box.
+    const TiffView outer = view_;
+    const TopDirectory* interop = nullptr;
+    for (const TopDirectory& top : kTopDirectories) {
+        if (top.pointerTag == tag::kInteropIfdPointer) interop = &top;
+    }
+    for (const TopDirectory& top : kTopDirectories) {
+        const int index = &(image_.*top.directory) == &image_.subIfd      ? 1
+                          : &(image_.*top.directory) == &image_.makerNote ? 2
+                          : &(image_.*top.directory) == &image_.gpsIfd    ? 3
+                                                                          : -1;
+        if (index < 0 || canonBoxes_[index].end == 0) continue;
+        const CanonBox& box = canonBoxes_[index];
+        view_ = TiffView(*bytes_, box.start, box.end, image_.byteOrder);
+        view_.seekSource(4);
+        const std::uint32_t directory = view_.readU32();
+        view_.seekSource(directory);
+        if (view_.readU16() == 0) continue;  // an empty box leads nowhere
+        CExifDirectory& holder = image_.*top.holder;
+        CExifEntry* pointer = nullptr;
+        if (top.isPointerValue) {
+            const std::uint64_t declared = box.end - box.start - std::min<std::uint64_t>(directory, box.end - box.start);
+            pointer = new CExifEntry(&holder, top.pointerTag, 7, static_cast<std::uint32_t>(declared), exif::kInlineValueSize);
+            pointer->storedOffset = directory;
+        } else {
+            pointer = new CExifEntry(&holder, top.pointerTag, 4, 1, exif::kInlineValueSize);
+            putU32(pointer->data.data(), directory, image_.byteOrder);
+        }
+        holder.insertInTagOrder(pointer);
+        followTop(top);
+        if (&(image_.*top.directory) == &image_.subIfd && interop != nullptr) followTop(*interop);
+    }
+    view_ = outer;
+}
+
+// HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
+// begins with the offset of its TIFF header behind that field. The item is read into memory.
+std::uint64_t CExifParser::locateHeif() {
+    if (!salvage_) throw new CExifException("not done - only JPEG files are rewritten");
+    image_.layout = Layout::heifItem;
+    const std::uint64_t length = bytes_->length();
+    const Box meta = findBox(*bytes_, 0, length, "the file", "meta");
+    if (!meta.found || meta.end - meta.payload < 4) throw new CExifException("no Exif data to copy");
+    const std::uint64_t items = meta.payload + 4;  // a full box
+    const Box iinf = findBox(*bytes_, items, meta.end, "meta", "iinf");
+    const Box iloc = findBox(*bytes_, items, meta.end, "meta", "iloc");
+    if (!iinf.found) throw new CExifException("no Exif data to copy");
+
+    // The item of type "Exif" (infe versions 2 and 3 name their type).
+    std::uint8_t version = 0;
+    bytes_->copy(iinf.payload, &version, 1);
+    const std::uint64_t infeFrom = iinf.payload + 4 + (version == 0 ? 2 : 4);
+    if (infeFrom > iinf.end) throw new CExifException("Parse error - box iinf runs past its end");
+    std::uint32_t exifItem = 0;
+    const Box exif = findBox(*bytes_, infeFrom, iinf.end, "iinf", [&](const Box& box) {
+        if (std::memcmp(box.type, "infe", 4) != 0 || box.end - box.payload < 12) return false;
+        std::uint8_t field[12] = {};
+        bytes_->copy(box.payload, field, sizeof field);
+        if (field[0] < 2) return false;
+        const unsigned idSize = field[0] == 2 ? 2 : 4;
+        if (std::memcmp(field + 4 + idSize + 2, "Exif", 4) != 0) return false;
+        exifItem = idSize == 2 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
+        return true;
+    });
+    if (!exif.found) throw new CExifException("no Exif data to copy");
+    if (!iloc.found) throw new CExifException("Parse error - Exif item cannot be read");
+
+    // Where its bytes lie: iloc versions 0, 1 and 2.
+    Fields fields(payloadOf(*bytes_, iloc, kMostIlocBytes), "iloc");
+    const auto ilocVersion = static_cast<unsigned>(fields.read(1));
+    fields.skip(3);
+    const auto sizes = static_cast<unsigned>(fields.read(1));
+    const auto more = static_cast<unsigned>(fields.read(1));
+    const unsigned offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4;
+    const unsigned indexSize = ilocVersion == 0 ? 0 : more & 15;
+    if (ilocVersion > 2) throw new CExifException("Parse error - Exif item cannot be read");
+    const std::uint64_t count = fields.read(ilocVersion < 2 ? 2 : 4);
+    std::vector<Extent> extents;
+    unsigned method = 0;
+    bool located = false;
+    for (std::uint64_t i = 0; i < count && !located; ++i) {
+        const std::uint64_t id = fields.read(ilocVersion < 2 ? 2 : 4);
+        if (ilocVersion > 0) method = static_cast<unsigned>(fields.read(2) & 15);
+        const std::uint64_t reference = fields.read(2);
+        const std::uint64_t base = fields.read(baseSize);
+        const std::uint64_t extentCount = fields.read(2);
+        located = id == exifItem;
+        if (located && (method > 1 || reference != 0)) throw new CExifException("Parse error - Exif item cannot be read");
+        for (std::uint64_t e = 0; e < extentCount; ++e) {
+            fields.read(indexSize);
+            Extent extent;
+            extent.offset = base + fields.read(offsetSize);
+            extent.length = fields.read(lengthSize);
+            if (located) extents.push_back(extent);
+        }
+    }
+    if (!located || extents.empty()) throw new CExifException("Parse error - Exif item cannot be read");
+
+    // Method 0: offsets in the file; 1: in the meta box's idat. A length of 0 runs to the end.
+    std::uint64_t from = 0, to = length;
+    if (method == 1) {
+        const Box idat = findBox(*bytes_, items, meta.end, "meta", "idat");
+        if (!idat.found) throw new CExifException("Parse error - Exif item cannot be read");
+        from = idat.payload;
+        to = idat.end;
+    }
+    std::vector<std::uint8_t> item;
+    for (const Extent& extent : extents) {
+        if (extent.offset > to - from) throw new CExifException("Parse error - Exif item runs past the end of the file");
+        const std::uint64_t bytes = extent.length == 0 ? to - from - extent.offset : extent.length;
+        if (bytes > to - from - extent.offset) throw new CExifException("Parse error - Exif item runs past the end of the file");
+        if (bytes > exif::kMaxHeldBytes - item.size())
+            throw new CExifException("Parse error - more Exif data than one image may hold");
+        const std::size_t at = item.size();
+        item.resize(at + static_cast<std::size_t>(bytes));
+        bytes_->copy(from + extent.offset, item.data() + at, bytes);
+    }
+    hold(item.size());
+    std::uint8_t field[4] = {};
+    std::copy_n(item.begin(), std::min<std::size_t>(4, item.size()), field);
+    const std::uint64_t tiff = 4 + std::uint64_t(getU32(field, ByteOrder::bigEndian));
+    if (item.size() < 4 || tiff > item.size() || item.size() - tiff < 8)
+        throw new CExifException("Parse error - Exif item cannot be read");
+    item_ = std::make_unique<SourceBytes>(item.data(), item.size());
+    bytes_ = item_.get();
+    return takeTiff(tiff, item.size());
+}
+
+}  // namespace tagloom
