@@ -335,6 +335,44 @@ TEST_F(AllFormats, pairsRawFilesOfEveryKindWithTheirJpegsInFolderMode) {
     EXPECT_EQ(run({"shots", "shots"}).output, "Files found 3, checked 0, updated 0\n");
 }
 
+// A RAW+JPEG card as cameras and phones name it: of the files of one name the raw file is the source,
+// then the HEIF photo, then the JPEG; the others are named, but a JPEG that is the source's own
+// destination. Without the option only .jpg and .cr2 files are sources, each for itself.
+TEST_F(AllFormats, pairsACardsFilesByTheirNameWithTheRawOrHeifAsSource) {
+    const auto tiff = [](const char* artist) {
+        return ExifBuilder::raw().ifd0Offset(8).ifd0({ascii(kMake, "Canon"), ascii(kArtist, artist)}).build();
+    };
+    const Bytes jpeg = ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({}).build();
+    for (const char* card : {"card/", "edited/"}) {
+        folder.write(std::string(card) + "IMG_0001.JPG", jpeg);
+        folder.write(std::string(card) + "IMG_0002.jpg", jpeg);
+        folder.write(std::string(card) + "IMG_0003.JPG", jpeg);
+        folder.write(std::string(card) + "IMG_0004.jpeg", jpeg);
+    }
+    folder.write("card/IMG_0001.CR2", ExifBuilder::raw().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "cr2")}).build());
+    folder.write("card/IMG_0002.cr3", fixture::cr3File({tiff("cr3")}));
+    folder.write("card/IMG_0003.HEIC", fixture::heifFile(fixture::exifItem(tiff("heic"))));
+    folder.write("card/IMG_0004.CR2", ExifBuilder::raw().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "cr2")}).build());
+    // Without the option: the .cr2 files into the .jpg of their name, which are sources for themselves.
+    EXPECT_EQ(run({"card", "card"}).output, "card/IMG_0001.JPG - 1 diffs\nFiles found 5, checked 1, updated 1\n");
+    EXPECT_EQ(run({"--all-formats", "card", "edited"}).output,
+              "edited/IMG_0001.JPG - 1 diffs\n"
+              "Tagloom: 'card/IMG_0001.JPG' skipped - another file of that name is the source\n"
+              "edited/IMG_0002.jpg - 1 diffs\n"
+              "Tagloom: 'card/IMG_0002.jpg' skipped - another file of that name is the source\n"
+              "edited/IMG_0003.JPG - 1 diffs\n"
+              "Tagloom: 'card/IMG_0003.JPG' skipped - another file of that name is the source\n"
+              "edited/IMG_0004.jpeg - 1 diffs\n"
+              "Tagloom: 'card/IMG_0004.jpeg' skipped - another file of that name is the source\n"
+              "Files found 8, checked 4, updated 4\n");
+    EXPECT_EQ(run({"--all-formats", "card", "card"}).output,
+              "card/IMG_0001.JPG - no diffs\n"
+              "card/IMG_0002.jpg - 1 diffs\n"
+              "card/IMG_0003.JPG - 1 diffs\n"
+              "card/IMG_0004.jpeg - 1 diffs\n"
+              "Files found 8, checked 4, updated 3\n");
+}
+
 // A source's part that cannot be read or carried stays behind, said in one line; everything else
 // arrives, and a re-run finds nothing more to do. As a destination the same file is refused whole.
 TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {

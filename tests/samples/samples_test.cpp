@@ -244,8 +244,9 @@ TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
 // What the default reading completes, --all-formats completes alike: the same lines and the same
 // bytes for every pair of the samples both readings take. (Known differences, none of them met
 // here: a non-zero OffsetSchema, notes recognised by Make, a Canon note moved without its offsets, a
-// headerless Nikon note's PreviewIFD, a non-CR2 file that begins "II", the -v4 trace, raw kinds in
-// folder mode, the destination named in a rewrite's refusal.)
+// headerless Nikon note's PreviewIFD, a non-CR2 file that begins "II", the -v4 trace, raw and HEIF
+// kinds in folder mode and which file of one name is the source there, the destination named in a
+// rewrite's refusal.)
 TEST_F(CameraSamples, giveTheSameLinesAndBytesWithAndWithoutAllFormats) {
     const std::vector<std::string> names = {"22-canon_tags.jpg", "Canon.jpg", "Canon1DmkIII.jpg", "ExifTool.jpg",
                                             "GPS.jpg", "Nikon.jpg", "canon-ixus.jpg", "landscape_1.jpg"};

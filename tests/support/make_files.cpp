@@ -120,9 +120,21 @@ std::vector<std::pair<std::string, Bytes>> rawKinds() {
                           .ifd0({text(0x010F, "Canon"), entry(0xC634, 1, static_cast<std::uint32_t>(makN.size()), makN)})
                           .subIfd({})
                           .build();
+    // CR3: IFD0, the Exif sub-directory, the maker note and GPS data in boxes of their own; HEIF: an
+    // Exif item in two pieces, found through iloc version 1 with a base offset.
+    const auto directory = [](std::vector<Entry> entries) {
+        return ExifBuilder::raw().ifd0Offset(8).ifd0(std::move(entries)).build();
+    };
+    const Bytes cr3 = fixture::cr3File({directory({text(0x010F, "Canon")}), directory({text(0x9003, "2026:12:07 10:00:00")}),
+                                        directory({shortValue(1, 7)}), directory({text(0x0001, "N")})});
+    HeifLayout pieces;
+    pieces.ilocVersion = 1;
+    pieces.baseSize = 4;
+    pieces.extents = 2;
+    const Bytes heic = fixture::heifFile(fixture::exifItem(tiff("MM\0*", true)), pieces);
     return {{"orf", tiff("IIRO", false)}, {"pef", tiff("MM\0*", true)}, {"arw", tiff("II*", false)},
             {"raf", raf},                 {"rw2", rw2File},             {"mrw", mrw},
-            {"dng", dng}};
+            {"dng", dng},                 {"cr3", cr3},                 {"heic", heic}};
 }
 
 std::vector<Entry> cameraIfd0(int index, bool edited) {
