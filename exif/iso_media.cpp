@@ -157,11 +157,13 @@ void CExifParser::readCanonBoxes() {
                                                                           : -1;
         if (index < 0 || canonBoxes_[index].end == 0) continue;
         const CanonBox& box = canonBoxes_[index];
+        std::uint8_t head[8] = {};
+        bytes_->copy(box.start, head, sizeof head);
+        const std::uint32_t directory = getU32(head + 4, image_.byteOrder);
+        std::uint8_t count[2] = {0, 1};  // a directory that cannot be read is followed, and refused there
+        if (directory < box.end - box.start) bytes_->copy(box.start + directory, count, sizeof count);
+        if (getU16(count, image_.byteOrder) == 0) continue;  // an empty directory leads nowhere
         view_ = TiffView(*bytes_, box.start, box.end, image_.byteOrder);
-        view_.seekSource(4);
-        const std::uint32_t directory = view_.readU32();
-        view_.seekSource(directory);
-        if (view_.readU16() == 0) continue;  // an empty box leads nowhere
         CExifDirectory& holder = image_.*top.holder;
         CExifEntry* pointer = nullptr;
         if (top.isPointerValue) {

@@ -326,6 +326,7 @@ void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::u
 }
 
 void CExifParser::layOutSubDirectories(const MakerNoteKind& kind) {
+    int faults = 0;
     for (CExifEntry* entry = image_.makerNote.entries.first(); entry != nullptr;) {
         CExifEntry* next = image_.makerNote.entries.next(entry);
         const bool directory = kind.holdsSubDirectory(entry->tag) &&
@@ -349,6 +350,8 @@ void CExifParser::layOutSubDirectories(const MakerNoteKind& kind) {
             } catch (CExifException* raw) {
                 std::unique_ptr<CExifException> failure(raw);
                 if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+                if (++faults > exif::kMostFaultsLeftBehind)
+                    throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
                 leaveBehindEntry(*entry, "it is a directory of its own that cannot be laid out anew: " + inPlainWords(*failure));
             }
         }

@@ -1,5 +1,6 @@
-// libFuzzer target: loads arbitrary bytes as an image, plainly and with --all-formats. A load may
-// refuse; it must never crash, read outside a buffer, leak or hang.
+// libFuzzer target: loads arbitrary bytes as an image, plainly and with --all-formats, the latter as a
+// destination and as a source (which leaves parts behind, and reads HEIF photos). A load may refuse;
+// it must never crash, read outside a buffer, leak or hang.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,10 +11,11 @@
 using namespace tagloom;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    for (const bool allFormats : {false, true}) {
+    for (const int reading : {0, 1, 2}) {
         CExifImage image;
         try {
-            image.loadFromMemory("input.jpg", data, size, allFormats);
+            image.loadFromMemory("input.jpg", data, size, reading > 0, Reporter::quiet(),
+                                 reading == 2 ? CExifImage::Role::source : CExifImage::Role::destination);
         } catch (CExifException* raw) {
             std::unique_ptr<CExifException> failure(raw);
         }
