@@ -45,6 +45,11 @@ const char* const kLongOptions[] = {
     "                   signature, and raw files of every common maker (CR3 included)\n",
     "                   and HEIF/AVIF photos as sources\n",
     "    --keep-time    Keep the modification time of each rewritten Dst file\n",
+    "    --explain      Show each difference in words under its pair's line: the tag's\n",
+    "                   name, its old and new values (with -x: the preview)\n",
+    "    --json         Print one JSON object a line instead of text: each pair's result,\n",
+    "                   differences and left-behind parts, then the folder's counts\n",
+    "    --fail-on-refusal  End with status 3 when a pair was refused\n",
     "    --help         This page\n",
     "    --version      The version of tagloom\n",
     "\n",
@@ -58,6 +63,12 @@ void parseLongOption(RunContext& run, const std::string& argument) {
         run.Options.allFormats = true;
     } else if (argument == "--keep-time") {
         run.Options.keepTime = true;
+    } else if (argument == "--explain") {
+        run.Options.explain = true;
+    } else if (argument == "--json") {
+        run.Options.json = true;
+    } else if (argument == "--fail-on-refusal") {
+        run.Options.failOnRefusal = true;
     } else if (argument == "--help") {
         for (const char* line : kUsagePage) run.reporter.line("%s", line);
         for (const char* line : kLongOptions) run.reporter.line("%s", line);
@@ -109,6 +120,7 @@ void parseFlags(RunContext& run, const std::string& argument) {
                 break;
             case 'v':
                 Options.verboseMask = parseHexMask(argument.c_str() + i + 1);
+                Options.traceAsked = Options.verboseMask;
                 if (Options.verboseMask == 0) printUsage(run.reporter);
                 ++i;  // over the first digit only: a second digit is read as a flag letter
                 break;
@@ -152,7 +164,18 @@ int runModes(RunContext& run, int argc, const char* const* argv) {
             return 1;
         }
         if (run.Src.empty() || run.Dst.empty()) printUsage(run.reporter);
+        // The differences in words, or as JSON, stand instead of the listing that -x turns on; JSON
+        // lines leave no room for the traces.
+        if (run.Options.explain || run.Options.json) run.Options.verboseMask = run.Options.traceAsked;
+        if (run.Options.json && (run.Options.traceAsked & (verbose::kRewrite | verbose::kParse)) != 0) {
+            run.reporter.line("Option --json cannot go with the traces of -v2 and -v4\n");
+            printUsage(run.reporter);
+        }
         run.reporter.setTraceMask(run.Options.verboseMask);
+        if (run.Options.json) {
+            run.results = run.reporter;
+            run.reporter = Reporter(nullptr);
+        }
 
         // A photo that an interrupted rewrite left only as its backup is put back first.
         const Interrupted leftover = restoreInterrupted(run, run.Dst);
@@ -161,6 +184,9 @@ int runModes(RunContext& run, int argc, const char* const* argv) {
             walkFolder(run, run.Src);
             run.reporter.line("Files found %d, checked %d, updated %d\n", run.filesFound, run.filesChecked,
                               run.filesUpdated);
+            if (run.Options.json)
+                run.results.line("{\"found\":%d,\"checked\":%d,\"updated\":%d}\n", run.filesFound, run.filesChecked,
+                                 run.filesUpdated);
             return 0;
         }
         if (isFile(run.Src) && isFile(run.Dst)) {
@@ -178,7 +204,13 @@ int runModes(RunContext& run, int argc, const char* const* argv) {
 
 int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
     RunContext run(files);
-    const int status = runModes(run, argc, argv);
+    int status = runModes(run, argc, argv);
+    // Without --all-formats: where that reading would have taken files this one refused or passed
+    // over, say so once, apart from the results.
+    const std::size_t readable = run.readableWithAllFormats.size();
+    if (!run.Options.allFormats && readable > 0)
+        std::fprintf(stderr, "tagloom: %zu %s refused or passed over that --all-formats can read (see tagloom --help)\n",
+                     readable, readable == 1 ? "file was" : "files were");
     // Lost output must not pass for a clean run: results nobody could read are a failure.
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -186,6 +218,7 @@ int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
                      errno != 0 ? std::strerror(errno) : "write error");
         return 2;
     }
+    if (status == 0 && run.Options.failOnRefusal && run.refusals > 0) status = 3;
     return status;
 }
 

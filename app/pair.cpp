@@ -1,7 +1,9 @@
 // One file pair: load both images, merge, rewrite; every refusal is one line and the run goes on.
 #include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "app/pair_report.h"
 #include "app/tagloom.h"
 #include "exif/exception.h"
 #include "exif/image.h"
@@ -21,14 +23,14 @@ Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     try {
         if (!held.isOpen()) return Interrupted::none;
         if (!held.tryLock()) {  // its run is still swapping
-            run.reporter.line("Tagloom: '%s' not done - another run is rewriting it\n", path.c_str());
+            reportFile(run, path, false, "refused", "not done - another run is rewriting it");
             return Interrupted::busy;
         }
     } catch (const platform::IoError&) {
         return Interrupted::none;
     }
     if (run.Options.showOnly) {
-        run.reporter.line("Tagloom: '%s' exists only as %s (an interrupted run)\n", path.c_str(), backup.c_str());
+        reportFile(run, path, false, "refused", "exists only as " + backup + " (an interrupted run)");
         return Interrupted::backupOnly;
     }
     int error = 0;
@@ -38,8 +40,36 @@ Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     } catch (const platform::IoError&) {
         // restored all the same; the next flush of the folder makes it durable
     }
-    run.reporter.line("Tagloom: '%s' restored from %s after an interrupted run\n", path.c_str(), backup.c_str());
+    const std::string restored = "restored from " + backup + " after an interrupted run";
+    run.reporter.line("Tagloom: '%s' %s\n", path.c_str(), restored.c_str());
+    if (run.Options.json) run.notes.push_back(restored);
     return Interrupted::restored;
+}
+
+void reportFile(RunContext& run, const std::string& path, bool isSource, const std::string& result,
+                const std::string& text) {
+    if (result == "refused") run.refusals++;
+    if (!run.Options.json) {
+        run.reporter.line("Tagloom: '%s' %s%s\n", path.c_str(), result == "skipped" ? "skipped - " : "", text.c_str());
+        return;
+    }
+    PairReport report;
+    (isSource ? report.source : report.destination) = path;
+    report.result = result;
+    report.reason = text;
+    run.results.line("%s\n", toJsonLine(report).c_str());
+}
+
+void noteOtherReading(RunContext& run, const std::string& path, CExifImage::Role role) {
+    if (run.readableWithAllFormats.count(path) != 0) return;
+    CExifImage image;
+    try {
+        image.load(path, true, Reporter::quiet(), role);
+    } catch (CExifException* raw) {
+        std::unique_ptr<CExifException> failure(raw);
+        return;
+    }
+    run.readableWithAllFormats.insert(path);
 }
 
 namespace {
@@ -53,31 +83,70 @@ void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage&
     }
     run.filesChecked++;
     mergeFrom(destination, source, run.Options, run.reporter);
-    if (run.Options.showOnly) return;
+    const auto explain = [&run](const CExifImage& image) { printDiffLines(run.reporter, diffLines(image)); };
+    if (run.Options.showOnly) {
+        // --explain is the preview: the pair's line and its differences in words.
+        if (!run.Options.explain) return;
+        if (destination.diffCount == 0) {
+            run.reporter.line("%s - no diffs\n", destination.path.c_str());
+            return;
+        }
+        run.reporter.line("%s - %d diffs\n", destination.path.c_str(), destination.diffCount);
+        explain(destination);
+        return;
+    }
     // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
     const std::string named = run.Options.allFormats ? destination.path : std::string();
     RewriteOutcome outcome;
+    Rewriting rewriting = run.rewriting();
+    if (run.Options.explain) rewriting.afterResultLine = explain;
     try {
-        outcome = rewrite(destination, run.rewriting());
+        outcome = rewrite(destination, rewriting);
     } catch (CExifException* failure) {
         if (failure->fileName.empty()) failure->fileName = named;
         throw;
     }
     if (outcome.updated) run.filesUpdated++;
-    if (!outcome.warning.empty()) run.reporter.line("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
+    if (!outcome.warning.empty()) {
+        run.reporter.line("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
+        if (run.Options.json) run.notes.push_back(outcome.warning);
+    }
 }
 
-/// Runs one step of a pair; a refusal becomes its one report line, and the run goes on.
+/// Runs one step of a pair; a refusal becomes its one report line, and the run goes on. Gives the
+/// refusal's words; none when the step went through.
 template <typename Step>
-void reportingRefusals(RunContext& run, const std::string& destinationPath, Step step) {
+std::optional<std::string> reportingRefusals(RunContext& run, const std::string& destinationPath, Step step) {
+    std::optional<std::string> refusal;
     try {
         step();
+        return refusal;
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
         run.reporter.line("Tagloom: '%s' %s\n", failure->fileName.c_str(), failure->message.c_str());
+        refusal = failure->message;
     } catch (const platform::IoError& failure) {
         run.reporter.line("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
+        refusal = failure.what();
     }
+    run.refusals++;
+    return refusal;
+}
+
+/// Under --json, the pair's object: its result, its differences, what its source left behind.
+void reportPair(RunContext& run, const std::string& sourcePath, const std::string& destinationPath,
+                const CExifImage& destination, const CExifImage& source, const std::optional<std::string>& refusal) {
+    if (!run.Options.json) return;
+    PairReport report;
+    report.source = sourcePath;
+    report.destination = destinationPath;
+    report.result = refusal ? "refused" : destination.diffCount == 0 ? "no diffs" : run.Options.showOnly ? "preview" : "updated";
+    if (refusal) report.reason = *refusal;
+    report.diffs = diffLines(destination);
+    for (const CExifImage::LeftBehind& left : source.leftBehind) report.leftBehind.emplace_back(left.part, left.reason);
+    report.notes = std::move(run.notes);
+    run.notes.clear();
+    run.results.line("%s\n", toJsonLine(report).c_str());
 }
 
 }  // namespace
@@ -88,15 +157,24 @@ void processPair(RunContext& run, std::string sourcePath, std::string destinatio
     run.filesFound++;
     if (sourcePath == destinationPath) return;
     if (!isFile(destinationPath)) return;
-    reportingRefusals(run, destinationPath, [&] {
+    int loaded = 0;
+    const std::optional<std::string> refusal = reportingRefusals(run, destinationPath, [&] {
         destination.load(destinationPath, run.Options.allFormats, run.reporter);
+        ++loaded;
         source.load(sourcePath, run.Options.allFormats, run.reporter, CExifImage::Role::source);  // a destination that fails means the source is never opened
+        ++loaded;
         mergeAndRewrite(run, destination, source);
     });
+    if (refusal && loaded < 2 && !run.Options.allFormats)
+        noteOtherReading(run, loaded == 0 ? destinationPath : sourcePath,
+                         loaded == 0 ? CExifImage::Role::destination : CExifImage::Role::source);
+    reportPair(run, sourcePath, destinationPath, destination, source, refusal);
 }
 
 void processLoadedPair(RunContext& run, CExifImage& destination, const CExifImage& source) {
-    reportingRefusals(run, destination.path, [&] { mergeAndRewrite(run, destination, source); });
+    const std::optional<std::string> refusal =
+        reportingRefusals(run, destination.path, [&] { mergeAndRewrite(run, destination, source); });
+    reportPair(run, source.path, destination.path, destination, source, refusal);
 }
 
 }  // namespace tagloom

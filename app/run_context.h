@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,13 @@ struct RunContext {
     std::vector<std::uint8_t> copyBuffer;
     Reporter reporter;
     platform::FileSystem& files;
+    /// Where --json writes its objects (the reporter then prints nothing), and the notes of a line
+    /// that belongs to the next pair (a photo put back from its backup).
+    Reporter results;
+    std::vector<std::string> notes;
+    std::int32_t refusals = 0;  // pairs whose destination was to be rewritten and was not
+    /// Files that this run refused or passed over and that --all-formats reads.
+    std::set<std::string> readableWithAllFormats;
 };
 
 }  // namespace tagloom

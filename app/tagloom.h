@@ -37,6 +37,16 @@ void processPair(RunContext& run, std::string sourcePath, std::string destinatio
 /// The same for two images loaded already (from memory, say): the checks, the merge, the rewrite.
 void processLoadedPair(RunContext& run, CExifImage& destination, const CExifImage& source);
 
+/// A line of the run about one file that is no pair's result line: "Tagloom: '<path>' <text>" ("skipped
+/// - <text>" for a skipped file), or under --json an object of its own with `result` and `text` as its
+/// reason. A refusal counts for --fail-on-refusal.
+void reportFile(RunContext& run, const std::string& path, bool isSource, const std::string& result,
+                const std::string& text);
+
+/// Notes, for the hint at the end of a run without --all-formats, a file that this reading refused
+/// or passed over when --all-formats loads it in that role.
+void noteOtherReading(RunContext& run, const std::string& path, CExifImage::Role role);
+
 /// What a rewrite cut off between its two renames left where `path` is missing.
 enum class Interrupted {
     none,        // no such rewrite: `path` exists, or is simply missing

@@ -54,7 +54,7 @@ public:
         int error = 0;
         const auto entries = platform::listDirectory(folder, &error);
         if (!entries) {
-            run_.reporter.line("Tagloom: '%s' cannot be read: %s\n", folder.c_str(), platform::errorText(error).c_str());
+            reportFile(run_, folder, true, "refused", "cannot be read: " + platform::errorText(error));
             return;
         }
 
@@ -72,6 +72,9 @@ public:
         }
         for (const platform::DirectoryEntry& entry : *entries) {
             const NameKind kind = kindOf(entry.name, run_.Options.allFormats);
+            const NameKind other = kindOf(entry.name, true);
+            if (!entry.isDirectory && !kind.candidate && other.candidate && !other.jpeg && !run_.Options.allFormats)
+                noteOtherReading(run_, joinPath(folder, entry.name), CExifImage::Role::source);  // a raw or HEIF file
             if (entry.isDirectory || !kind.candidate) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
             if (run_.Options.allFormats) {
@@ -83,10 +86,9 @@ public:
                         continue;
                     }
                     run_.filesFound++;
-                    run_.reporter.line(kind.raw && sourceKind.raw
-                                           ? "Tagloom: '%s' skipped - another raw file of that name is the source\n"
-                                           : "Tagloom: '%s' skipped - another file of that name is the source\n",
-                                       sourcePath.c_str());
+                    reportFile(run_, sourcePath, true, "skipped",
+                               kind.raw && sourceKind.raw ? "another raw file of that name is the source"
+                                                          : "another file of that name is the source");
                     continue;
                 }
             }

@@ -50,6 +50,13 @@ public:
     /// lie at `relocations`, and the writer adds where the value goes.
     bool holdsDirectory = false;
     std::vector<std::uint32_t> relocations;
+    /// The value a merge replaced, as it was: what a report of the change shows.
+    struct Previous {
+        std::uint16_t type;
+        std::uint32_t count;
+        std::vector<std::uint8_t> data;  // `size` bytes
+    };
+    std::unique_ptr<Previous> previous;
 };
 
 using CEntryList = CList<CExifEntry, &CExifEntry::link>;

@@ -201,12 +201,13 @@ std::uint64_t CExifParser::locateHeif() {
     if (infeFrom > iinf.end) throw new CExifException("Parse error - box iinf runs past its end");
     std::uint32_t exifItem = 0;
     const Box exif = findBox(*bytes_, infeFrom, iinf.end, "iinf", [&](const Box& box) {
-        if (std::memcmp(box.type, "infe", 4) != 0 || box.end - box.payload < 12) return false;
-        std::uint8_t field[12] = {};
+        // Version, flags, item id (2 bytes in version 2, else 4), protection index (2), item type (4).
+        if (std::memcmp(box.type, "infe", 4) != 0) return false;
+        std::uint8_t field[16] = {};
         bytes_->copy(box.payload, field, sizeof field);
         if (field[0] < 2) return false;
         const unsigned idSize = field[0] == 2 ? 2 : 4;
-        if (std::memcmp(field + 4 + idSize + 2, "Exif", 4) != 0) return false;
+        if (box.end - box.payload < 4 + idSize + 2 + 4 || std::memcmp(field + 4 + idSize + 2, "Exif", 4) != 0) return false;
         exifItem = idSize == 2 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
         return true;
     });

@@ -25,6 +25,13 @@ bool sameValue(const CExifEntry& a, const CExifEntry& b) {
     return std::equal(a.data.begin(), a.data.begin() + a.size, b.data.begin());
 }
 
+/// Keeps the destination's value as it was before the merge first replaces it.
+void keepPrevious(CExifEntry& entry) {
+    if (entry.previous) return;
+    entry.previous = std::make_unique<CExifEntry::Previous>(
+        CExifEntry::Previous{entry.type, entry.count, {entry.data.begin(), entry.data.begin() + entry.size}});
+}
+
 void copyValue(CExifEntry& to, const CExifEntry& from) {
     to.data.assign(from.data.begin(), from.data.begin() + from.size);
     to.type = from.type;
@@ -129,10 +136,12 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
             copyValue(*d, *s);
             d->action = "add";
         } else if (!d->removed && leadsNowhere(*d, *s)) {
+            keepPrevious(*d);
             copyValue(*d, *s);
             d->action = "change";
         } else if (options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed &&
                    rules.neverReplaced.count(s->tag) == 0 && !sameValue(*d, *s)) {
+            keepPrevious(*d);
             copyValue(*d, *s);
             d->action = "change";
         }

@@ -326,6 +326,7 @@ RewriteOutcome rewrite(CExifImage& image, const Rewriting& run) {
         return {};
     }
     run.report.line("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+    if (run.afterResultLine) run.afterResultLine(image);
 
     // Refusals that need nothing written.
     if (image.isRaw()) throw new CExifException("not done - a raw image cannot be rewritten");

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "exif/report.h"
@@ -31,6 +32,7 @@ struct Rewriting {
     CopyBuffer buffer;
     const Reporter& report;       // the result line and the rewrite trace
     platform::FileSystem& files;  // every step whose failure or interruption the rewrite must survive
+    std::function<void(const CExifImage&)> afterResultLine = nullptr;  // what follows the pair's line
 };
 
 /// Writes the merged destination anew: header, new Exif block and the old file's image data,

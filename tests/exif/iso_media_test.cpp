@@ -42,6 +42,11 @@ Bytes withSize(Bytes file, std::size_t at, std::uint32_t size) {
     return file;
 }
 
+Bytes withByte(Bytes file, std::size_t at, std::uint8_t value) {
+    file[at] = value;
+    return file;
+}
+
 std::size_t find(const Bytes& file, const std::string& type) {
     return static_cast<std::size_t>(std::search(file.begin(), file.end(), type.begin(), type.end()) - file.begin()) - 4;
 }
@@ -66,6 +71,8 @@ TEST(IsoMediaSources, giveTheirValuesOrOneLine) {
         {"heif, another file's data", fixture::heifFile(fixture::exifItem(kPhoto), {1, 4, 4, 0, 0, 1}),
          "Parse error - Exif item cannot be read"},
         {"heif, no Exif item", fixture::heifFile(std::nullopt), "no Exif data to copy"},
+        {"heif, an infe of version 3 too short for its type", withByte(heif, find(heif, "infe") + 8, 3),
+         "no Exif data to copy"},
         {"heif, meta smaller than its header", withSize(heif, find(heif, "meta"), 4),
          "Parse error - box meta is smaller than its header"},
         {"heif, iloc past meta", withSize(heif, find(heif, "iloc"), 4000),

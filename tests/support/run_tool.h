@@ -11,7 +11,7 @@ namespace fixture {
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal
     std::string output;  // everything printed on standard output
-    std::string errors;  // standard error: tagloom prints nothing there
+    std::string errors;  // standard error: the hint towards --all-formats, or a lost output
 };
 
 struct RunLimits {

@@ -1,0 +1,200 @@
+#include "app/pair_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "exif/format.h"
+#include "exif/image.h"
+#include "exif/tag_names.h"
+
+namespace tagloom {
+
+namespace {
+
+constexpr std::size_t kMostValuesShown = 8;
+
+bool printable(const std::uint8_t* data, std::size_t size) {
+    while (size > 0 && data[size - 1] == 0) --size;  // a text's terminator
+    if (size == 0) return false;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] < 0x20 || data[i] > 0x7E) return false;
+    }
+    return true;
+}
+
+ShownValue text(const std::uint8_t* data, std::size_t size) {
+    std::size_t length = 0;
+    while (length < size && data[length] != 0) ++length;
+    const std::string value(reinterpret_cast<const char*>(data), length);
+    return {"\"" + value + "\"", losslessUtf8(value)};
+}
+
+ShownValue bytes(std::size_t size) {
+    const std::string shown = "(" + std::to_string(size) + " bytes)";
+    return {shown, shown};
+}
+
+/// True for the entry of `directory` that leads to another top directory (or is the maker note).
+bool leadsToDirectory(const CExifImage& image, const CExifDirectory& directory, const CExifEntry& entry) {
+    for (const TopDirectory& top : kTopDirectories) {
+        if (top.holder != nullptr && &(image.*top.holder) == &directory && top.pointerTag == entry.tag) return true;
+    }
+    return entry.isPointer;
+}
+
+/// The value of one entry's bytes in `order`.
+ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, const std::uint8_t* data,
+                     std::size_t size, ByteOrder order) {
+    if (pointer) return {"(directory)", "(directory)"};
+    if (entry.carried) return bytes(size);
+    if (type == 2) return text(data, size);
+    const std::uint32_t unit = exif::typeUnitSize(type);
+    const bool numeric = type == 3 || type == 4 || type == 5 || type == 6 || type == 8 || type == 9 || type == 10 ||
+                         type == 11 || type == 12 || type == exif::kIfdFieldType;
+    if (!numeric) return printable(data, size) ? text(data, size) : bytes(size);
+    const std::size_t values = size / unit;
+    std::string shown;
+    nlohmann::json number;
+    for (std::size_t i = 0; i < values && i < kMostValuesShown; ++i) {
+        const std::uint8_t* at = data + i * unit;
+        char one[64];
+        switch (type) {
+            case 3: std::snprintf(one, sizeof one, "%u", unsigned(getU16(at, order))); number = getU16(at, order); break;
+            case 8: std::snprintf(one, sizeof one, "%d", int(std::int16_t(getU16(at, order)))); number = std::int16_t(getU16(at, order)); break;
+            case 4:
+            case exif::kIfdFieldType: std::snprintf(one, sizeof one, "%" PRIu32, getU32(at, order)); number = getU32(at, order); break;
+            case 9: std::snprintf(one, sizeof one, "%" PRId32, std::int32_t(getU32(at, order))); number = std::int32_t(getU32(at, order)); break;
+            case 6: std::snprintf(one, sizeof one, "%d", int(std::int8_t(at[0]))); number = std::int8_t(at[0]); break;
+            case 5: std::snprintf(one, sizeof one, "%" PRIu32 "/%" PRIu32, getU32(at, order), getU32(at + 4, order)); break;
+            case 10:
+                std::snprintf(one, sizeof one, "%" PRId32 "/%" PRId32, std::int32_t(getU32(at, order)),
+                              std::int32_t(getU32(at + 4, order)));
+                break;
+            case 11: {
+                float value = 0;
+                const std::uint32_t raw = getU32(at, order);
+                std::memcpy(&value, &raw, sizeof value);
+                std::snprintf(one, sizeof one, "%g", double(value));
+                break;
+            }
+            default: {
+                double value = 0;
+                const std::uint64_t raw = (std::uint64_t(getU32(at, order)) << (order == ByteOrder::bigEndian ? 32 : 0)) |
+                                          (std::uint64_t(getU32(at + 4, order)) << (order == ByteOrder::bigEndian ? 0 : 32));
+                std::memcpy(&value, &raw, sizeof value);
+                std::snprintf(one, sizeof one, "%g", value);
+                break;
+            }
+        }
+        shown += (i == 0 ? "" : " ") + std::string(one);
+    }
+    if (values > kMostValuesShown) shown += " ... (" + std::to_string(values) + " values)";
+    if (values == 0) return bytes(size);
+    if (values == 1 && !number.is_null()) return {shown, number};
+    return {shown, shown};
+}
+
+std::string hex(std::uint16_t tag) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", tag);
+    return text;
+}
+
+void addLines(std::vector<DiffLine>& lines, const CExifImage& image, const CExifDirectory& directory, TagTable table,
+              bool named) {
+    const ByteOrder order = image.orderOf(directory);
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+        const std::string action = entry->removed ? "remove" : entry->action;
+        if (action != "add" && action != "change" && action != "remove") continue;
+        DiffLine line{action, directory.name(), hex(entry->tag), "", std::nullopt, std::nullopt};
+        const char* standard = named ? standardTagName(table, entry->tag) : nullptr;
+        line.name = standard != nullptr ? standard : directory.name() + ":" + hex(entry->tag);
+        const bool pointer = leadsToDirectory(image, directory, *entry);
+        const ShownValue now = showValue(*entry, pointer, entry->type, entry->data.data(), entry->size, order);
+        if (action == "add") line.after = now;
+        if (action == "remove") line.before = now;
+        if (action == "change") {
+            line.after = now;
+            if (entry->previous)
+                line.before = showValue(*entry, pointer, entry->previous->type, entry->previous->data.data(),
+                                        entry->previous->data.size(), order);
+        }
+        lines.push_back(std::move(line));
+    }
+}
+
+}  // namespace
+
+std::vector<DiffLine> diffLines(const CExifImage& destination) {
+    std::vector<DiffLine> lines;
+    addLines(lines, destination, destination.ifd0, TagTable::main, true);
+    if (destination.ifd0.next) addLines(lines, destination, *destination.ifd0.next, TagTable::main, true);
+    addLines(lines, destination, destination.subIfd, TagTable::main, true);
+    addLines(lines, destination, destination.makerNote, TagTable::main, false);
+    addLines(lines, destination, destination.gpsIfd, TagTable::gps, true);
+    addLines(lines, destination, destination.interopIfd, TagTable::interop, true);
+    return lines;
+}
+
+void printDiffLines(const Reporter& reporter, const std::vector<DiffLine>& lines) {
+    for (const DiffLine& line : lines) {
+        std::string value;
+        if (line.before && line.after) value = line.before->text + " -> " + line.after->text;
+        else value = line.after ? line.after->text : line.before ? line.before->text : "";
+        reporter.line("  %-7s %-5s %-21s %s\n", line.action.c_str(), line.directory.c_str(), line.name.c_str(),
+                      value.c_str());
+    }
+}
+
+std::string losslessUtf8(const std::string& bytes) {
+    std::string out;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t size = bytes.size();
+    for (std::size_t i = 0; i < size;) {
+        const std::uint8_t lead = data[i];
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        bool valid = length != 0 && i + length <= size;
+        for (std::size_t k = 1; valid && k < length; ++k) valid = (data[i + k] & 0xC0) == 0x80;
+        if (valid && length == 3) {  // no overlong forms, no surrogates
+            valid = !(lead == 0xE0 && data[i + 1] < 0xA0) && !(lead == 0xED && data[i + 1] >= 0xA0);
+        }
+        if (valid && length == 4) valid = !(lead == 0xF0 && data[i + 1] < 0x90) && !(lead == 0xF4 && data[i + 1] >= 0x90);
+        if (valid) {
+            out.append(bytes, i, length);
+            i += length;
+            continue;
+        }
+        out += static_cast<char>(0xC0 | (lead >> 6));  // the byte's own value as a code point
+        out += static_cast<char>(0x80 | (lead & 0x3F));
+        ++i;
+    }
+    return out;
+}
+
+std::string toJsonLine(const PairReport& report) {
+    nlohmann::json object;
+    if (!report.source.empty()) object["source"] = losslessUtf8(report.source);
+    if (!report.destination.empty()) object["destination"] = losslessUtf8(report.destination);
+    object["result"] = report.result;
+    if (!report.reason.empty()) object["reason"] = losslessUtf8(report.reason);
+    object["diffs"] = nlohmann::json::array();
+    for (const DiffLine& line : report.diffs) {
+        object["diffs"].push_back({{"action", line.action},
+                                   {"directory", line.directory},
+                                   {"tag", line.tag},
+                                   {"name", line.name},
+                                   {"old", line.before ? line.before->json : nullptr},
+                                   {"new", line.after ? line.after->json : nullptr}});
+    }
+    object["left_behind"] = nlohmann::json::array();
+    for (const auto& [part, reason] : report.leftBehind) object["left_behind"].push_back({{"part", part}, {"reason", reason}});
+    if (!report.notes.empty()) {
+        object["notes"] = nlohmann::json::array();
+        for (const std::string& note : report.notes) object["notes"].push_back(losslessUtf8(note));
+    }
+    return object.dump();
+}
+
+}  // namespace tagloom
