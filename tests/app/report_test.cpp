@@ -2,6 +2,8 @@
 // (--fail-on-refusal) and the hint towards --all-formats on standard error.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -68,6 +70,17 @@ TEST_F(AReport, explainsEachDifferenceInWordsAndPreviewsThemUnderX) {
     EXPECT_EQ(folder.read("dst.jpg"), before);
     EXPECT_EQ(run({"-ut", "--explain", "src.jpg", "dst.jpg"}).output, explained);
     EXPECT_EQ(run({"--explain", "-ut", "src.jpg", "dst.jpg"}).output, "dst.jpg - no diffs\n");
+
+    // A left-behind part keeps its line; a refused rewrite's line follows the differences.
+    folder.write("faulty.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Ann")}).subIfd({entry(0x9286, 77, 1, {1})}).build());
+    folder.write("plain.jpg", ExifBuilder::jpeg().ifd0({}).build());
+    std::filesystem::create_symlink("plain.jpg", folder / "link.jpg");
+    EXPECT_EQ(run({"--all-formats", "--explain", "faulty.jpg", "link.jpg"}).output,
+              "Tagloom: 'faulty.jpg' left behind: SUB0:0x9286 - its field type is none that Tagloom reads\n"
+              "link.jpg - 2 diffs\n"
+              "  add     IFD0  Artist                \"Ann\"\n"
+              "  add     IFD0  ExifIFDPointer        (directory)\n"
+              "Tagloom: 'link.jpg' not done - 'link.jpg' is a symbolic link; name the file it points to\n");
 }
 
 // One JSON object a line, which Python's json module reads whole: names and values not in UTF-8
