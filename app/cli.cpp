@@ -1,4 +1,6 @@
 // Start-up: flags, paths, the usage page and the choice of mode.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -6,6 +8,8 @@
 #include <new>
 
 #include "app/tagloom.h"
+#include "exif/tag_names.h"
+#include "exif/text.h"
 #include "platform/platform.h"
 
 namespace tagloom {
@@ -50,6 +54,10 @@ const char* const kLongOptions[] = {
     "    --json         Print one JSON object a line instead of text: each pair's result,\n",
     "                   differences and left-behind parts, then the folder's counts\n",
     "    --fail-on-refusal  End with status 3 when a pair was refused\n",
+    "    --only LIST    Merge only these tags: names (Orientation), numbers (0x0112,\n",
+    "                   MAK0:0x0004), directories (IFD0, Exif, MakerNote, GPS,\n",
+    "                   Interop) and dates, separated by commas\n",
+    "    --except LIST  Leave these tags out of the merge\n",
     "    --help         This page\n",
     "    --version      The version of tagloom\n",
     "\n",
@@ -58,8 +66,82 @@ const char* const kLongOptions[] = {
 
 }  // namespace
 
+namespace {
+
+/// Adds one item of a --only or --except list: a tag's name, a tag number (with a directory's prefix
+/// where it matters: "MAK0:0x0004"), a directory's name, or "dates". False for anything else.
+bool addChosen(TagSet& chosen, const std::string& item) {
+    static const struct {
+        const char* names[2];
+    } kDirectories[5] = {{{"IFD0", "IFD0"}}, {{"Exif", "SUB0"}}, {{"MakerNote", "MAK0"}}, {{"GPS", "GPS0"}}, {{"Interop", "INT0"}}};
+    const auto directoryNamed = [](const std::string& name) -> int {
+        for (int i = 0; i < 5; ++i) {
+            for (const char* known : kDirectories[i].names) {
+                if (equalIgnoringAsciiCase(name, known)) return i;
+            }
+        }
+        return -1;
+    };
+    const auto number = [](const std::string& text, std::uint16_t& tag) {
+        if (text.size() < 3 || text.size() > 6 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+        for (std::size_t i = 2; i < text.size(); ++i) {
+            if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+        }
+        tag = static_cast<std::uint16_t>(std::stoul(text.substr(2), nullptr, 16));
+        return true;
+    };
+    const int directory = directoryNamed(item);
+    if (directory >= 0) {
+        chosen.whole[directory] = true;
+        return true;
+    }
+    if (equalIgnoringAsciiCase(item, "dates")) {  // DateTime; DateTimeOriginal, -Digitized, their SubSecTime and OffsetTime
+        chosen.tags[0].insert(0x0132);
+        chosen.tags[1].insert({0x9003, 0x9004, 0x9290, 0x9291, 0x9292, 0x9010, 0x9011, 0x9012});
+        return true;
+    }
+    std::uint16_t tag = 0;
+    const auto colon = item.find(':');
+    if (colon != std::string::npos) {
+        const int in = directoryNamed(item.substr(0, colon));
+        if (in < 0 || !number(item.substr(colon + 1), tag)) return false;
+        chosen.tags[in].insert(tag);
+        return true;
+    }
+    if (number(item, tag)) {  // every directory but the maker note
+        for (int i : {0, 1, 3, 4}) chosen.tags[i].insert(tag);
+        return true;
+    }
+    const TagName* named = tagNamed(item);
+    if (named == nullptr) return false;
+    if (named->table == TagTable::main) chosen.tags[0].insert(named->tag), chosen.tags[1].insert(named->tag);
+    if (named->table == TagTable::gps) chosen.tags[3].insert(named->tag);
+    if (named->table == TagTable::interop) chosen.tags[4].insert(named->tag);
+    return true;
+}
+
+}  // namespace
+
+void parseTagList(RunContext& run, const std::string& option, const std::string& list) {
+    if (option == "--only" && !run.Options.only) run.Options.only.emplace();
+    TagSet& chosen = option == "--only" ? *run.Options.only : run.Options.except;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, end - start);
+        if (!addChosen(chosen, item)) {
+            run.reporter.line("Unknown tag in %s: %s\n", option.c_str(), item.c_str());
+            printUsage(run.reporter);
+        }
+        start = end + 1;
+    }
+}
+
 void parseLongOption(RunContext& run, const std::string& argument) {
-    if (argument == "--all-formats") {
+    if (argument.rfind("--only=", 0) == 0 || argument.rfind("--except=", 0) == 0) {
+        const auto equals = argument.find('=');
+        parseTagList(run, argument.substr(0, equals), argument.substr(equals + 1));
+    } else if (argument == "--all-formats") {
         run.Options.allFormats = true;
     } else if (argument == "--keep-time") {
         run.Options.keepTime = true;
@@ -145,7 +227,9 @@ int runModes(RunContext& run, int argc, const char* const* argv) {
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string argument = argv[i];
-            if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
+            if ((argument == "--only" || argument == "--except") && i + 1 < argc) {
+                parseTagList(run, argument, argv[++i]);
+            } else if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
                 parseLongOption(run, argument);
             } else if (!argument.empty() && argument[0] == '-') {
                 parseFlags(run, argument);

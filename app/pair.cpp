@@ -146,6 +146,7 @@ void reportPair(RunContext& run, const std::string& sourcePath, const std::strin
     for (const CExifImage::LeftBehind& left : source.leftBehind) report.leftBehind.emplace_back(left.part, left.reason);
     report.notes = std::move(run.notes);
     run.notes.clear();
+    report.notes.insert(report.notes.end(), destination.mergeNotes.begin(), destination.mergeNotes.end());
     run.results.line("%s\n", toJsonLine(report).c_str());
 }
 

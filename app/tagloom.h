@@ -26,6 +26,9 @@ struct UsageStop {
     int status = 1;
 };
 
+/// Applies the comma-separated list of --only or --except (`option`); an unknown item is a usage error.
+void parseTagList(RunContext& run, const std::string& option, const std::string& list);
+
 /// Applies one command-line argument that begins with "--" and has more after it.
 void parseLongOption(RunContext& run, const std::string& argument);
 

@@ -178,6 +178,11 @@ public:
         std::string reason;
     };
     std::vector<LeftBehind> leftBehind;
+    /// A JPEG's own pixel size, from its frame header (read by --all-formats); 0 x 0 when not known.
+    std::uint32_t frameWidth = 0;
+    std::uint32_t frameHeight = 0;
+    /// What a merge decided and says in a line of its own, which is no refusal ("Orientation stays 1 ...").
+    std::vector<std::string> mergeNotes;
     /// How many directories of an opaque maker note were walked to find how far it reaches.
     std::uint32_t makerNoteDirectoriesWalked = 0;
 };

@@ -45,6 +45,19 @@ JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted, std::uin
     return found;
 }
 
+FrameSize frameSizeOf(const SourceBytes& bytes, const JpegSegments& found) {
+    for (const JpegSegment& segment : found.segments) {
+        // SOF0-SOF15 but DHT (C4), JPG (C8) and DAC (CC): precision (1), height (2), width (2).
+        const std::uint8_t marker = segment.marker;
+        if (marker < 0xC0 || marker > 0xCF || marker == 0xC4 || marker == 0xC8 || marker == 0xCC) continue;
+        std::uint8_t frame[5];
+        if (segment.length < 2 + sizeof frame || bytes.copy(segment.offset + 4, frame, sizeof frame) != sizeof frame)
+            return {};
+        return {getU16(frame + 3, ByteOrder::bigEndian), getU16(frame + 1, ByteOrder::bigEndian)};
+    }
+    return {};
+}
+
 bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment) {
     static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
     std::uint8_t payload[6];

@@ -37,6 +37,13 @@ JpegSegments scanSegments(const SourceBytes& bytes, std::size_t wanted = SIZE_MA
 constexpr std::uint8_t kApp0Marker = 0xE0;
 constexpr std::uint8_t kApp1Marker = 0xE1;
 
+/// A JPEG's pixel size from its frame header (SOFn); 0 x 0 when none was found.
+struct FrameSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+FrameSize frameSizeOf(const SourceBytes& bytes, const JpegSegments& found);
+
 /// True when the segment is APP1 and its payload starts "Exif\0\0".
 bool holdsExif(const SourceBytes& bytes, const JpegSegment& segment);
 

@@ -78,6 +78,14 @@ void CExifParser::hold(std::uint64_t bytes) {
 
 void CExifParser::parseHeader() {
     const std::uint64_t ifd0Position = locate();
+    // A JPEG's own size, which an edited export's Exif data describes (--all-formats).
+    const bool jpeg = image_.layout == Layout::exifFirstJpeg || image_.layout == Layout::exifAnywhereJpeg ||
+                      image_.layout == Layout::jpegWithoutExif;
+    if (allFormats_ && jpeg) {
+        const FrameSize frame = frameSizeOf(*bytes_, scanSegments(*bytes_));
+        image_.frameWidth = frame.width;
+        image_.frameHeight = frame.height;
+    }
     if (!image_.hasExif()) {
         if (image_.layout == Layout::jpegWithoutExif) report_.trace(verbose::kParse, "%s parse:\n\n", image_.path.c_str());
         return;

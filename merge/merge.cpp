@@ -1,6 +1,8 @@
 #include "merge/merge.h"
 
 #include <algorithm>
+#include <cmath>
+#include <string>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -183,6 +185,61 @@ void listDiffs(CExifDirectory& directory, const Reporter& reporter) {
 
 namespace {
 
+constexpr std::uint16_t kPixelXDimension = 0xA002;
+constexpr std::uint16_t kPixelYDimension = 0xA003;
+constexpr std::size_t kTops = sizeof kTopDirectories / sizeof kTopDirectories[0];
+
+/// The first value of a SHORT or LONG entry; 0 for none or another type.
+std::uint32_t numberOf(const CExifImage& image, const CExifDirectory& directory, std::uint16_t tag) {
+    const CExifEntry* entry = directory.findEntry(tag);
+    if (entry == nullptr || entry->removed) return 0;
+    const ByteOrder order = image.orderOf(directory);
+    if (entry->type == 3 && entry->size >= 2) return getU16(entry->data.data(), order);
+    if (entry->type == 4 && entry->size >= 4) return getU32(entry->data.data(), order);
+    return 0;
+}
+
+/// True when an export's pixels are the source's turned upright: the source says they must be turned
+/// (Orientation 5 to 8) and the export's width and height are the source's height and width, within
+/// 1% of the aspect ratio (exports are resized). Sizes that cannot tell (none known, a square image) say no.
+bool pixelsTurnedUpright(const CExifImage& destination, const CExifImage& source) {
+    const std::uint32_t orientation = numberOf(source, source.ifd0, tag::kOrientation);
+    if (orientation < 5 || orientation > 8 || destination.frameWidth == 0 || destination.frameHeight == 0) return false;
+    std::uint32_t width = source.frameWidth, height = source.frameHeight;
+    if (width == 0 || height == 0) {
+        width = numberOf(source, source.subIfd, kPixelXDimension);
+        height = numberOf(source, source.subIfd, kPixelYDimension);
+    }
+    if (width == 0 || height == 0) return false;
+    const double own = double(destination.frameWidth) / destination.frameHeight;
+    const auto near = [own](double aspect) { return std::fabs(own - aspect) <= 0.01 * aspect; };
+    return near(double(height) / width) && !near(double(width) / height);
+}
+
+/// Sets a SHORT or LONG entry of the directory to `value`, counting the change; adds it where missing.
+void setNumber(CExifImage& image, CExifDirectory& directory, std::uint16_t tag, std::uint32_t value) {
+    const ByteOrder order = image.orderOf(directory);
+    CExifEntry* entry = directory.findEntry(tag);
+    if (entry != nullptr && !entry->removed && numberOf(image, directory, tag) == value) return;
+    const bool fitsShort = value <= 0xFFFF;
+    if (entry == nullptr || entry->removed) {
+        entry = new CExifEntry(&directory, tag, fitsShort ? 3 : 4, 1, fitsShort ? 2 : 4);
+        directory.insertInTagOrder(entry);
+        entry->action = "add";
+    } else {
+        keepPrevious(*entry);
+        if (entry->type != 3 && entry->type != 4) entry->type = fitsShort ? 3 : 4;
+        if (entry->type == 3 && !fitsShort) entry->type = 4;
+        entry->count = 1;
+        entry->size = entry->type == 3 ? 2 : 4;
+        entry->data.assign(entry->size, 0);
+        entry->action = "change";
+    }
+    if (entry->type == 3) putU16(entry->data.data(), static_cast<std::uint16_t>(value), order);
+    else putU32(entry->data.data(), value, order);
+    image.diffCount++;
+}
+
 /// Both images name a camera, by Make or by Model, and the two differ.
 bool differentCameras(const CExifImage& a, const CExifImage& b) {
     for (std::uint16_t wanted : {tag::kMake, tag::kModel}) {
@@ -195,7 +252,7 @@ bool differentCameras(const CExifImage& a, const CExifImage& b) {
 
 }  // namespace
 
-MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
+MergePlan planMerge(const CExifImage& destination, const CExifImage& source, const MergeOptions& options) {
     MergePlan plan;
     // A JPEG without Exif data takes the source's byte order (its maker note's, where a raw file
     // kept that in another), so that the note can come along; one with Exif data keeps its own.
@@ -247,11 +304,54 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
     // A preview that is another entry's value: its start entry only says where that value lies.
     if (previewHolder != 0) makerNoteRules.neverReplaced.insert(noteKind->previewStart);
 
+    // An export that only --all-formats reads (its editor rewrote it) describes its own pixels: its
+    // size never arrives, and its Orientation stays where its editor turned the pixels upright. Once
+    // rewritten, it is read like a camera's JPEG: so wherever its frame is known (--all-formats), a
+    // size that is its frame's stays, and so does an Orientation that its pixels no longer need, or a
+    // second run would undo the first.
+    plan.describesOwnPixels =
+        destination.layout == Layout::exifAnywhereJpeg || destination.layout == Layout::jpegWithoutExif;
+    const bool ownSize = destination.frameWidth != 0 &&
+                         numberOf(destination, destination.subIfd, kPixelXDimension) == destination.frameWidth &&
+                         numberOf(destination, destination.subIfd, kPixelYDimension) == destination.frameHeight;
+    if (plan.describesOwnPixels || ownSize) subRules.leftAlone.insert({kPixelXDimension, kPixelYDimension});
+    plan.orientationStays = options.chooses(0, tag::kOrientation) && pixelsTurnedUpright(destination, source);
+    if (plan.orientationStays) ifd0Rules.leftAlone.insert(tag::kOrientation);
+
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.
-    constexpr std::size_t kTops = sizeof kTopDirectories / sizeof kTopDirectories[0];
     for (std::size_t i = 0; i < kTops; ++i)
         plan.rules[i].inSourceOrder = destination.extended() && (destination.*kTopDirectories[i].directory).entries.empty();
+
+    // Tags that --only leaves out or --except names take no part. A chosen directory (or tag) brings
+    // the entries that lead to it, up to IFD0: the table lists holders first.
+    if (options.only) {
+        std::set<std::uint16_t> leading[kTops];
+        for (std::size_t i = kTops; i-- > 1;) {
+            if (!options.only->whole[i] && options.only->tags[i].empty() && leading[i].empty()) continue;
+            for (std::size_t h = 0; h < i; ++h) {
+                if (kTopDirectories[h].directory == kTopDirectories[i].holder) leading[h].insert(kTopDirectories[i].pointerTag);
+            }
+        }
+        for (std::size_t i = 0; i < kTops; ++i) {
+            if (options.only->whole[i]) continue;
+            std::set<std::uint16_t> taking = options.only->tags[i];
+            taking.insert(leading[i].begin(), leading[i].end());
+            MergeRules& rules = plan.rules[i];
+            if (rules.takingPart) {  // a raw source's IFD0: both say
+                std::set<std::uint16_t> both;
+                for (std::uint16_t tag : taking) {
+                    if (rules.takingPart->count(tag) != 0) both.insert(tag);
+                }
+                taking = both;
+            }
+            rules.takingPart = taking;
+        }
+    }
+    for (std::size_t i = 0; i < kTops; ++i) {
+        if (options.except.whole[i]) plan.stays[i] = true;
+        plan.rules[i].leftAlone.insert(options.except.tags[i].begin(), options.except.tags[i].end());
+    }
 
     // What the source left behind takes no part: the destination keeps its counterpart, under -o too.
     for (const CExifImage::LeftBehind& left : source.leftBehind) {
@@ -278,7 +378,7 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source) {
 
 void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOptions& options,
                const Reporter& reporter) {
-    const MergePlan plan = planMerge(destination, source);
+    const MergePlan plan = planMerge(destination, source, options);
     if (plan.takesSourceOrder) destination.setByteOrder(source.makerNoteOrder);
     if (options.dropThumbnail && destination.ifd0.next) markAllRemoved(*destination.ifd0.next);
     if (plan.takesNoteKind) {
@@ -291,11 +391,31 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
         if ((top.isPointerValue && !plan.noteMerges) || plan.stays[i]) continue;
         mergeEntries(destination.*top.directory, source.*top.directory, options, plan.rules[i]);
     }
+    if (plan.orientationStays) {
+        const std::uint32_t kept = numberOf(destination, destination.ifd0, tag::kOrientation);
+        if (kept == 0) setNumber(destination, destination.ifd0, tag::kOrientation, 1);
+        const std::string note = "Orientation stays " + std::to_string(kept == 0 ? 1 : kept) + " - its pixels are already upright";
+        destination.mergeNotes.push_back(note);
+        reporter.line("Tagloom: '%s' %s\n", destination.path.c_str(), note.c_str());
+    }
+    // Its size is the frame's, wherever it has an Exif sub-directory.
+    const CExifEntry* exifPointer = destination.ifd0.findEntry(tag::kExifIfdPointer);
+    const bool hasExifDirectory = (exifPointer != nullptr && !exifPointer->removed) || [&destination] {
+        for (const CExifEntry* e = destination.subIfd.entries.first(); e != nullptr; e = destination.subIfd.entries.next(e)) {
+            if (!e->removed) return true;
+        }
+        return false;
+    }();
+    if (plan.describesOwnPixels && destination.frameWidth != 0 && hasExifDirectory) {
+        if (options.chooses(1, kPixelXDimension)) setNumber(destination, destination.subIfd, kPixelXDimension, destination.frameWidth);
+        if (options.chooses(1, kPixelYDimension)) setNumber(destination, destination.subIfd, kPixelYDimension, destination.frameHeight);
+    }
     if (destination.diffCount == 0) return;
 
-    // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera.
+    // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera
+    // (unless --only or --except keeps it out of the merge).
     CExifEntry* software = destination.ifd0.findEntry(tag::kSoftware);
-    if (software != nullptr && !software->removed) {
+    if (software != nullptr && !software->removed && options.chooses(0, tag::kSoftware)) {
         software->removed = true;
         destination.diffCount++;
     }

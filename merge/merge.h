@@ -46,11 +46,15 @@ struct MergePlan {
     bool noteMerges = false;       // the maker note (and its entry) takes part
     bool takesNoteKind = false;    // a destination without a note takes the source's kind and header
     bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order
+    /// An export whose editor turned its pixels upright keeps its own Orientation (1 where it has none).
+    bool orientationStays = false;
+    /// An export that only --all-formats reads: its PixelXDimension and PixelYDimension are its own.
+    bool describesOwnPixels = false;
 };
 
 /// Decides the rules of each directory for this pair: Software, a raw source's own image tags, the
 /// maker note between cameras, kinds and byte orders, positions, previews, the order of what arrives.
-MergePlan planMerge(const CExifImage& destination, const CExifImage& source);
+MergePlan planMerge(const CExifImage& destination, const CExifImage& source, const MergeOptions& options = {});
 
 /// Merges the entries of one source directory into the destination directory of the same role.
 /// The k-th source entry of a tag meets the k-th destination entry of that tag.
