@@ -183,7 +183,7 @@ public:
     std::uint32_t frameHeight = 0;
     /// What a merge decided and says in a line of its own, which is no refusal ("Orientation stays 1 ...").
     std::vector<std::string> mergeNotes;
-    /// How many directories of an opaque maker note were walked to find how far it reaches.
+    /// How many directories of a maker note were walked to find how far it reaches or to lay them out.
     std::uint32_t makerNoteDirectoriesWalked = 0;
 };
 

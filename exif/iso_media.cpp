@@ -3,6 +3,7 @@
 // 0: to the end of its parent) and a four-character type; a "full box" begins its payload with a
 // version byte and three flag bytes.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -133,10 +134,11 @@ std::uint64_t CExifParser::locateCr3() {
         if (box.end - box.payload < 8 || bytes_->copy(box.payload, head, 8) != 8 || !orderOf(head, order) ||
             getU16(head + 2, order) != 42)
             throw new CExifException("Parse error - box %s holds no TIFF data", kNames[i]);
+        if (box.end > UINT32_MAX) throw new CExifException("Parse error - box %s lies past 4 GiB", kNames[i]);
         if (i > 0 && canonBoxes_[0].end != 0 && order != image_.byteOrder)
             throw new CExifException("Parse error - the CR3's metadata boxes are in different byte orders");
         image_.byteOrder = order;
-        canonBoxes_[i] = {box.payload, std::min<std::uint64_t>(box.end, UINT32_MAX)};
+        canonBoxes_[i] = {box.payload, box.end};
     }
     if (canonBoxes_[0].end == 0) throw new CExifException("Parse error - CR3 file without an IFD0 box (CMT1)");
     return takeTiff(canonBoxes_[0].start, canonBoxes_[0].end);

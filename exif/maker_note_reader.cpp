@@ -368,8 +368,6 @@ bool CExifParser::relayWithoutPreview(const MakerNoteKind& kind, const TiffView&
     if (head > exif::kMaxEntrySize) return false;
     out.bytes.resize(static_cast<std::size_t>(head));
     bytes_->copy(noteStart, out.bytes.data(), head);
-    image_.makerNoteDirectoriesWalked = 0;
-    entriesWalked_ = 0;
     layOut(kind, inner, directory, 0, static_cast<std::uint32_t>(inner.base() - noteStart), true, out, 0);
     const std::uint16_t part = kind.innerPreview.wholeDirectory ? kind.innerPreview.directoryTag : kind.innerPreview.start;
     if (image_.isRaw()) {

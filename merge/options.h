@@ -2,6 +2,7 @@
 // handed its own, the writer its own, and the run driver holds them all.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
