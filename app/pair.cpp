@@ -86,13 +86,7 @@ void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage&
     const auto explain = [&run](const CExifImage& image) { printDiffLines(run.reporter, diffLines(image)); };
     if (run.Options.showOnly) {
         // --explain is the preview: the pair's line and its differences in words.
-        if (!run.Options.explain) return;
-        if (destination.diffCount == 0) {
-            run.reporter.line("%s - no diffs\n", destination.path.c_str());
-            return;
-        }
-        run.reporter.line("%s - %d diffs\n", destination.path.c_str(), destination.diffCount);
-        explain(destination);
+        if (run.Options.explain && printResultLine(run.reporter, destination)) explain(destination);
         return;
     }
     // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.

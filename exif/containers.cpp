@@ -150,6 +150,7 @@ std::uint64_t CExifParser::locateDefaultRaw() {
 std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     image_.layout = Layout::exifAnywhereJpeg;
     const JpegSegments found = scanSegments(*bytes_, SIZE_MAX, jpegStart);
+    frame_ = frameSizeOf(*bytes_, found);
     const JpegSegment* exif = nullptr;
     for (const JpegSegment& segment : found.segments) {
         if (holdsExif(*bytes_, segment)) {

@@ -82,9 +82,9 @@ void CExifParser::parseHeader() {
     const bool jpeg = image_.layout == Layout::exifFirstJpeg || image_.layout == Layout::exifAnywhereJpeg ||
                       image_.layout == Layout::jpegWithoutExif;
     if (allFormats_ && jpeg) {
-        const FrameSize frame = frameSizeOf(*bytes_, scanSegments(*bytes_));
-        image_.frameWidth = frame.width;
-        image_.frameHeight = frame.height;
+        if (image_.layout == Layout::exifFirstJpeg) frame_ = frameSizeOf(*bytes_, scanSegments(*bytes_));
+        image_.frameWidth = frame_.width;
+        image_.frameHeight = frame_.height;
     }
     if (!image_.hasExif()) {
         if (image_.layout == Layout::jpegWithoutExif) report_.trace(verbose::kParse, "%s parse:\n\n", image_.path.c_str());

@@ -15,6 +15,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "exif/jpeg_segments.h"
 #include "exif/report.h"
 #include "exif/tiff_view.h"
 
@@ -187,6 +188,7 @@ private:
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
     std::uint64_t previewReach_ = 0;  // the end of a block note's preview, absolute
+    FrameSize frame_;                 // a JPEG's pixel size, from the segments locateExif walked
     struct CanonBox {
         std::uint64_t start = 0;  // its TIFF data, absolute
         std::uint64_t end = 0;    // 0: the file has no such box

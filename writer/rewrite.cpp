@@ -320,12 +320,17 @@ void claimDestination(CExifImage& image, platform::FileSystem& files) {
 
 }  // namespace
 
-RewriteOutcome rewrite(CExifImage& image, const Rewriting& run) {
+bool printResultLine(const Reporter& report, const CExifImage& image) {
     if (image.diffCount == 0) {
-        run.report.line("%s - no diffs\n", image.path.c_str());
-        return {};
+        report.line("%s - no diffs\n", image.path.c_str());
+        return false;
     }
-    run.report.line("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+    report.line("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+    return true;
+}
+
+RewriteOutcome rewrite(CExifImage& image, const Rewriting& run) {
+    if (!printResultLine(run.report, image)) return {};
     if (run.afterResultLine) run.afterResultLine(image);
 
     // Refusals that need nothing written.

@@ -35,6 +35,9 @@ struct Rewriting {
     std::function<void(const CExifImage&)> afterResultLine = nullptr;  // what follows the pair's line
 };
 
+/// The pair's result line: "<path> - N diffs", or "<path> - no diffs"; true when there are diffs.
+bool printResultLine(const Reporter& report, const CExifImage& image);
+
 /// Writes the merged destination anew: header, new Exif block and the old file's image data,
 /// under "<path>.tmp"; then swaps it in, keeping "<path>.old" under -s. Prints the result line.
 /// Throws CExifException* on refusal; the destination is then exactly as it was.
