@@ -57,7 +57,8 @@ const char* const kLongOptions[] = {
     "    --only LIST    Merge only these tags: names (Orientation), numbers (0x0112,\n",
     "                   MAK0:0x0004), directories (IFD0, Exif, MakerNote, GPS,\n",
     "                   Interop) and dates, separated by commas\n",
-    "    --except LIST  Leave these tags out of the merge\n",
+    "    --except LIST  Leave these tags out of the merge (a pointer's directory with\n",
+    "                   it: --except GPSInfoIFDPointer keeps GPS data out)\n",
     "    --help         This page\n",
     "    --version      The version of tagloom\n",
     "\n",
@@ -277,8 +278,18 @@ int runModes(RunContext& run, int argc, const char* const* argv) {
             processPair(run, run.Src, run.Dst);
             return 0;
         }
-        run.reporter.line("Src and Dst must either be directories or folders\n");
-        printUsage(run.reporter);
+        // The usage page as the specification prints it, and on standard error what is wrong.
+        for (const std::string* path : {&run.Src, &run.Dst}) {
+            if (!platform::statusOf(*path).exists) std::fprintf(stderr, "tagloom: '%s' does not exist\n", path->c_str());
+        }
+        if (platform::statusOf(run.Src).exists && platform::statusOf(run.Dst).exists) {
+            const bool folder = isDirectory(run.Src);
+            std::fprintf(stderr, "tagloom: '%s' is a %s but '%s' is a %s: give two files or two folders\n",
+                         run.Src.c_str(), folder ? "folder" : "file", run.Dst.c_str(), folder ? "file" : "folder");
+        }
+        const Reporter& console = run.Options.json ? run.results : run.reporter;  // --json prints no usage of its own
+        console.line("Src and Dst must either be directories or folders\n");
+        printUsage(console);
     } catch (const UsageStop& stop) {
         return stop.status;
     }

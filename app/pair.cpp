@@ -138,6 +138,8 @@ void reportPair(RunContext& run, const std::string& sourcePath, const std::strin
     if (refusal) report.reason = *refusal;
     report.diffs = diffLines(destination);
     for (const CExifImage::LeftBehind& left : source.leftBehind) report.leftBehind.emplace_back(left.part, left.reason);
+    for (const CExifImage::LeftBehind& left : destination.leftBehindByMerge)
+        report.leftBehind.emplace_back(left.part, left.reason);
     report.notes = std::move(run.notes);
     run.notes.clear();
     report.notes.insert(report.notes.end(), destination.mergeNotes.begin(), destination.mergeNotes.end());

@@ -23,11 +23,57 @@ bool printable(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+/// The length of the valid UTF-8 sequence of more than one byte at `data` (no overlong forms, no
+/// surrogates); 0 where none begins there.
+std::size_t utf8Sequence(const std::uint8_t* data, std::size_t size) {
+    const std::uint8_t lead = data[0];
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                                ? 4
+                                                                                              : 0;
+    if (length == 0 || length > size) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((data[k] & 0xC0) != 0x80) return 0;
+    }
+    if (length == 3 && ((lead == 0xE0 && data[1] < 0xA0) || (lead == 0xED && data[1] >= 0xA0))) return 0;
+    if (length == 4 && ((lead == 0xF0 && data[1] < 0x90) || (lead == 0xF4 && data[1] >= 0x90))) return 0;
+    return length;
+}
+
+/// Text as a terminal line shows it safely: quoted; control characters (C1 too), quotes, backslashes
+/// and bytes that are not UTF-8 escaped; cut behind its first 64 bytes.
+std::string quoted(const std::string& value) {
+    constexpr std::size_t kMostShown = 64;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(value.data());
+    std::string shown = "\"";
+    std::size_t i = 0;
+    while (i < value.size() && i < kMostShown) {
+        const std::size_t sequence = utf8Sequence(data + i, value.size() - i);
+        const bool control = sequence == 2 && data[i] == 0xC2 && data[i + 1] < 0xA0;  // U+0080 to U+009F
+        if (sequence > 0 && !control) {
+            shown.append(value, i, sequence);
+            i += sequence;
+            continue;
+        }
+        const std::uint8_t byte = data[i++];
+        char escaped[8];
+        if (byte == '\n') std::snprintf(escaped, sizeof escaped, "\\n");
+        else if (byte == '\t') std::snprintf(escaped, sizeof escaped, "\\t");
+        else if (byte == '\r') std::snprintf(escaped, sizeof escaped, "\\r");
+        else if (byte == '"' || byte == '\\') std::snprintf(escaped, sizeof escaped, "\\%c", byte);
+        else if (byte < 0x20 || byte >= 0x7F) std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        else std::snprintf(escaped, sizeof escaped, "%c", byte);
+        shown += escaped;
+    }
+    shown += "\"";
+    if (i < value.size()) shown += "... (" + std::to_string(value.size()) + " bytes)";
+    return shown;
+}
+
 ShownValue text(const std::uint8_t* data, std::size_t size) {
     std::size_t length = 0;
     while (length < size && data[length] != 0) ++length;
     const std::string value(reinterpret_cast<const char*>(data), length);
-    return {"\"" + value + "\"", losslessUtf8(value)};
+    return {quoted(value), losslessUtf8(value)};
 }
 
 ShownValue bytes(std::size_t size) {
@@ -105,8 +151,8 @@ void addLines(std::vector<DiffLine>& lines, const CExifImage& image, const CExif
               bool named) {
     const ByteOrder order = image.orderOf(directory);
     for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
-        const std::string action = entry->removed ? "remove" : entry->action;
-        if (action != "add" && action != "change" && action != "remove") continue;
+        const std::string action = changeWord(*entry);
+        if (action.empty()) continue;
         DiffLine line{action, directory.name(), hex(entry->tag), "", std::nullopt, std::nullopt};
         const char* standard = named ? standardTagName(table, entry->tag) : nullptr;
         line.name = standard != nullptr ? standard : directory.name() + ":" + hex(entry->tag);
@@ -153,15 +199,8 @@ std::string losslessUtf8(const std::string& bytes) {
     const std::size_t size = bytes.size();
     for (std::size_t i = 0; i < size;) {
         const std::uint8_t lead = data[i];
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        bool valid = length != 0 && i + length <= size;
-        for (std::size_t k = 1; valid && k < length; ++k) valid = (data[i + k] & 0xC0) == 0x80;
-        if (valid && length == 3) {  // no overlong forms, no surrogates
-            valid = !(lead == 0xE0 && data[i + 1] < 0xA0) && !(lead == 0xED && data[i + 1] >= 0xA0);
-        }
-        if (valid && length == 4) valid = !(lead == 0xF0 && data[i + 1] < 0x90) && !(lead == 0xF4 && data[i + 1] >= 0x90);
-        if (valid) {
+        const std::size_t length = lead < 0x80 ? 1 : utf8Sequence(data + i, size - i);
+        if (length != 0) {
             out.append(bytes, i, length);
             i += length;
             continue;

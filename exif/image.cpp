@@ -1,6 +1,7 @@
 // The image model: constructors, destructors and the small operations on the records.
 #include "exif/image.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "exif/format.h"
@@ -16,6 +17,22 @@ std::uint32_t CExifEntry::valueAsU32() const {
     for (std::size_t i = 0; i < 4 && i < data.size(); ++i) bytes[i] = data[i];
     const bool known = directory != nullptr && directory->owner != nullptr;
     return getU32(bytes, known ? directory->owner->orderOf(*directory) : ByteOrder::littleEndian);
+}
+
+const char* changeWord(const CExifEntry& entry) {
+    if (entry.removed) return "remove";
+    switch (entry.change) {
+        case CExifEntry::Change::added: return "add";
+        case CExifEntry::Change::changed: return "change";
+        case CExifEntry::Change::none: break;
+    }
+    return "";
+}
+
+std::string entryPart(const CExifDirectory& directory, std::uint16_t tag) {
+    char part[32];
+    std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), tag);
+    return part;
 }
 
 void CExifImage::setByteOrder(ByteOrder order) {

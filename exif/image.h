@@ -18,6 +18,7 @@ namespace tagloom {
 
 class CExifDirectory;
 class CExifImage;
+class SourceBytes;
 struct TopDirectory;
 
 /// One directory entry: a tag and its value bytes.
@@ -34,7 +35,9 @@ public:
 
     CExifDirectory* directory;
     CListLink<CExifEntry> link{this};
-    std::string action;           // "", "add", "change", "remove", or a rewrite label such as "SubPtr"
+    /// What the merge did to the entry; only the merge sets it. A removed entry is flagged `removed`.
+    enum class Change : std::uint8_t { none, added, changed };
+    Change change = Change::none;
     std::uint16_t tag;
     std::uint16_t type;
     std::uint32_t count;          // the full stored count, written back as stored
@@ -60,6 +63,11 @@ public:
 };
 
 using CEntryList = CList<CExifEntry, &CExifEntry::link>;
+
+/// The word the listing gives what the merge did to an entry: "add", "change", "remove"; "" for none.
+const char* changeWord(const CExifEntry& entry);
+/// An entry as the listing names it: "SUB0:0x9286".
+std::string entryPart(const CExifDirectory& directory, std::uint16_t tag);
 
 /// One image file directory, owning its entries and the directories chained behind it.
 class CExifDirectory {
@@ -111,6 +119,9 @@ public:
     /// no file to rewrite).
     void loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats = false,
                         const Reporter& reporter = Reporter::quiet(), Role role = Role::destination);
+    /// The same from the bytes a file will hold (a rewrite's, read back before it replaces the file).
+    void loadFromBytes(const std::string& name, const SourceBytes& bytes, bool allFormats = false,
+                       const Reporter& reporter = Reporter::quiet(), Role role = Role::destination);
     void closeFiles();
     /// A raw file: a source only, never rewritten.
     bool isRaw() const { return isRawLayout(layout); }
@@ -178,6 +189,9 @@ public:
         std::string reason;
     };
     std::vector<LeftBehind> leftBehind;
+    /// The parts of its source that a merge into this image left behind (a note that would not read
+    /// back in this file's byte order).
+    std::vector<LeftBehind> leftBehindByMerge;
     /// A JPEG's own pixel size, from its frame header (read by --all-formats); 0 x 0 when not known.
     std::uint32_t frameWidth = 0;
     std::uint32_t frameHeight = 0;

@@ -16,6 +16,7 @@ namespace tagloom {
 namespace {
 
 constexpr int kMostBoxes = 4096;          // boxes walked inside one parent: files hold a few dozen
+constexpr std::uint64_t kMostExtents = 4096;  // extents listed in one iloc: a grid image's tiles take a few hundred
 constexpr std::uint64_t kMostIlocBytes = 0x100000;
 // Canon's metadata box inside `moov`.
 constexpr std::uint8_t kCanonUuid[16] = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
@@ -147,7 +148,7 @@ std::uint64_t CExifParser::locateCr3() {
 void CExifParser::readCanonBoxes() {
     // No box points at another: each directory's entry is made here (as for a DNG's kept note) and
     // followed through a view of its own box.
-    const TiffView outer = view_;
+    const ViewScope scope(view_);
     const TopDirectory* interop = nullptr;
     for (const TopDirectory& top : kTopDirectories) {
         if (top.pointerTag == tag::kInteropIfdPointer) interop = &top;
@@ -180,7 +181,6 @@ void CExifParser::readCanonBoxes() {
         followTop(top);
         if (&(image_.*top.directory) == &image_.subIfd && interop != nullptr) followTop(*interop);
     }
-    view_ = outer;
 }
 
 // HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
@@ -229,12 +229,15 @@ std::uint64_t CExifParser::locateHeif() {
     std::vector<Extent> extents;
     unsigned method = 0;
     bool located = false;
+    std::uint64_t listed = 0;  // items and extents walked: fields of no bytes cost nothing to list
     for (std::uint64_t i = 0; i < count && !located; ++i) {
         const std::uint64_t id = fields.read(ilocVersion < 2 ? 2 : 4);
         if (ilocVersion > 0) method = static_cast<unsigned>(fields.read(2) & 15);
         const std::uint64_t reference = fields.read(2);
         const std::uint64_t base = fields.read(baseSize);
         const std::uint64_t extentCount = fields.read(2);
+        listed += 1 + extentCount;
+        if (listed > kMostExtents) throw new CExifException("Parse error - box iloc lists more items and extents than a file has");
         located = id == exifItem;
         if (located && (method > 1 || reference != 0)) throw new CExifException("Parse error - Exif item cannot be read");
         for (std::uint64_t e = 0; e < extentCount; ++e) {

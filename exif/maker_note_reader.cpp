@@ -14,12 +14,14 @@ namespace tagloom {
 namespace {
 
 constexpr const char* kMovedNote = "Maker note was moved by another program; its offsets do not fit where it lies";
+constexpr const char* kScatteredNote = "Maker note's values do not lie where its entries point";
 
 }  // namespace
 
 bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     makerNoteStart_ = start;
     view_.seekSource(makerNoteStart_);
+    const std::uint64_t noteStart = view_.sourceFilePosition();
     const CExifEntry* makeEntry = image_.ifd0.findEntry(tag::kMake);
     const char* make = makeEntry != nullptr ? reinterpret_cast<const char*>(makeEntry->data.data()) : nullptr;
     const std::size_t makeSize = makeEntry != nullptr ? makeEntry->size : 0;
@@ -27,17 +29,18 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     using Carry = MakerNoteKind::Carry;
     if (allFormats_) {
         std::uint8_t head[16] = {};
-        bytes_->copy(view_.sourceFilePosition(), head, std::min<std::uint64_t>(sizeof head, declared));
+        bytes_->copy(noteStart, head, std::min<std::uint64_t>(sizeof head, declared));
         kind = recogniseMakerNote(head, std::min<std::size_t>(sizeof head, declared), make, makeSize);
         // A plain directory is read as the default reading reads it; only a raw file keeps its image
         // data where a note belongs: in a JPEG such bytes are a note.
         if (kind != nullptr && (kind->carry == Carry::plain ||
                                 (kind->carry == Carry::never && image_.layout != Layout::tiffRaw && image_.layout != Layout::defaultRaw)))
             kind = nullptr;
-        // A note known by no signature is a directory only where one fits inside it; a source
-        // carries any other whole (a destination's may hold positions: it is read as it is).
+        // A note known by no signature is a directory only where one fits inside it; any other is
+        // carried whole, and read back as the same block: its kind depends on its bytes, its Make and
+        // its file's byte order, never on whether it is a source.
         const bool byMake = kind == nullptr || (kind->make != nullptr && kind->directory == MakerNoteKind::Directory::at);
-        if (byMake && salvage_ && !directoryFits(start, kind != nullptr ? kind->directoryAt : 0, declared))
+        if (byMake && !directoryFits(start, kind != nullptr ? kind->directoryAt : 0, declared, view_.order()))
             kind = &noteWithoutDirectory();
         report_.trace(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
         if (kind != nullptr && kind->carry == Carry::refused)
@@ -52,32 +55,46 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
         const CExifEntry* schema = image_.subIfd.findEntry(tag::kOffsetSchema);
         if (schema != nullptr && schema->valueAsU32() != 0) throw new CExifException(kMovedNote);
     }
-    if (kind != nullptr) {
+    if (kind != nullptr && kind->carry != Carry::relaid) {
         parseMakerNote(*kind, makerNoteStart_, declared);
         return true;
     }
-    if (!footer.moved) {
-        parseDirectory(image_.makerNote);
-        if (allFormats_ && camera != nullptr) layOutSubDirectories(*camera);
+    if (kind != nullptr && kind->wholeWhenValuesLieOutside && valuesLieOutside(*kind, start, declared)) {
+        // Readers find such values where they lie behind the directory: a re-lay from the stored
+        // offsets would copy other bytes.
+        report_.trace(verbose::kParse, "  MAK0 values lie outside it: carried whole\n");
+        parseMakerNote(noteWithoutDirectory(), makerNoteStart_, declared);
         return true;
     }
-    // Moved without its offsets: read against the base they count from, and laid out anew.
-    if (!allFormats_) throw new CExifException(kMovedNote);
-    report_.trace(verbose::kParse, "  MAK0 read where its footer says it was written: offset 0x%04x\n", footer.writtenAt);
-    const TiffView outer = view_;
-    view_ = view_.subView(view_.base() + start - footer.writtenAt, view_.order());
-    makerNoteStart_ = footer.writtenAt;
+
+    // Read entry by entry: a plain directory, or a relaid one behind its header; where another
+    // program moved it without its offsets, through a view whose base moved with it.
+    const NotePlacement placement = placementOf(start, kind != nullptr ? kind->directoryAt : 0, declared, footer);
+    if (placement.fit == NotePlacement::Fit::neither && allFormats_) throw new CExifException(kScatteredNote);
+    const ViewScope scope(view_);
+    if (placement.fit == NotePlacement::Fit::shifted) {
+        if (!allFormats_) throw new CExifException(kMovedNote);
+        report_.trace(verbose::kParse, "  MAK0 moved without its offsets: its values lie %+lld bytes from where they point\n",
+                      static_cast<long long>(placement.shift));
+        view_ = view_.shifted(placement.shift);
+        makerNoteStart_ = static_cast<std::uint32_t>(start - placement.shift);
+    }
     view_.seekSource(makerNoteStart_);
-    parseDirectory(image_.makerNote);
-    view_ = outer;
+    if (kind != nullptr) {
+        readRelaid(*kind, noteStart, declared);
+    } else {
+        parseDirectory(image_.makerNote);
+        if (allFormats_ && camera != nullptr) layOutSubDirectories(*camera);
+    }
     return true;
 }
 
-bool CExifParser::directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared) const {
+bool CExifParser::directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared,
+                                ByteOrder order) const {
     std::uint8_t count[2] = {};
     if (declared < directoryAt + 2u) return false;
     bytes_->copy(view_.base() + start + directoryAt, count, sizeof count);
-    return directoryAt + 2 + std::uint64_t(exif::kEntrySize) * getU16(count, view_.order()) <= declared;
+    return directoryAt + 2 + std::uint64_t(exif::kEntrySize) * getU16(count, order) <= declared;
 }
 
 CExifParser::ValueSpan CExifParser::valueSpan(std::uint64_t directory, std::uint32_t declared) const {
@@ -92,12 +109,67 @@ CExifParser::ValueSpan CExifParser::valueSpan(std::uint64_t directory, std::uint
     TiffView view = view_;
     for (std::uint32_t i = 0; i < span.entries; ++i) {
         const EntryField field = readEntryField(view, directory + 2 + std::uint64_t(exif::kEntrySize) * i, false);
-        const std::uint64_t size = std::uint64_t(exif::typeUnitSize(field.type)) * field.count;
-        if (size <= exif::kInlineValueSize) continue;
+        const std::uint64_t unit = tag::isWindowsXpTag(field.tag) ? 2 : exif::typeUnitSize(field.type);
+        const std::uint64_t size = unit * field.count;
+        if (size <= exif::kInlineValueSize || field.type == 0 || field.type > exif::kIfdFieldType ||
+            size > exif::kMaxEntrySize)
+            continue;  // no value of its own to place, or one that the reading refuses anyway
+        span.values.push_back({field.value, size});
         span.lowest = std::min<std::uint64_t>(span.lowest, field.value);
         span.end = std::max<std::uint64_t>(span.end, field.value + size);
     }
     return span;
+}
+
+bool CExifParser::valuesLieOutside(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) const {
+    if (declared < kind.directoryAt) return false;
+    const ValueSpan span = valueSpan(start + kind.directoryAt, declared - kind.directoryAt);
+    const std::uint64_t directoryEnd = start + kind.directoryAt + 2 + std::uint64_t(exif::kEntrySize) * span.entries;
+    return span.lowest != ValueSpan::kNone && (span.lowest < directoryEnd || span.end > start + declared);
+}
+
+// Cameras write a note's out-of-line values right behind its directory: at the end of its entry
+// table, or 4 bytes on (behind the next-directory link). A program that moves the note without
+// fixing its offsets leaves every offset off by one constant, either way: read as stored, values
+// then fall into the note's own entry table or past its end. One shift that puts the lowest value
+// right behind the directory and every value inside the note is where they lie; a Canon footer,
+// where present, says which of the two places the camera used, and the values decide where it
+// says something else. Cameras that leave gaps between values keep them: a note whose values all
+// lie inside it, behind its table, is read as it lies.
+CExifParser::NotePlacement CExifParser::placementOf(std::uint64_t start, std::uint32_t directoryAt,
+                                                    std::uint32_t declared, const Footer& footer) const {
+    NotePlacement placement;
+    if (declared < directoryAt) return placement;
+    const ValueSpan span = valueSpan(start + directoryAt, declared - directoryAt);
+    if (span.lowest == ValueSpan::kNone) return placement;
+    const std::int64_t tableEnd = static_cast<std::int64_t>(start + directoryAt + 2 + std::uint64_t(exif::kEntrySize) * span.entries);
+    const std::int64_t noteEnd = static_cast<std::int64_t>(start + declared + exif::kMakerNoteSlack);
+    const auto fitsAt = [&](std::int64_t shift) {
+        for (const ValueSpan::Value& value : span.values) {
+            const std::int64_t at = static_cast<std::int64_t>(value.offset) + shift;
+            if (at < tableEnd || at + static_cast<std::int64_t>(value.size) > noteEnd) return false;
+        }
+        return true;
+    };
+    const std::int64_t lowest = static_cast<std::int64_t>(span.lowest);
+    // Right behind the directory as stored: where the camera put them (values past the note's end
+    // are some cameras' own). Anywhere else inside the note: gaps, unless the footer says it moved.
+    if (lowest == tableEnd || lowest == tableEnd + 4) return placement;
+    const bool inPlace = fitsAt(0);
+    std::vector<std::int64_t> shifts;
+    if (footer.present) shifts.push_back(static_cast<std::int64_t>(start) - static_cast<std::int64_t>(footer.writtenAt));
+    if (!inPlace) shifts.insert(shifts.end(), {tableEnd + 4 - lowest, tableEnd - lowest});
+    for (const std::int64_t shift : shifts) {
+        const std::int64_t behind = lowest + shift;
+        if (shift == 0 || shift > static_cast<std::int64_t>(start) || (behind != tableEnd && behind != tableEnd + 4) ||
+            !fitsAt(shift))
+            continue;
+        placement.fit = NotePlacement::Fit::shifted;
+        placement.shift = shift;
+        return placement;
+    }
+    if (!inPlace && lowest < tableEnd) placement.fit = NotePlacement::Fit::neither;
+    return placement;
 }
 
 CExifParser::Footer CExifParser::readFooter(std::uint32_t start, std::uint32_t declared) const {
@@ -113,50 +185,28 @@ CExifParser::Footer CExifParser::readFooter(std::uint32_t start, std::uint32_t d
         return footer;
     }
     footer.present = true;
-    const std::uint32_t written = getU32(bytes + 4, order);
-    if (written == start || written > view_.base() + start) return footer;  // the second: no base to read from
-    // Moved without its offsets only when its first value lies behind its directory as the camera
-    // wrote it, and not where it lies now (editors that fix the offsets leave the footer stale).
-    const ValueSpan span = valueSpan(start, declared);
-    if (span.lowest == ValueSpan::kNone) return footer;
-    const auto behindDirectory = [&](std::uint64_t directory) {
-        const std::uint64_t end = directory + 2 + std::uint64_t(exif::kEntrySize) * span.entries;
-        return span.lowest == end || span.lowest == end + 4;
-    };
-    footer.moved = !behindDirectory(start) && behindDirectory(written);
-    footer.writtenAt = written;
+    footer.writtenAt = getU32(bytes + 4, order);
     return footer;
 }
 
-void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
-    if (kind.wholeWhenValuesLieOutside && declared >= kind.directoryAt) {
-        // Values in front of the directory's end or behind the note are found by readers where they
-        // lie behind the directory: a re-lay from the stored offsets would copy other bytes.
-        const ValueSpan span = valueSpan(start + kind.directoryAt, declared - kind.directoryAt);
-        const std::uint64_t directoryEnd = start + kind.directoryAt + 2 + std::uint64_t(exif::kEntrySize) * span.entries;
-        if (span.lowest != ValueSpan::kNone && (span.lowest < directoryEnd || span.end > start + declared)) {
-            report_.trace(verbose::kParse, "  MAK0 values lie outside it: carried whole\n");
-            parseMakerNote(noteWithoutDirectory(), start, declared);
-            return;
-        }
-    }
+void CExifParser::readRelaid(const MakerNoteKind& kind, std::uint64_t noteStart, std::uint32_t declared) {
     image_.makerNoteKind = &kind;
-    if (kind.carry == MakerNoteKind::Carry::relaid) {
-        if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
-        makerNoteRoom_ = declared - kind.directoryAt;
-        image_.makerNoteHeader.resize(kind.directoryAt);
-        view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
-        // Its directory is laid out anew in the file's byte order: a note that names the other one
-        // (rather than two spaces, or nothing) cannot be.
-        ByteOrder order = view_.order();
-        if (orderOfNote(kind, view_.base() + start, order) && order != view_.order())
-            throw new CExifException("Maker note is in the other byte order than its file");
-        parseDirectory(image_.makerNote);
-        layOutSubDirectories(kind);
-        capturePreview(kind);
-        return;
-    }
+    if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
+    makerNoteRoom_ = declared - kind.directoryAt;
+    image_.makerNoteHeader.resize(kind.directoryAt);
+    view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
+    // Its directory is laid out anew in the file's byte order: a note that names the other one
+    // (rather than two spaces, or nothing) cannot be.
+    ByteOrder order = view_.order();
+    if (orderOfNote(kind, noteStart, order) && order != view_.order())
+        throw new CExifException("Maker note is in the other byte order than its file");
+    parseDirectory(image_.makerNote);
+    layOutSubDirectories(kind);
+    capturePreview(kind);
+}
 
+void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) {
+    image_.makerNoteKind = &kind;
     // Carried as one block: from its start to the last byte its values reach.
     const std::uint64_t noteStart = view_.base() + start;
     std::uint64_t end = noteStart + declared;
@@ -431,17 +481,20 @@ void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
     const std::uint64_t noteStart = view_.base() + at + kHead;
     if (!orderOf(head + 14, order) || length < 6 || length - 6 > count - kHead || oldOffset > noteStart)
         throw new CExifException("Parse error - maker note kept by the DNG cannot be read");
-    const TiffView outer = view_;
-    view_ = view_.subView(noteStart - oldOffset, order);
     image_.makerNoteOrder = order;
     const std::uint32_t declared = length - 6;
-    const bool note = readMakerNote(oldOffset, declared);
-    view_ = outer;
+    bool note = false;
+    {
+        const ViewScope scope(view_);
+        view_ = view_.subView(noteStart - oldOffset, order);
+        note = readMakerNote(oldOffset, declared);
+    }
     if (!note) return;
     // It hangs from a MakerNote entry of the Exif sub-directory, as in any other file.
     auto* pointer = new CExifEntry(&image_.subIfd, tag::kMakerNote, 7, declared, exif::kInlineValueSize);
     pointer->isPointer = true;
     image_.subIfd.insertInTagOrder(pointer);
+    pointToExifDirectory();
 }
 
 }  // namespace tagloom

@@ -53,12 +53,16 @@ void CExifParser::moveExposureTags() {
         }
         entry = next;
     }
-    // A raw file without an Exif sub-directory now has one: IFD0 points to it.
-    if (moved && image_.ifd0.findEntry(tag::kExifIfdPointer) == nullptr) {
-        auto* pointer = new CExifEntry(&image_.ifd0, tag::kExifIfdPointer, 4, 1, exif::kInlineValueSize);
-        pointer->isPointer = true;
-        image_.ifd0.insertInTagOrder(pointer);
-    }
+    if (moved) pointToExifDirectory();
+}
+
+void CExifParser::pointToExifDirectory() {
+    // A raw file without an Exif sub-directory now has one (its exposure tags, a DNG's kept note):
+    // IFD0 points to it, so that it arrives where its values go.
+    if (image_.ifd0.findEntry(tag::kExifIfdPointer) != nullptr) return;
+    auto* pointer = new CExifEntry(&image_.ifd0, tag::kExifIfdPointer, 4, 1, exif::kInlineValueSize);
+    pointer->isPointer = true;
+    image_.ifd0.insertInTagOrder(pointer);
 }
 
 void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes) {
@@ -174,12 +178,6 @@ void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t
             delete pointer;
         }
     }
-}
-
-std::string entryPart(const CExifDirectory& directory, std::uint16_t tag) {
-    char part[32];
-    std::snprintf(part, sizeof part, "%s:0x%04x", directory.name().c_str(), tag);
-    return part;
 }
 
 void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
@@ -415,11 +413,16 @@ void CExifImage::load(const std::string& imagePath, bool allFormats, const Repor
 
 void CExifImage::loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats,
                                 const Reporter& reporter, Role role) {
+    const SourceBytes bytes(data, size);
+    loadFromBytes(name, bytes, allFormats, reporter, role);
+}
+
+void CExifImage::loadFromBytes(const std::string& name, const SourceBytes& bytes, bool allFormats,
+                               const Reporter& reporter, Role role) {
     path = name;
     extension = extensionOf(path);
-    fileStatus.size = size;
+    fileStatus.size = bytes.length();
     try {
-        const SourceBytes bytes(data, size);
         CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
     } catch (CExifException* failure) {
         failure->fileName = path;

@@ -33,11 +33,21 @@ struct EntryField {
     void requireValue() const;
 };
 
-/// An entry as the listing names it: "SUB0:0x9286".
-std::string entryPart(const CExifDirectory& directory, std::uint16_t tag);
-
 /// The byte order that two bytes name, "II" or "MM"; false for anything else.
 bool orderOf(const std::uint8_t* mark, ByteOrder& order);
+
+/// Puts a view back as it was when the scope ends, however the reading in between ends.
+class ViewScope {
+public:
+    explicit ViewScope(TiffView& view) : view_(view), saved_(view) {}
+    ViewScope(const ViewScope&) = delete;
+    ViewScope& operator=(const ViewScope&) = delete;
+    ~ViewScope() { view_ = saved_; }
+
+private:
+    TiffView& view_;
+    TiffView saved_;
+};
 
 /// One load of one image: the view it reads through, the directories it has read (a directory
 /// read twice is a loop), and what the image holds in memory so far.
@@ -110,6 +120,8 @@ private:
     void captureThumbnail();
     /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
     void moveExposureTags();
+    /// Gives IFD0 an Exif sub-directory pointer where it has none.
+    void pointToExifDirectory();
     /// Charges bytes against what one image may hold in memory.
     void hold(std::uint64_t bytes);
     /// Makes the `bytes` at position `at` the entry's value, so that writing it as an ordinary
@@ -120,27 +132,43 @@ private:
     /// Reads the maker note at `start` (relative to view_) whose value declares `declared` bytes;
     /// false when it is a raw file's image data rather than a note.
     bool readMakerNote(std::uint32_t start, std::uint32_t declared);
-    /// True when a directory at `directoryAt` in the note at `start` (its count read in the outer
-    /// order) fits inside the note's declared bytes.
-    bool directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared) const;
-    /// Where the out-of-line values of the directory at `directory` lie, as stored: the lowest
-    /// offset and the end of the last value. A directory larger than `declared` holds no entries.
+    /// True when a directory at `directoryAt` in the note at `start` (its count read in `order`)
+    /// fits inside the note's declared bytes.
+    bool directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared, ByteOrder order) const;
+    /// Where the out-of-line values of the directory at `directory` lie, as stored: each one, the
+    /// lowest offset and the end of the last value. A directory larger than `declared` holds no entries.
     struct ValueSpan {
         static constexpr std::uint64_t kNone = ~std::uint64_t(0);
+        struct Value {
+            std::uint64_t offset;
+            std::uint64_t size;
+        };
         std::uint32_t entries = 0;
+        std::vector<Value> values;
         std::uint64_t lowest = kNone;
         std::uint64_t end = 0;
     };
     ValueSpan valueSpan(std::uint64_t directory, std::uint32_t declared) const;
-    /// A note's footer: whether it has one, and whether the note was moved without its offsets from
-    /// where the camera wrote it.
+    /// True when a note of this kind has values in front of its directory's end or behind its end.
+    bool valuesLieOutside(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared) const;
+    /// A note's footer: whether it has one, and where it says the camera wrote the note.
     struct Footer {
         bool present = false;
-        bool moved = false;
         std::uint32_t writtenAt = 0;
     };
     Footer readFooter(std::uint32_t start, std::uint32_t declared) const;
-    /// The maker note that begins at `start`, read by its kind (--all-formats).
+    /// Where the values of a note read entry by entry lie against its offsets: as stored, at one
+    /// shift (another program moved the note without them), or neither.
+    struct NotePlacement {
+        enum class Fit { asStored, shifted, neither } fit = Fit::asStored;
+        std::int64_t shift = 0;  // added to every stored offset gives where its value lies
+    };
+    NotePlacement placementOf(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared,
+                              const Footer& footer) const;
+    /// Reads a relaid note, its header then its directory, from the view's cursor; `noteStart` is
+    /// where it lies in the file.
+    void readRelaid(const MakerNoteKind& kind, std::uint64_t noteStart, std::uint32_t declared);
+    /// The maker note that begins at `start`, carried as a block of its kind (--all-formats).
     void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
     /// The byte order of a note of this kind that begins at `noteStart` (absolute), where the kind
     /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's

@@ -9,29 +9,67 @@ namespace tagloom {
 
 SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize)
     : file_(&file), length_(length) {
-    window_.resize(static_cast<std::size_t>(std::min(length, windowSize)));
-    window_.resize(file.readAt(0, window_.data(), window_.size()));
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min(length, windowSize)));
+    window.resize(file.readAt(0, window.data(), window.size()));
+    pieces_.push_back({0, window.size(), 0, 0});
+    pieces_.push_back({window.size(), length - std::min<std::uint64_t>(length, window.size()), kInFile, window.size()});
+    memory_.push_back(std::move(window));
 }
 
-SourceBytes::SourceBytes(const std::uint8_t* data, std::size_t size)
-    : file_(nullptr), length_(size), window_(data, data + size) {}
+SourceBytes::SourceBytes(const std::uint8_t* data, std::size_t size) : length_(size) {
+    memory_.emplace_back(data, data + size);
+    pieces_.push_back({0, size, 0, 0});
+}
+
+SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t cutStart, std::uint64_t cutEnd,
+                         std::vector<std::uint8_t> middle)
+    : file_(&file) {
+    cutEnd = std::min(cutEnd, length);
+    cutStart = std::min(cutStart, cutEnd);
+    length_ = cutStart + middle.size() + (length - cutEnd);
+    pieces_.push_back({0, cutStart, kInFile, 0});
+    pieces_.push_back({cutStart, middle.size(), 0, 0});
+    pieces_.push_back({cutStart + middle.size(), length - cutEnd, kInFile, cutEnd});
+    memory_.push_back(std::move(middle));
+}
 
 std::uint64_t SourceBytes::copy(std::uint64_t offset, std::uint8_t* buffer, std::uint64_t n) const {
     if (n == 0) return 0;  // an empty entry's buffer may be null
     std::uint64_t got = 0;
-    if (offset < window_.size()) {
-        got = std::min<std::uint64_t>(n, window_.size() - offset);
-        std::memcpy(buffer, window_.data() + offset, got);
+    for (const Piece& piece : pieces_) {
+        if (got == n) break;
+        const std::uint64_t at = offset + got;
+        if (at < piece.start || at - piece.start >= piece.length) continue;
+        const std::uint64_t inside = at - piece.start;
+        const std::uint64_t wanted = std::min(n - got, piece.length - inside);
+        if (piece.memory != kInFile) {
+            std::memcpy(buffer + got, memory_[piece.memory].data() + inside, static_cast<std::size_t>(wanted));
+            got += wanted;
+            continue;
+        }
+        const std::uint64_t read = file_->readAt(piece.fileOffset + inside, buffer + got, static_cast<std::size_t>(wanted));
+        got += read;
+        if (read < wanted) break;  // the file ended early
     }
-    if (got < n && offset + got < length_ && file_ != nullptr) got += file_->readAt(offset + got, buffer + got, n - got);
-    std::memset(buffer + got, 0, n - got);
+    std::memset(buffer + got, 0, static_cast<std::size_t>(n - got));
     return got;
 }
 
+TiffView TiffView::shifted(std::int64_t shift) const {
+    TiffView view = *this;
+    view.floor_ = std::max<std::uint64_t>(floor_, origin_ > 0 ? static_cast<std::uint64_t>(origin_) : 0);
+    view.origin_ = origin_ + shift;
+    return view;
+}
+
 void TiffView::seekSource(std::uint64_t position) {
-    // Compared without computing a wrapping base + position.
-    if (position > limit_ || base_ > limit_ - position) throw new CExifException("Attempted to seek past end of section");
-    cursor_ = base_ + position;
+    // Compared in signed 64 bits without wrapping: limits and bases stay far below 2^40, positions
+    // that large are refused first.
+    constexpr std::uint64_t kFarPast = std::uint64_t(1) << 40;
+    const std::int64_t at = position < kFarPast ? origin_ + static_cast<std::int64_t>(position) : -1;
+    if (at < 0 || static_cast<std::uint64_t>(at) > limit_ || static_cast<std::uint64_t>(at) < floor_)
+        throw new CExifException("Attempted to seek past end of section");
+    cursor_ = static_cast<std::uint64_t>(at);
 }
 
 std::uint64_t TiffView::readAvailable(std::uint8_t* buffer, std::uint64_t n) {

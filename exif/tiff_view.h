@@ -12,46 +12,67 @@
 namespace tagloom {
 
 /// The bytes of one file that a load may read: the start of the file, read once, and beyond it
-/// the file itself; or bytes in memory.
+/// the file itself; or bytes in memory; or a file as it will be once a span of it is replaced.
 class SourceBytes {
 public:
     /// Reads the first `windowSize` bytes of `file` (fewer when it is shorter).
     SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize);
     /// All of them in memory.
     SourceBytes(const std::uint8_t* data, std::size_t size);
+    /// `file` (of `length` bytes) with its bytes from `cutStart` up to `cutEnd` replaced by `middle`.
+    SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t cutStart, std::uint64_t cutEnd,
+                std::vector<std::uint8_t> middle);
     SourceBytes(const SourceBytes&) = delete;
     SourceBytes& operator=(const SourceBytes&) = delete;
 
     /// Copies up to n bytes from an absolute offset into `buffer`, the missing ones as zero;
     /// gives how many were in the file.
     std::uint64_t copy(std::uint64_t offset, std::uint8_t* buffer, std::uint64_t n) const;
-    /// The start of the file as read.
-    const std::vector<std::uint8_t>& window() const { return window_; }
     std::uint64_t length() const { return length_; }
 
 private:
-    const platform::File* file_;  // none for bytes in memory
-    std::uint64_t length_;
-    std::vector<std::uint8_t> window_;
+    /// A run of the bytes: from memory, or from the file at `fileOffset`.
+    struct Piece {
+        std::uint64_t start;  // where it lies in the bytes
+        std::uint64_t length;
+        std::size_t memory;   // index into memory_, or kInFile
+        std::uint64_t fileOffset;
+    };
+    static constexpr std::size_t kInFile = ~std::size_t(0);
+    const platform::File* file_ = nullptr;
+    std::uint64_t length_ = 0;
+    std::vector<std::vector<std::uint8_t>> memory_;
+    std::vector<Piece> pieces_;  // in order, without gaps
 };
 
 class TiffView {
 public:
     /// `limit` is absolute: no position may lead past it.
     TiffView(const SourceBytes& bytes, std::uint64_t base, std::uint64_t limit, ByteOrder order)
-        : bytes_(&bytes), base_(base), limit_(limit), order_(order), cursor_(base) {}
+        : bytes_(&bytes), origin_(static_cast<std::int64_t>(base)), limit_(limit), order_(order), cursor_(base) {}
 
     /// The same bytes and limit seen from another base and byte order.
-    TiffView subView(std::uint64_t base, ByteOrder order) const { return TiffView(*bytes_, base, limit_, order); }
+    TiffView subView(std::uint64_t base, ByteOrder order) const {
+        TiffView view(*bytes_, base, limit_, order);
+        view.floor_ = floor_;
+        return view;
+    }
+    /// The same view with its base moved by `shift` bytes, either way: a maker note that another
+    /// program moved without its offsets is read through it. Its base may lie in front of the TIFF
+    /// header, or of the file itself; no read goes in front of the base it was shifted from.
+    TiffView shifted(std::int64_t shift) const;
 
-    std::uint64_t base() const { return base_; }
+    /// The base, absolute. Where a shifted view's base lies in front of the file's start, the value
+    /// wraps: unsigned sums with it still give the absolute positions they name.
+    std::uint64_t base() const { return static_cast<std::uint64_t>(origin_); }
     std::uint64_t limit() const { return limit_; }
     ByteOrder order() const { return order_; }
 
     /// The cursor, relative to base and absolute.
-    std::uint64_t sourcePosition() const { return cursor_ - base_; }
+    std::uint64_t sourcePosition() const { return cursor_ - base(); }
     std::uint64_t sourceFilePosition() const { return cursor_; }
-    /// Moves the cursor; refuses the file when the position lies past the limit.
+    /// Moves the cursor; refuses the file when the position lies past the limit (or in front of
+    /// the floor of a shifted view).
     void seekSource(std::uint64_t position);
     /// Reads up to n bytes, counting bytes past the end of the file as zero; gives how many were real.
     std::uint64_t readAvailable(std::uint8_t* buffer, std::uint64_t n);
@@ -62,7 +83,8 @@ public:
 
 private:
     const SourceBytes* bytes_;
-    std::uint64_t base_;
+    std::int64_t origin_;     // the base: absolute, in front of the file's start for some shifted views
+    std::uint64_t floor_ = 0;  // no position leads in front of it (absolute)
     std::uint64_t limit_;
     ByteOrder order_;
     std::uint64_t cursor_;  // absolute

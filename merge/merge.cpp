@@ -136,18 +136,18 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
             d = new CExifEntry(&destination, s->tag, s->type, s->count, s->size);
             index.link(d, rules.inSourceOrder);
             copyValue(*d, *s);
-            d->action = "add";
+            d->change = CExifEntry::Change::added;
         } else if (!d->removed && leadsNowhere(*d, *s)) {
             keepPrevious(*d);
             copyValue(*d, *s);
-            d->action = "change";
+            d->change = CExifEntry::Change::changed;
         } else if (options.copyMismatched && !s->isPointer && !d->isPointer && !d->removed &&
                    rules.neverReplaced.count(s->tag) == 0 && !sameValue(*d, *s)) {
             keepPrevious(*d);
             copyValue(*d, *s);
-            d->action = "change";
+            d->change = CExifEntry::Change::changed;
         }
-        if (!d->action.empty()) destination.owner->diffCount++;
+        if (d->change != CExifEntry::Change::none) destination.owner->diffCount++;
     }
 
     if (!options.overwrite || rules.keepsWhatSourceLacks) return;
@@ -172,14 +172,14 @@ void markAllRemoved(CExifDirectory& directory) {
     }
 }
 
-void listDiffs(CExifDirectory& directory, const Reporter& reporter) {
+void listDiffs(const CExifDirectory& directory, const Reporter& reporter) {
     int line = 0;
-    for (CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
-        if (entry->removed) entry->action = "remove";
-        if (entry->action.empty()) continue;
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+        const char* word = changeWord(*entry);
+        if (*word == '\0') continue;
         ++line;
         reporter.trace(verbose::kDiffs, "    %02d %s%d:0x%04x %-8s - %u bytes\n", line, directory.prefix.c_str(),
-                     directory.index, entry->tag, entry->action.c_str(), entry->size);
+                     directory.index, entry->tag, word, entry->size);
     }
 }
 
@@ -225,7 +225,7 @@ void setNumber(CExifImage& image, CExifDirectory& directory, std::uint16_t tag, 
     if (entry == nullptr || entry->removed) {
         entry = new CExifEntry(&directory, tag, fitsShort ? 3 : 4, 1, fitsShort ? 2 : 4);
         directory.insertInTagOrder(entry);
-        entry->action = "add";
+        entry->change = CExifEntry::Change::added;
     } else {
         keepPrevious(*entry);
         if (entry->type != 3 && entry->type != 4) entry->type = fitsShort ? 3 : 4;
@@ -233,11 +233,52 @@ void setNumber(CExifImage& image, CExifDirectory& directory, std::uint16_t tag, 
         entry->count = 1;
         entry->size = entry->type == 3 ? 2 : 4;
         entry->data.assign(entry->size, 0);
-        entry->action = "change";
+        entry->change = CExifEntry::Change::changed;
     }
     if (entry->type == 3) putU16(entry->data.data(), static_cast<std::uint16_t>(value), order);
     else putU32(entry->data.data(), value, order);
     image.diffCount++;
+}
+
+/// True when the source's block note, its count read in `order`, is a directory that fits inside it.
+bool fitsDirectory(const CExifImage& source, ByteOrder order) {
+    const CExifEntry* block = source.makerNote.findEntry(tag::kMakerNote);
+    if (block == nullptr || block->size < 2) return false;
+    return 2 + std::uint64_t(exif::kEntrySize) * getU16(block->data.data(), order) <= block->size;
+}
+
+bool holdsLiveEntry(const CExifDirectory& directory) {
+    for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
+        if (!entry->removed) return true;
+    }
+    return false;
+}
+
+/// A directory arrives exactly when its pointer does: a pointer that arrived with nothing behind it
+/// goes again, and a directory whose values arrive without their pointer gets one. Holders come
+/// last, so that a pointer made in a directory makes that directory arrive too.
+void settlePointers(CExifImage& destination, const MergePlan& plan) {
+    for (std::size_t i = kTops; i-- > 1;) {
+        const TopDirectory& top = kTopDirectories[i];
+        std::size_t held = 0;
+        while (kTopDirectories[held].directory != top.holder) ++held;
+        CExifDirectory& holder = destination.*top.holder;
+        CExifEntry* pointer = holder.findEntry(top.pointerTag);
+        const bool holds = holdsLiveEntry(destination.*top.directory);
+        if (!holds && pointer != nullptr && !pointer->removed && pointer->change == CExifEntry::Change::added) {
+            holder.entries.unlink(pointer);
+            delete pointer;
+            destination.diffCount--;
+        } else if (holds && pointer == nullptr && !plan.stays[i] && !plan.rules[held].leavesAlone(top.pointerTag)) {
+            pointer = top.isPointerValue
+                          ? new CExifEntry(&holder, top.pointerTag, 7, 0, exif::kInlineValueSize)
+                          : new CExifEntry(&holder, top.pointerTag, 4, 1, exif::kInlineValueSize);
+            pointer->isPointer = true;
+            pointer->change = CExifEntry::Change::added;
+            holder.insertInTagOrder(pointer);
+            destination.diffCount++;
+        }
+    }
 }
 
 /// Both images name a camera, by Make or by Model, and the two differ.
@@ -288,7 +329,11 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     const bool noteTravels = destinationOrder == source.makerNoteOrder ||
                              (kind != nullptr && kind->carry == MakerNoteKind::Carry::block &&
                               (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
-    plan.noteMerges = sameCamera && noteTravels;
+    // A note that is a block only because no directory fits it in its file's order may fit one in
+    // the other: the destination would read it back as a directory. It stays behind.
+    plan.noteStaysBehind = sameCamera && noteTravels && kind == &noteWithoutDirectory() &&
+                           destinationOrder != source.makerNoteOrder && fitsDirectory(source, destinationOrder);
+    plan.noteMerges = sameCamera && noteTravels && !plan.noteStaysBehind;
     plan.takesNoteKind = plan.noteMerges && !destinationHasNote;
     const MakerNoteKind* noteKind = plan.takesNoteKind ? source.makerNoteKind : destination.makerNoteKind;
     const std::uint16_t previewHolder = plan.takesNoteKind ? source.previewHolder : destination.previewHolder;
@@ -351,6 +396,12 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     for (std::size_t i = 0; i < kTops; ++i) {
         if (options.except.whole[i]) plan.stays[i] = true;
         plan.rules[i].leftAlone.insert(options.except.tags[i].begin(), options.except.tags[i].end());
+        // A pointer left out leaves its directory out.
+        for (std::size_t h = 0; h < i; ++h) {
+            if (kTopDirectories[h].directory == kTopDirectories[i].holder &&
+                options.except.tags[h].count(kTopDirectories[i].pointerTag) != 0)
+                plan.stays[i] = true;
+        }
     }
 
     // What the source left behind takes no part: the destination keeps its counterpart, under -o too.
@@ -391,6 +442,12 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
         if ((top.isPointerValue && !plan.noteMerges) || plan.stays[i]) continue;
         mergeEntries(destination.*top.directory, source.*top.directory, options, plan.rules[i]);
     }
+    if (plan.noteStaysBehind) {
+        const CExifImage::LeftBehind left{CExifImage::LeftBehind::What::directory, &source.makerNote, 0, "MAK0",
+                                          "it would read as a directory in the other byte order"};
+        reporter.line("Tagloom: '%s' left behind: %s - %s\n", source.path.c_str(), left.part.c_str(), left.reason.c_str());
+        destination.leftBehindByMerge.push_back(left);
+    }
     if (plan.orientationStays) {
         const std::uint32_t kept = numberOf(destination, destination.ifd0, tag::kOrientation);
         if (kept == 0) setNumber(destination, destination.ifd0, tag::kOrientation, 1);
@@ -400,16 +457,12 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     }
     // Its size is the frame's, wherever it has an Exif sub-directory.
     const CExifEntry* exifPointer = destination.ifd0.findEntry(tag::kExifIfdPointer);
-    const bool hasExifDirectory = (exifPointer != nullptr && !exifPointer->removed) || [&destination] {
-        for (const CExifEntry* e = destination.subIfd.entries.first(); e != nullptr; e = destination.subIfd.entries.next(e)) {
-            if (!e->removed) return true;
-        }
-        return false;
-    }();
+    const bool hasExifDirectory = (exifPointer != nullptr && !exifPointer->removed) || holdsLiveEntry(destination.subIfd);
     if (plan.describesOwnPixels && destination.frameWidth != 0 && hasExifDirectory) {
         if (options.chooses(1, kPixelXDimension)) setNumber(destination, destination.subIfd, kPixelXDimension, destination.frameWidth);
         if (options.chooses(1, kPixelYDimension)) setNumber(destination, destination.subIfd, kPixelYDimension, destination.frameHeight);
     }
+    settlePointers(destination, plan);
     if (destination.diffCount == 0) return;
 
     // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera

@@ -44,6 +44,7 @@ struct MergePlan {
     MergeRules rules[5];           // of each top directory, in the order of kTopDirectories
     bool stays[5] = {};            // the source left it (or the directory it hangs from) behind: no merge
     bool noteMerges = false;       // the maker note (and its entry) takes part
+    bool noteStaysBehind = false;  // the source's note would not read back as it is: it stays, said in a line
     bool takesNoteKind = false;    // a destination without a note takes the source's kind and header
     bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order
     /// An export whose editor turned its pixels upright keeps its own Orientation (1 where it has none).
@@ -64,7 +65,7 @@ void mergeEntries(CExifDirectory& destination, const CExifDirectory& source, con
 /// Marks every entry of this one directory removed, counting each newly removed entry.
 void markAllRemoved(CExifDirectory& directory);
 
-/// Labels removed entries "remove" and lists every labelled entry of this one directory.
-void listDiffs(CExifDirectory& directory, const Reporter& reporter);
+/// Lists every entry of this one directory that the merge added, changed or removed.
+void listDiffs(const CExifDirectory& directory, const Reporter& reporter);
 
 }  // namespace tagloom

@@ -118,7 +118,7 @@ std::uint32_t CExifTarget::writeEntry(const CExifEntry& entry, std::uint64_t ent
         std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(where.dataPos + base_));
     report_.trace(verbose::kRewrite, "    Dir Entry 0x%04x, Tag %s%d:0x%04x, Data %s, Size 0x%04x  %s\n",
                  static_cast<unsigned>(where.entryPos + base_), directory.prefix.c_str(), directory.index, entry.tag,
-                 dataText, size, entry.action.c_str());
+                 dataText, size, where.label != nullptr ? where.label : changeWord(entry));
     return grown;
 }
 

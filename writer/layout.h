@@ -40,6 +40,7 @@ struct EntryPlace {
     std::optional<std::uint32_t> count;
     std::optional<std::uint32_t> value;  // the first four value bytes: a patched position
     bool dataLast = false;  // its data goes behind the rest of its directory's (a preview, as cameras lay it)
+    const char* label = nullptr;  // the trace's word once the writer patched it ("SubPtr"); else the merge's
 };
 
 /// The new block: the new file from blockStart to the end of the new Exif segment, built in memory

@@ -1,6 +1,7 @@
 #include "writer/rewrite.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,7 +10,9 @@
 #include "exif/format.h"
 #include "exif/image.h"
 #include "exif/report.h"
+#include "exif/tiff_view.h"
 #include "writer/layout.h"
+#include "writer/read_back.h"
 
 namespace tagloom {
 
@@ -125,6 +128,7 @@ struct EncodedSegment {
     std::vector<std::uint8_t> block;
     std::uint64_t exifEnd = 0;  // where the old file's rest follows in the new file
     const char* refusal = nullptr;
+    PatchedValues patched;      // positions the encoder wrote anew
 };
 
 EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
@@ -170,9 +174,10 @@ EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
         } else {
             where.value = static_cast<std::uint32_t>(directory.startPos);
         }
-        pointer->action = top.patchLabel;
+        where.label = top.patchLabel;
         target.rewriteEntry(*pointer);
     }
+    PatchedValues patched;
     // A preview that is another entry's value lies where that value now lies.
     if (image.previewHolder != 0) {
         CExifEntry* start = image.makerNote.findEntry(image.makerNoteKind->previewStart);
@@ -181,8 +186,9 @@ EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
             if (holder == nullptr || holder->removed || holder->size <= exif::kInlineValueSize)
                 throw new CExifException("not done - maker note tag 0x%04x leads to data that a rewrite would lose",
                                          start->tag);
-            start->action = "Moved";
+            target.place(*start).label = "Moved";
             target.place(*start).value = static_cast<std::uint32_t>(target.place(*holder).dataPos);
+            patched[start] = *target.place(*start).value;
             target.rewriteEntry(*start);
         }
     }
@@ -190,8 +196,9 @@ EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
     for (const auto& [entry, position] : makerNotePositions(image)) {
         const std::uint64_t moved = entry->valueAsU32() - std::uint64_t(image.sectionEnd) + target.exifEnd;
         if (moved > 0xFFFFFFFFu) throw new CExifException("not done - maker note tag 0x%04x cannot be moved", entry->tag);
-        entry->action = "Moved";
+        target.place(*entry).label = "Moved";
         target.place(*entry).value = static_cast<std::uint32_t>(moved);
+        patched[entry] = static_cast<std::uint32_t>(moved);
         target.rewriteEntry(*entry);
     }
 
@@ -206,7 +213,27 @@ EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
     EncodedSegment encoded;
     encoded.block = std::move(target.targetBlock);
     encoded.exifEnd = target.exifEnd;
+    encoded.patched = std::move(patched);
     return encoded;
+}
+
+/// Refuses the rewrite unless its new bytes, read as the next run will read them (the same reading,
+/// as a destination), hold every directory and entry that the merge planned and nothing else.
+void readBack(const CExifImage& image, const EncodedSegment& encoded, bool allFormats) {
+    const SourceBytes bytes(image.file, image.fileStatus.size, image.headerStart, image.sectionEnd, encoded.block);
+    CExifImage again;
+    std::string part;
+    try {
+        again.loadFromBytes(image.path, bytes, allFormats);
+        part = partNotReadBack(image, again, encoded.patched);
+    } catch (CExifException* raw) {
+        const std::unique_ptr<CExifException> failure(raw);
+        part = failure->message;
+    }
+    if (part.empty()) return;
+    auto* failure = new CExifException("not done - the new Exif data does not read back as planned (%s)", part.c_str());
+    failure->fileName = image.path;
+    throw failure;
 }
 
 /// Builds the new file under the temporary name: what lay before the segment, the new segment, the
@@ -214,12 +241,15 @@ EncodedSegment encodeSegment(CExifImage& image, const Reporter& report) {
 /// its data on disk. Refusals throw CExifException*, system failures IoError.
 void assembleNewFile(CExifImage& image, platform::File& newFile, TemporaryFile& temporary, const Rewriting& run) {
     const CopyBuffer& buffer = run.buffer;
-    const EncodedSegment encoded = encodeSegment(image, run.report);
-    newFile.writeAt(image.headerStart, encoded.block.data(), encoded.block.size());
+    EncodedSegment encoded = encodeSegment(image, run.report);
     if (encoded.refusal != nullptr) {
+        newFile.writeAt(image.headerStart, encoded.block.data(), encoded.block.size());
         temporary.keep();
         throw new CExifException("%s", encoded.refusal);
     }
+    if (run.afterEncoding) run.afterEncoding(encoded.block);
+    readBack(image, encoded, run.options.allFormats);
+    newFile.writeAt(image.headerStart, encoded.block.data(), encoded.block.size());
     run.files.step();
 
     const std::uint64_t remainder = image.fileStatus.size - image.sectionEnd;

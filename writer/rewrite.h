@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "exif/report.h"
 #include "merge/options.h"
@@ -33,6 +34,9 @@ struct Rewriting {
     const Reporter& report;       // the result line and the rewrite trace
     platform::FileSystem& files;  // every step whose failure or interruption the rewrite must survive
     std::function<void(const CExifImage&)> afterResultLine = nullptr;  // what follows the pair's line
+    /// Tests alone set it: it alters the new segment's bytes after they are encoded, before they are
+    /// read back, as a faulty encoder would.
+    std::function<void(std::vector<std::uint8_t>&)> afterEncoding = nullptr;
 };
 
 /// The pair's result line: "<path> - N diffs", or "<path> - no diffs"; true when there are diffs.

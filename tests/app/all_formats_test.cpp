@@ -428,8 +428,9 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
     // A relaid note's entry of no field type, and its preview past the end of the file, stay
     // behind; the note arrives without them.
     const auto sony = [](std::uint32_t) {
-        Bytes note = {'S', 'O', 'N', 'Y', ' ', 'D', 'S', 'C', ' ', 0, 0, 0, 3, 0,  // three entries
+        Bytes note = {'S', 'O', 'N', 'Y', ' ', 'D', 'S', 'C', ' ', 0, 0, 0, 4, 0,  // four entries
                       0x00, 0x01, 14, 0, 1, 0, 0, 0, 7, 0, 0, 0,                 // 0x0100: type 14
+                      0x02, 0x01, 3, 0, 1, 0, 0, 0, 5, 0, 0, 0,                  // 0x0102: 5
                       0x01, 0x02, 4, 0, 1, 0, 0, 0, 0, 0, 0, 0x10,               // 0x0201: far past the file
                       0x02, 0x02, 4, 0, 1, 0, 0, 0, 0, 1, 0, 0,                  // 0x0202: 256 bytes
                       0, 0, 0, 0};
@@ -442,7 +443,7 @@ TEST_F(AllFormats, leaveBehindWhatASourceCannotCarryAndBringTheRest) {
               "Tagloom: 'sony.jpg' left behind: MAK0:0x0202 - it is the length of a preview that lies outside the "
               "Exif segment\n"
               "Tagloom: 'sony.jpg' left behind: MAK0:0x0201 - its preview lies outside the Exif segment\n"
-              "dst.jpg - 5 diffs\n");
+              "dst.jpg - 6 diffs\n");
     const std::string again = run({"--all-formats", "sony.jpg", "dst.jpg"}).output;
     EXPECT_EQ(again.substr(again.rfind("left behind")), "left behind: MAK0:0x0201 - its preview lies outside the Exif "
                                                         "segment\ndst.jpg - no diffs\n");

@@ -88,13 +88,20 @@ TEST_F(ACommandLine, stopsAtUnknownFlagsAndBadMasks) {
     EXPECT_EQ(folder.read("dst.jpg"), ExifBuilder::jpeg().ifd0({}).subIfd({}).build()) << "nothing was processed";
 }
 
+// The usage page as ever (under --json too), and on standard error what is wrong with which path.
 TEST_F(ACommandLine, refusesAFolderAndAFileOrAMissingPath) {
     const auto folderAndFile = run({".", "dst.jpg"});
     EXPECT_EQ(folderAndFile.output, kNotBoth + kUsage);
     EXPECT_EQ(folderAndFile.status, 1);
+    EXPECT_EQ(folderAndFile.errors, "tagloom: '.' is a folder but 'dst.jpg' is a file: give two files or two folders\n");
     const auto missing = run({"nothing.jpg", "dst.jpg"});
     EXPECT_EQ(missing.output, kNotBoth + kUsage);
     EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.errors, "tagloom: 'nothing.jpg' does not exist\n");
+    const auto json = run({"--json", "src.jpg", "card/NOPE.CR2"});
+    EXPECT_EQ(json.output, kNotBoth + kUsage);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.errors, "tagloom: 'card/NOPE.CR2' does not exist\n");
 }
 
 TEST_F(ACommandLine, readsFlagsBeforeBetweenAndAfterThePaths) {
@@ -143,7 +150,8 @@ TEST_F(ACommandLine, takesLongOptionsWhereverTheyStandAndActsOnHelpAndVersionWhe
         "    --only LIST    Merge only these tags: names (Orientation), numbers (0x0112,\n"
         "                   MAK0:0x0004), directories (IFD0, Exif, MakerNote, GPS,\n"
         "                   Interop) and dates, separated by commas\n"
-        "    --except LIST  Leave these tags out of the merge\n"
+        "    --except LIST  Leave these tags out of the merge (a pointer's directory with\n"
+        "                   it: --except GPSInfoIFDPointer keeps GPS data out)\n"
         "    --help         This page\n"
         "    --version      The version of tagloom\n"
         "\n"

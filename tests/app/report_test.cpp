@@ -77,9 +77,8 @@ TEST_F(AReport, explainsEachDifferenceInWordsAndPreviewsThemUnderX) {
     std::filesystem::create_symlink("plain.jpg", folder / "link.jpg");
     EXPECT_EQ(run({"--all-formats", "--explain", "faulty.jpg", "link.jpg"}).output,
               "Tagloom: 'faulty.jpg' left behind: SUB0:0x9286 - its field type is none that Tagloom reads\n"
-              "link.jpg - 2 diffs\n"
+              "link.jpg - 1 diffs\n"
               "  add     IFD0  Artist                \"Ann\"\n"
-              "  add     IFD0  ExifIFDPointer        (directory)\n"
               "Tagloom: 'link.jpg' not done - 'link.jpg' is a symbolic link; name the file it points to\n");
 }
 
@@ -115,6 +114,37 @@ TEST_F(AReport, writesOneJsonObjectALineThatScriptsRead) {
               "'in/d.CR2' 'out/d.jpg' preview  [\"Make='Canon'\"] []\n"
               "'in/d.jpg' None skipped another file of that name is the source [] []\n"
               "5 3 0\n");
+}
+
+// --explain shows text as it stands without letting it forge a line or steer the terminal: line
+// breaks, escape sequences and bytes that are not UTF-8 escaped, text past 64 bytes cut.
+TEST_F(AReport, explainsTextThatCannotForgeLinesOrSteerTheTerminal) {
+    folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
+    folder.write("src.jpg", ExifBuilder::jpeg()
+                                .ifd0({ascii(0x010E, std::string(100, 'a')), ascii(kArtist, "Ann\nTagloom: 'x' forged"),
+                                       ascii(kCopyright, "\x1b[31mred caf\xe9 \xc3\xa9 \xc2\x9b \"q\"")})
+                                .subIfd({})
+                                .build());
+    EXPECT_EQ(run({"--explain", "-x", "src.jpg", "dst.jpg"}).output,
+              "dst.jpg - 3 diffs\n"
+              "  add     IFD0  ImageDescription      \"" + std::string(64, 'a') + "\"... (100 bytes)\n"
+              "  add     IFD0  Artist                \"Ann\\nTagloom: 'x' forged\"\n"
+              "  add     IFD0  Copyright             \"\\x1b[31mred caf\\xe9 \xc3\xa9 \\xc2\\x9b \\\"q\\\"\"\n");
+}
+
+// A rewrite's JSON lists the differences its preview lists, as many as its result line counts, the
+// pointers and the maker note among them.
+TEST_F(AReport, listsTheSameDifferencesInJsonWithAndWithoutX) {
+    folder.write("dst.jpg", destination().build());
+    folder.write("src.jpg", source().build());
+    std::string preview = run({"--json", "-x", "-ut", "src.jpg", "dst.jpg"}).output;
+    const std::string rewritten = run({"--json", "-ut", "src.jpg", "dst.jpg"}).output;
+    preview.replace(preview.find("\"result\":\"preview\""), 18, "\"result\":\"updated\"");
+    EXPECT_EQ(rewritten, preview);
+    std::size_t listed = 0;
+    for (std::size_t at = rewritten.find("\"action\""); at != std::string::npos; at = rewritten.find("\"action\"", at + 1)) ++listed;
+    EXPECT_EQ(listed, 16u);
+    EXPECT_NE(rewritten.find("\"name\":\"MakerNote\""), std::string::npos);
 }
 
 // --fail-on-refusal: status 3 when a pair was refused, 0 when none was; --json is no partner of the traces.

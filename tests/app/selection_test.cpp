@@ -1,6 +1,7 @@
 // Choosing which tags travel (--only, --except), and edited exports that describe their own pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/run_tool.h"
@@ -62,6 +63,50 @@ TEST_F(ASelection, bringsOnlyTheChosenTagsAndTheEntriesThatLeadToThem) {
     const fixture::RunResult unknown = fixture::runTagloom({"--only", "GPS,Exposure", "phone.jpg", "canon.jpg"}, folder.path());
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.output.rfind("Unknown tag in --only: Exposure\n", 0), 0u);
+}
+
+// A directory arrives exactly when its pointer does: a pointer left out leaves its directory out, and
+// a pointer chosen alone, or IFD0 alone, brings no empty directory. A second run finds nothing.
+TEST_F(ASelection, bringsADirectoryExactlyWithItsPointer) {
+    folder.write("phone.jpg", ExifBuilder::jpeg()
+                                  .ifd0({ascii(kMake, "Apple")})
+                                  .subIfd({rational(kExposureTime, 1, 120)})
+                                  .gps({fixture::entry(0x0000, 1, 4, {2, 3, 0, 0}), ascii(1, "N")})
+                                  .build());
+    const struct {
+        std::vector<std::string> choice;
+        std::string explained;
+    } cases[] = {
+        {{"--except", "GPSInfoIFDPointer"},
+         "  add     IFD0  Make                  \"Apple\"\n"
+         "  add     IFD0  ExifIFDPointer        (directory)\n"
+         "  add     SUB0  ExposureTime          1/120\n"
+         "  add     SUB0  PixelXDimension       8\n"
+         "  add     SUB0  PixelYDimension       8\n"},
+        {{"--except", "ExifIFDPointer"},
+         "  add     IFD0  Make                  \"Apple\"\n"
+         "  add     IFD0  GPSInfoIFDPointer     (directory)\n"
+         "  add     GPS0  GPSVersionID          (4 bytes)\n"
+         "  add     GPS0  GPSLatitudeRef        \"N\"\n"},
+        {{"--only", "IFD0"}, "  add     IFD0  Make                  \"Apple\"\n"},
+        {{"--only", "GPSInfoIFDPointer"}, ""},
+        {{"--only", "ExifIFDPointer,Make"}, "  add     IFD0  Make                  \"Apple\"\n"},
+    };
+    for (const auto& chosen : cases) {
+        SCOPED_TRACE(chosen.choice[1]);
+        folder.write("canon.jpg", ExifBuilder::jpeg().withoutExif().build());
+        std::vector<std::string> args = chosen.choice;
+        args.insert(args.begin(), {"--all-formats", "--explain"});
+        args.insert(args.end(), {"phone.jpg", "canon.jpg"});
+        const std::size_t lines = static_cast<std::size_t>(std::count(chosen.explained.begin(), chosen.explained.end(), '\n'));
+        const std::string result = lines == 0 ? "canon.jpg - no diffs\n" : "canon.jpg - " + std::to_string(lines) + " diffs\n";
+        EXPECT_EQ(fixture::runTagloom(args, folder.path()).output, result + chosen.explained);
+        EXPECT_EQ(fixture::runTagloom(args, folder.path()).output, "canon.jpg - no diffs\n");
+        if (!fixture::haveExiftool()) continue;
+        // No GPS directory without its version (the source's has one).
+        const std::string warnings = fixture::commandOutput("exiftool -validate -warning -a -s3 '" + folder / "canon.jpg" + "'");
+        EXPECT_EQ(warnings.find("GPS tag"), std::string::npos) << warnings;
+    }
 }
 
 // An export that only --all-formats reads describes its own pixels: its size from its frame, and the

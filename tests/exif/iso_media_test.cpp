@@ -71,6 +71,8 @@ TEST(IsoMediaSources, giveTheirValuesOrOneLine) {
         {"heif, another file's data", fixture::heifFile(fixture::exifItem(kPhoto), {1, 4, 4, 0, 0, 1}),
          "Parse error - Exif item cannot be read"},
         {"heif, no Exif item", fixture::heifFile(std::nullopt), "no Exif data to copy"},
+        {"heif, thousands of extents of no bytes", fixture::heifFile(fixture::exifItem(kPhoto), {2, 0, 0, 0, 0, 0, 5000}),
+         "Parse error - box iloc lists more items and extents than a file has"},
         {"heif, an infe of version 3 too short for its type", withByte(heif, find(heif, "infe") + 8, 3),
          "no Exif data to copy"},
         {"heif, meta smaller than its header", withSize(heif, find(heif, "meta"), 4),

@@ -156,6 +156,14 @@ TEST_F(MakerNotes, areReadByTheirKindAndSurviveARewrite) {
                       .output.find("  MAK0 kind: " + kind.name + "\n"),
                   std::string::npos);
         EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 1 diffs\n");
+        // The same run again, and the rewritten file as a source, twice: nothing more to do.
+        const Bytes written = folder.read("dst.jpg");
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - no diffs\n");
+        EXPECT_EQ(folder.read("dst.jpg"), written);
+        folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "dst.jpg", "bare.jpg"}, folder.path()).output.find("Tagloom:"),
+                  std::string::npos);
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "dst.jpg", "bare.jpg"}, folder.path()).output, "bare.jpg - no diffs\n");
         const auto image = load("dst.jpg");
         if (kind.relaid) {
             // The directory where the kind says, its text found through the outer base.
@@ -199,13 +207,23 @@ TEST_F(MakerNotes, stayWithTheirCamera) {
     EXPECT_EQ(std::search(now.begin(), now.end(), kKinds[0].head.begin(), kKinds[0].head.end()), now.end());
 }
 
-TEST_F(MakerNotes, withoutARowAreReadAsWithoutTheOption) {
+// A note without a row is a plain directory where one fits inside it, read as without the option;
+// any other is its bytes, kept as they are in a destination too.
+TEST_F(MakerNotes, withoutARowAreReadAsWithoutTheOptionWhereADirectoryFits) {
+    const Kind headerless{"unknown", {}, ByteOrder::littleEndian, true, 0, true};
     const Kind unknown{"unknown", bytesOf("XYZCAM\0\0", 8), ByteOrder::littleEndian, true, 0, true};
+    folder.write("headerless.jpg", withNote(headerless).build());
     folder.write("unknown.jpg", withNote(unknown).build());
     folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Ann")}).build());
-    const std::string plain = fixture::runTagloom({"-x", "src.jpg", "unknown.jpg"}, folder.path()).output;
-    EXPECT_EQ(plain.rfind("Tagloom: 'unknown.jpg' ", 0), 0u) << plain;
-    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-x", "src.jpg", "unknown.jpg"}, folder.path()).output, plain);
+    const std::string plain = fixture::runTagloom({"-x", "src.jpg", "headerless.jpg"}, folder.path()).output;
+    EXPECT_EQ(plain, "headerless.jpg diffs:\n    01 IFD0:0x013b add      - 4 bytes\n\n");
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-x", "src.jpg", "headerless.jpg"}, folder.path()).output, plain);
+    EXPECT_EQ(fixture::runTagloom({"-x", "src.jpg", "unknown.jpg"}, folder.path()).output.rfind("Tagloom: 'unknown.jpg' ", 0), 0u);
+    const Bytes note = load("unknown.jpg")->makerNote.findEntry(kMakerNote)->data;
+    EXPECT_EQ(Bytes(note.begin(), note.begin() + 8), unknown.head);
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "unknown.jpg"}, folder.path()).output, "unknown.jpg - 1 diffs\n");
+    EXPECT_EQ(load("unknown.jpg")->makerNote.findEntry(kMakerNote)->data, note) << "the note, byte for byte";
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "src.jpg", "unknown.jpg"}, folder.path()).output, "unknown.jpg - no diffs\n");
 }
 
 TEST_F(MakerNotes, refuseNotesWhoseOffsetsCannotBeSettled) {
@@ -279,20 +297,32 @@ TEST_F(MakerNotes, keptByADngAreReadAtTheirOldOffsetWhateverLiesThereInTheDng) {
     const auto image = load("kept.dng");
     ASSERT_NE(image->makerNote.findEntry(1), nullptr);
     EXPECT_EQ(image->makerNote.findEntry(1)->valueAsU32(), 7u);
+    // The DNG has no Exif sub-directory: its note arrives in a JPEG with the one that leads to it.
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "--explain", "kept.dng", "bare.jpg"}, folder.path()).output,
+              "bare.jpg - 6 diffs\n"
+              "  add     IFD0  Make                  \"Canon\"\n"
+              "  add     IFD0  ExifIFDPointer        (directory)\n"
+              "  add     SUB0  MakerNote             (directory)\n"
+              "  add     SUB0  PixelXDimension       8\n"
+              "  add     SUB0  PixelYDimension       8\n"
+              "  add     MAK0  MAK0:0x0001           7\n");
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "kept.dng", "bare.jpg"}, folder.path()).output, "bare.jpg - no diffs\n");
+    EXPECT_EQ(load("bare.jpg")->makerNote.findEntry(1)->valueAsU32(), 7u);
 }
 
-// Phase One keeps its raw data where a note belongs; a JPEG's note that begins so is still a note.
+// Phase One keeps its raw data where a note belongs; a JPEG's note that begins so is still a note,
+// kept byte for byte.
 TEST_F(MakerNotes, thatBeginAsPhaseOneRawDataAreNotesInAJpeg) {
     Bytes note = bytesOf("IIIICwaR", 8);
     note.resize(64, 0);
     folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Maker")}).subIfd({})
                                 .makerNoteBytes([&](std::uint32_t) { return note; }).build());
     folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Maker"), ascii(kArtist, "Ann")}).subIfd({}).build());
-    const Bytes before = folder.read("dst.jpg");
-    const std::string output = fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output;
-    const Bytes after = folder.read("dst.jpg");
-    EXPECT_EQ(output, "Tagloom: 'dst.jpg' Unknown format type\n");
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "dst.jpg"}, folder.path()).output, "dst.jpg - 1 diffs\n");
+    const auto image = load("dst.jpg");
+    ASSERT_NE(image->makerNote.findEntry(kMakerNote), nullptr);
+    EXPECT_EQ(image->makerNote.findEntry(kMakerNote)->data, note);
 }
 
 // A preview carried with its note stays a position however short it is.
@@ -417,39 +447,98 @@ TEST_F(MakerNotes, layOutTheDirectoriesInsideThemAnew) {
     }
 }
 
-// Canon notes end with a footer naming where the camera wrote them. A note an editor moved without
-// its offsets refuses its file by default and is read where the footer says with --all-formats; one
-// whose offsets were fixed (the footer left stale) is read as it lies in both.
-TEST_F(MakerNotes, ofCanonAreReadWhereTheirFooterSaysOnlyWhenTheirOffsetsWereLeftBehind) {
-    const Kind canon{"Canon", {}, ByteOrder::littleEndian, true, 0, true, "Canon"};
-    const auto footed = [&](bool moved) {
+/// A Canon note whose value offsets count as if it lay at `offsetsAt` (where the camera wrote it), with
+/// a footer naming `offsetsAt` where `footer`. Its values lie right behind its directory, 4 bytes on,
+/// as the camera writes them.
+Bytes canonNote(std::uint32_t offsetsAt, bool footer, std::uint16_t serialType = 4) {
+    constexpr ByteOrder II = ByteOrder::littleEndian;
+    Bytes settings(16, 0);
+    for (std::uint16_t i = 0; i < 8; ++i) putU16(settings.data() + 2 * i, i == 0 ? 16 : i, II);
+    Bytes owner = bytesOf("Ann Owner", 9);
+    owner.resize(32, 0);
+    const std::vector<std::pair<std::array<std::uint32_t, 3>, Bytes>> values = {
+        {{0x0001, 3, 8}, settings},
+        {{0x0006, 2, 13}, bytesOf("Canon EOS 5D\0", 13)},
+        {{0x0007, 2, 23}, bytesOf("Firmware Version 1.1.1\0", 23)},
+        {{0x0009, 2, 32}, owner}};
+    std::vector<std::array<std::uint32_t, 4>> entries;
+    Bytes data;
+    const std::uint32_t first = 2 + 12 * std::uint32_t(values.size() + 1) + 4;
+    for (const auto& [field, bytes] : values) {
+        entries.push_back({field[0], field[1], field[2], offsetsAt + first + std::uint32_t(data.size())});
+        data = joined(data, bytes);
+        if (data.size() % 2 != 0) data.push_back(0);
+    }
+    entries.push_back({0x000c, serialType, 1, 123456});
+    Bytes note = joined(directoryOf(II, entries), data);
+    if (footer) {
+        Bytes tail = bytesOf("II*\0\0\0\0\0", 8);
+        putU32(tail.data() + 4, offsetsAt, II);
+        note = joined(note, tail);
+    }
+    return note;
+}
+
+// A Canon note that an editor moved without its offsets, either way (the footer names where it was
+// written, or there is none): the default reading refuses the file and leaves it as it was; with
+// --all-formats every value is read where it lies, as source and as destination, and laid out anew
+// so that every reader reads it right. A note whose offsets were fixed (its footer left stale) reads
+// as it lies.
+TEST_F(MakerNotes, ofCanonMovedWithoutTheirOffsetsAreReadWhereTheirValuesLie) {
+    if (!fixture::haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    const auto canon = [](std::int64_t moved, bool footer) {
         return ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({}).makerNoteBytes([=](std::uint32_t at) {
-            Bytes footer = bytesOf("II*\0\0\0\0\0", 8);
-            putU32(footer.data() + 4, at / 2, ByteOrder::littleEndian);
-            return joined(noteBytes(canon, moved ? at / 2 : at), footer);
+            return canonNote(static_cast<std::uint32_t>(at + moved), footer);
         });
     };
-    folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "Ann")}).build());
-    folder.write("moved.jpg", footed(true).build());
-    const Bytes moved = folder.read("moved.jpg");
-    EXPECT_EQ(fixture::runTagloom({"-u", "src.jpg", "moved.jpg"}, folder.path()).output,
-              "Tagloom: 'moved.jpg' Maker note was moved by another program; its offsets do not fit where it lies\n");
-    EXPECT_EQ(folder.read("moved.jpg"), moved);
-    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "moved.jpg"}, folder.path()).output,
-              "moved.jpg - 1 diffs\n");
+    const auto notes = [&](const std::string& name) {
+        return fixture::commandOutput("exiftool -a -s -n -MakerNotes:all '" + folder / name + "'");
+    };
+    folder.write("twin.jpg", canon(0, true).build());
+    const std::string expected = notes("twin.jpg");
+    ASSERT_NE(expected.find("OwnerName                       : Ann Owner"), std::string::npos) << expected;
+    folder.write("artist.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Ann")}).build());
+    const struct {
+        std::int64_t moved;
+        bool footer;
+    } cases[] = {{54, true}, {128, true}, {256, true}, {278, false}, {-62, true}, {-40, false}};
+    for (const auto& moved : cases) {
+        SCOPED_TRACE(std::to_string(moved.moved) + (moved.footer ? " with its footer" : " without a footer"));
+        folder.write("moved.jpg", canon(moved.moved, moved.footer).build());
+        const Bytes before = folder.read("moved.jpg");
+        folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+        const std::string refusal = "Tagloom: 'moved.jpg' Maker note was moved by another program; its offsets do not fit where it lies\n";
+        EXPECT_EQ(fixture::runTagloom({"-u", "artist.jpg", "moved.jpg"}, folder.path()).output, refusal);
+        EXPECT_EQ(fixture::runTagloom({"-u", "moved.jpg", "twin.jpg"}, folder.path()).output, refusal);
+        EXPECT_EQ(folder.read("moved.jpg"), before);
+        // As a source into a JPEG without Exif data, and as a destination that gains an Artist.
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "moved.jpg", "bare.jpg"}, folder.path()).output, "bare.jpg - 10 diffs\n");
+        EXPECT_EQ(fixture::runTagloom({"--all-formats", "artist.jpg", "moved.jpg"}, folder.path()).output, "moved.jpg - 1 diffs\n");
+        EXPECT_EQ(notes("bare.jpg"), expected);
+        EXPECT_EQ(notes("moved.jpg"), expected);
+        EXPECT_EQ(fixture::runTagloom({"-u", "artist.jpg", "moved.jpg"}, folder.path()).output, "moved.jpg - no diffs\n");
+    }
+    // A moved note that a source cannot read stays behind; what is read after it is read from where
+    // it lies, not through the note's shifted base.
+    folder.write("faulty.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({}).gps({ascii(1, "N")})
+                                   .makerNoteBytes([](std::uint32_t at) { return canonNote(at + 128, true, 77); }).build());
+    folder.write("bare.jpg", ExifBuilder::jpeg().withoutExif().build());
+    const std::string left = fixture::runTagloom({"--all-formats", "faulty.jpg", "bare.jpg"}, folder.path()).output;
+    EXPECT_EQ(left.rfind("Tagloom: 'faulty.jpg' left behind: MAK0 - its field type is none that Tagloom reads", 0), 0u) << left;
+    EXPECT_NE(load("bare.jpg")->gpsIfd.findEntry(1), nullptr);
+
+    // Offsets fixed, footer stale: read as it lies in both readings.
     for (const std::vector<std::string>& flags : {std::vector<std::string>{"-u"}, {"--all-formats", "-u"}}) {
-        folder.write("fixed.jpg", footed(false).build());
+        folder.write("fixed.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon")}).subIfd({}).makerNoteBytes(
+                                      [](std::uint32_t at) {
+                                          Bytes note = canonNote(at, true);
+                                          putU32(note.data() + note.size() - 4, at / 2, ByteOrder::littleEndian);
+                                          return note;
+                                      }).build());
         std::vector<std::string> args = flags;
-        args.insert(args.end(), {"src.jpg", "fixed.jpg"});
+        args.insert(args.end(), {"artist.jpg", "fixed.jpg"});
         EXPECT_EQ(fixture::runTagloom(args, folder.path()).output, "fixed.jpg - 1 diffs\n");
-        for (const char* name : {"fixed.jpg", "moved.jpg"}) {
-            SCOPED_TRACE(name);
-            const auto image = load(name);  // laid out anew: read where it lies, without a footer
-            ASSERT_NE(image->makerNote.findEntry(2), nullptr);
-            EXPECT_EQ(std::string(image->makerNote.findEntry(2)->data.begin(), image->makerNote.findEntry(2)->data.end() - 1),
-                      kText);
-            EXPECT_EQ(image->makerNote.findEntry(1)->valueAsU32(), 7u);
-        }
+        EXPECT_EQ(notes("fixed.jpg"), expected);
     }
 }
 
@@ -488,11 +577,12 @@ TEST_F(MakerNotes, thatCannotBeLaidOutAreCarriedWholeFromASource) {
         ASSERT_NE(image->makerNote.findEntry(kMakerNote), nullptr);
         EXPECT_EQ(image->makerNote.findEntry(kMakerNote)->data, note.note);
     }
-    // As a destination a note without a directory is not read: its bytes may hold positions.
+    // As a destination a note without a directory is read as the same block, and kept as it is.
     folder.write("binary.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "Maker")}).subIfd({})
                                    .makerNoteBytes([&](std::uint32_t) { return binary; }).build());
-    const std::string output = fixture::runTagloom({"--all-formats", "-x", "src.jpg", "binary.jpg"}, folder.path()).output;
-    EXPECT_EQ(output, "Tagloom: 'binary.jpg' Unknown format type\n");
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-u", "src.jpg", "binary.jpg"}, folder.path()).output,
+              "binary.jpg - 1 diffs\n");
+    EXPECT_EQ(load("binary.jpg")->makerNote.findEntry(kMakerNote)->data, binary);
 }
 
 }  // namespace

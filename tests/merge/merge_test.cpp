@@ -104,8 +104,8 @@ TEST_F(AMerge, neverReplacesFollowedPointers) {
     merge(ExifBuilder::jpeg().ifd0({ascii(kMake, "A")}).subIfd({shortValue(kFlash, 0)}).makerNote({}),
           ExifBuilder::jpeg().ifd0({ascii(kMake, "A"), ascii(kModel, "Longer model")}).subIfd({shortValue(kFlash, 0)})
               .makerNote({shortValue(1, 1)}));
-    EXPECT_TRUE(destination->ifd0.findEntry(0x8769)->action.empty());
-    EXPECT_TRUE(destination->subIfd.findEntry(0x927C)->action.empty());
+    EXPECT_EQ(destination->ifd0.findEntry(0x8769)->change, CExifEntry::Change::none);
+    EXPECT_EQ(destination->subIfd.findEntry(0x927C)->change, CExifEntry::Change::none);
     EXPECT_EQ(destination->diffCount, 2) << "the model added and the maker-note entry 1 added";
 }
 
@@ -255,11 +255,11 @@ TEST_F(AMerge, copiesBytesSoTheSourceCanGo) {
     source.reset();
     const CExifEntry* make = destination->ifd0.findEntry(kMake);
     EXPECT_EQ(std::string(make->data.begin(), make->data.end()), std::string("Canon\0", 6));
-    EXPECT_EQ(make->action, "add");
+    EXPECT_EQ(make->change, CExifEntry::Change::added);
     EXPECT_FALSE(make->isPointer);
 }
 
-TEST_F(AMerge, labelsRemovedEntriesEvenWhenNothingIsPrinted) {
+TEST_F(AMerge, marksRemovedEntriesEvenWhenNothingIsPrinted) {
     Options.overwrite = 1;
     folder.write("dst.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "A"), shortValue(kOrientation, 1)}).build());
     folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "A")}).build());
@@ -270,7 +270,7 @@ TEST_F(AMerge, labelsRemovedEntriesEvenWhenNothingIsPrinted) {
     ::testing::internal::CaptureStdout();
     mergeFrom(to, from, Options);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(to.ifd0.findEntry(kOrientation)->action, "remove");
+    EXPECT_STREQ(changeWord(*to.ifd0.findEntry(kOrientation)), "remove");
 }
 
 }  // namespace

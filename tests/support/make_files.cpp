@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -202,6 +203,29 @@ void writeWorkload(const std::filesystem::path& folder, int pairs, const Bytes& 
     }
 }
 
+/// A Canon JPEG whose note another program moved without its offsets by `moved` bytes (-1: to half
+/// its place) toward the segment's start (its values lie that much in front of where they point),
+/// with a footer naming where the camera wrote it where `footed`.
+Bytes canonMoved(int moved, bool footed) {
+    return ExifBuilder::jpeg().ifd0({text(0x010F, "Canon")}).subIfd({}).makerNoteBytes([=](std::uint32_t at) {
+        const std::uint32_t writtenAt = moved < 0 ? at / 2 : at + static_cast<std::uint32_t>(moved);
+        // One entry: 0x0002, ASCII, 8 bytes right behind the directory.
+        Bytes bytes(2 + 12 + 4 + 8, 0);
+        putU16(bytes, 0, 1);
+        putU16(bytes, 2, 2);
+        putU16(bytes, 4, 2);
+        putU32(bytes, 6, 8);
+        putU32(bytes, 10, writtenAt + 18);
+        std::copy_n("Ann Lee", 8, bytes.begin() + 18);
+        if (footed) {
+            const Bytes footer = {'I', 'I', 42, 0, 0, 0, 0, 0};
+            bytes.insert(bytes.end(), footer.begin(), footer.end());
+            putU32(bytes, bytes.size() - 4, writtenAt);
+        }
+        return bytes;
+    }).build();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +283,8 @@ int main(int argc, char** argv) {
             {bigEndianJpeg(), demoJpeg().build()},
         };
         for (const auto& [kind, raw] : rawKinds()) pairs.emplace_back(demoJpeg().build(), raw);
+        pairs.emplace_back(canonMoved(64, true), demoJpeg().build());
+        pairs.emplace_back(demoJpeg().build(), canonMoved(-1, true));
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
             for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
@@ -318,14 +344,11 @@ int main(int argc, char** argv) {
     save(folder / "jvc", ExifBuilder::jpeg().ifd0({text(0x010F, "JVC")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
         return note(Bytes{'J', 'V', 'C', ' '}, at, true);
     }).build());
-    // A Canon note moved without its offsets: its footer names where it was written.
-    save(folder / "canon-moved", ExifBuilder::jpeg().ifd0({text(0x010F, "Canon")}).subIfd({}).makerNoteBytes([&](std::uint32_t at) {
-        Bytes bytes = note({}, at / 2, true);
-        const Bytes footer = {'I', 'I', 42, 0, 0, 0, 0, 0};
-        bytes.insert(bytes.end(), footer.begin(), footer.end());
-        putU32(bytes, bytes.size() - 4, at / 2);
-        return bytes;
-    }).build());
+    // Canon notes moved without their offsets, either way: a footer names where they were written, or none.
+    for (const auto& [name, moved, footed] : {std::tuple{"canon-moved", -1, true}, std::tuple{"canon-moved-back", 64, true},
+                                              std::tuple{"canon-moved-unfooted", 278, false}}) {
+        save(folder / name, canonMoved(moved, footed));
+    }
     // Directories inside notes, laid out anew: an Olympus type-1 note's, a headerless Nikon note's.
     const auto withSubDirectory = [&](Bytes head, std::uint16_t subTag, std::uint32_t at) {
         Bytes bytes = head;

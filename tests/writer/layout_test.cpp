@@ -94,8 +94,7 @@ TEST_F(ALayout, closesUpRemovedEntriesAndTracesThem) {
     add(image.ifd0, 2, 3, 1, {2, 0});
     CExifEntry* gone = add(image.ifd0, 3, 7, 5, {9, 9, 9, 9, 9});
     gone->removed = true;
-    gone->action = "remove";
-    add(image.ifd0, 4, 3, 1, {4, 0})->action = "add";
+    add(image.ifd0, 4, 3, 1, {4, 0})->change = CExifEntry::Change::added;
     const std::string trace = write(image.ifd0);
     EXPECT_EQ(placed(image.ifd0).writeCount, 2);
     EXPECT_EQ(u16At(8), 2);
@@ -125,7 +124,7 @@ TEST_F(ALayout, closesUpRemovedEntriesAndTracesThem) {
 TEST_F(ALayout, writesAFixedDataPositionInsteadOfData) {
     CExifEntry* note = add(image.ifd0, 0x927C, 7, 100, Bytes(100, 1));
     target.place(*note).fixedDataPos = 400;
-    note->action = "Maker Note";
+    target.place(*note).label = "Maker Note";
     const std::string trace = write(image.ifd0);
     EXPECT_EQ(u32At(18), 400u);
     EXPECT_EQ(placed(image.ifd0).endPos, 8u + 18) << "the data area did not grow";

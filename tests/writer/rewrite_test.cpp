@@ -309,7 +309,8 @@ struct InProcess {
 
 /// Loads, merges and rewrites dst.jpg from src.jpg in this process, on the given file system.
 InProcess rewriteInProcess(const TempFolder& folder, const std::function<void()>& meanwhile = [] {},
-                           platform::FileSystem& files = platform::systemFileSystem()) {
+                           platform::FileSystem& files = platform::systemFileSystem(),
+                           const std::function<void(std::vector<std::uint8_t>&)>& encoder = nullptr) {
     RunContext run(files);
     run.copyBuffer.resize(kCopyBufferSize);
     CExifImage destination;
@@ -321,13 +322,40 @@ InProcess rewriteInProcess(const TempFolder& folder, const std::function<void()>
     ::testing::internal::CaptureStdout();
     InProcess result;
     try {
-        result.updated = rewrite(destination, run.rewriting()).updated;
+        Rewriting rewriting = run.rewriting();
+        rewriting.afterEncoding = encoder;
+        result.updated = rewrite(destination, rewriting).updated;
     } catch (CExifException* raw) {
         std::unique_ptr<CExifException> failure(raw);
         result.message = failure->message;
     }
     ::testing::internal::GetCapturedStdout();
     return result;
+}
+
+// The new bytes are read back as the next run reads them before they replace anything: an encoder
+// that writes a value or a tag wrong is refused with the part that differs, and the
+// photo stays as it was.
+TEST(ARewriteInProcess, readsItsNewBytesBackBeforeTheyReplaceThePhoto) {
+    TempFolder folder;
+    folder.write("dst.jpg", destinationFile().build());
+    folder.write("src.jpg", sourceFile().build());
+    const Bytes before = folder.read("dst.jpg");
+    const struct {
+        std::size_t at;  // in the new segment: the Model's value "EOS", the maker note entry's tag
+        std::uint8_t byte;
+        const char* part;
+    } faults[] = {{0x2a, 'X', "IFD0:0x0110"}, {0x52, 0x7D, "SUB0:0x927c"}};
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.part);
+        const InProcess result = rewriteInProcess(folder, [] {}, platform::systemFileSystem(),
+                                                  [&](std::vector<std::uint8_t>& bytes) { bytes.at(fault.at) = fault.byte; });
+        EXPECT_EQ(result.message, std::string("not done - the new Exif data does not read back as planned (") + fault.part + ")");
+        EXPECT_FALSE(result.updated);
+        EXPECT_EQ(folder.read("dst.jpg"), before);
+        EXPECT_EQ(folder.list(), (std::vector<std::string>{"dst.jpg", "src.jpg"}));
+    }
+    EXPECT_TRUE(rewriteInProcess(folder).updated) << "the encoder as it is reads back";
 }
 
 TEST(ARewriteInProcess, refusesADestinationChangedSinceItWasLoaded) {
@@ -411,7 +439,7 @@ TEST_F(ARewrite, keepsMakerNotePositionsLeadingToTheirBytesOrRefuses) {
     relative.valueField = 0x10;
     folder.write("phone.jpg", ExifBuilder::jpeg().ifd0({ascii(kMake, "SAMSUNG")}).subIfd({}).makerNote({relative}).build());
     EXPECT_EQ(run({"-x", "artist.jpg", "phone.jpg"}).output,
-              "Tagloom: 'phone.jpg' Parse error - maker note offsets do not count from the TIFF header\n");
+              "Tagloom: 'phone.jpg' Maker note was moved by another program; its offsets do not fit where it lies\n");
 }
 
 }  // namespace
