@@ -65,8 +65,7 @@ void noteOtherReading(RunContext& run, const std::string& path, CExifImage::Role
     CExifImage image;
     try {
         image.load(path, true, Reporter::quiet(), role);
-    } catch (CExifException* raw) {
-        std::unique_ptr<CExifException> failure(raw);
+    } catch (const CExifException&) {
         return;
     }
     run.readableWithAllFormats.insert(path);
@@ -77,27 +76,27 @@ namespace {
 /// Checks, merges and (unless -x) rewrites a loaded pair; a refusal throws.
 void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage& source) {
     if (!source.hasExif()) {
-        auto* failure = new CExifException("no Exif data to copy");
-        failure->fileName = source.path;
+        CExifException failure(Fault::noExifToCopy);
+        failure.fileName = source.path;
         throw failure;
     }
     run.filesChecked++;
     mergeFrom(destination, source, run.Options, run.reporter);
-    const auto explain = [&run](const CExifImage& image) { printDiffLines(run.reporter, diffLines(image)); };
     if (run.Options.showOnly) {
         // --explain is the preview: the pair's line and its differences in words.
-        if (run.Options.explain && printResultLine(run.reporter, destination)) explain(destination);
+        if (run.Options.explain && printResultLine(run.reporter, destination))
+            printDiffLines(run.reporter, diffLines(destination));
         return;
     }
+    if (!printResultLine(run.reporter, destination)) return;
+    if (run.Options.explain) printDiffLines(run.reporter, diffLines(destination));
     // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
     const std::string named = run.Options.allFormats ? destination.path : std::string();
-    RewriteOutcome outcome;
-    Rewriting rewriting = run.rewriting();
-    if (run.Options.explain) rewriting.afterResultLine = explain;
+    ReplaceOutcome outcome;
     try {
-        outcome = rewrite(destination, rewriting);
-    } catch (CExifException* failure) {
-        if (failure->fileName.empty()) failure->fileName = named;
+        outcome = rewrite(destination, run.rewriting());
+    } catch (CExifException& failure) {
+        if (failure.fileName.empty()) failure.fileName = named;
         throw;
     }
     if (outcome.updated) run.filesUpdated++;
@@ -115,10 +114,10 @@ std::optional<std::string> reportingRefusals(RunContext& run, const std::string&
     try {
         step();
         return refusal;
-    } catch (CExifException* raw) {
-        std::unique_ptr<CExifException> failure(raw);
-        run.reporter.line("Tagloom: '%s' %s\n", failure->fileName.c_str(), failure->message.c_str());
-        refusal = failure->message;
+    } catch (const CExifException& failure) {
+        const std::string message = failure.message();
+        run.reporter.line("Tagloom: '%s' %s\n", failure.fileName.c_str(), message.c_str());
+        refusal = message;
     } catch (const platform::IoError& failure) {
         run.reporter.line("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
         refusal = failure.what();

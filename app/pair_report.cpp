@@ -183,6 +183,15 @@ std::vector<DiffLine> diffLines(const CExifImage& destination) {
     return lines;
 }
 
+bool printResultLine(const Reporter& report, const CExifImage& image) {
+    if (image.diffCount == 0) {
+        report.line("%s - no diffs\n", image.path.c_str());
+        return false;
+    }
+    report.line("%s - %d diffs\n", image.path.c_str(), image.diffCount);
+    return true;
+}
+
 void printDiffLines(const Reporter& reporter, const std::vector<DiffLine>& lines) {
     for (const DiffLine& line : lines) {
         std::string value;

@@ -39,6 +39,9 @@ std::vector<DiffLine> diffLines(const CExifImage& destination);
 /// Prints them, one a line, under the pair's line.
 void printDiffLines(const Reporter& reporter, const std::vector<DiffLine>& lines);
 
+/// The pair's result line: "<path> - N diffs", or "<path> - no diffs"; true when there are diffs.
+bool printResultLine(const Reporter& report, const CExifImage& image);
+
 /// Text for a JSON string: valid UTF-8 as it is, any other byte as the code point of its value, so
 /// that nothing is dropped and the writer never fails.
 std::string losslessUtf8(const std::string& bytes);

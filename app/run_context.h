@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "exif/report.h"
-#include "merge/options.h"
+#include "app/options.h"
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 

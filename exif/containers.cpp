@@ -116,7 +116,7 @@ std::uint64_t CExifParser::locate() {
         if ((kind.allFormatsOnly && !allFormats_) || !kind.recognises(head)) continue;
         return (this->*kind.locate)();
     }
-    throw new CExifException("File not support (header not understood)");
+    throw CExifException(Fault::headerNotUnderstood);
 }
 
 // The default reading's JPEG: the Exif segment must be the first segment, with little-endian TIFF
@@ -135,7 +135,7 @@ std::uint64_t CExifParser::locateJpeg() {
         // IFD0 lies where the TIFF header says; most cameras store 8, right behind the header.
         return getU32(image_.header + 16, ByteOrder::littleEndian);
     }
-    if (!allFormats_) throw new CExifException("Jpg header type not supported");
+    if (!allFormats_) throw CExifException(Fault::jpegHeaderNotSupported);
     return locateExif();
 }
 
@@ -161,13 +161,13 @@ std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     if (exif == nullptr) {
         // None before the image data: a new segment goes behind SOI and the APP0 segments (JFIF,
         // JFXX) that follow it directly, where other programs put it too.
-        if (!found.wellFormed) throw new CExifException("Jpg header type not supported");
+        if (!found.wellFormed) throw CExifException(Fault::jpegHeaderNotSupported);
         std::uint64_t insertAt = exif::kFirstSegment;
         for (const JpegSegment& segment : found.segments) {
             if (segment.marker != kApp0Marker || segment.offset != insertAt) break;
             insertAt = segment.end();
         }
-        if (insertAt > std::uint64_t(UINT32_MAX) - 0x10000) throw new CExifException("Jpg header type not supported");
+        if (insertAt > std::uint64_t(UINT32_MAX) - 0x10000) throw CExifException(Fault::jpegHeaderNotSupported);
         static const std::uint8_t kNewSegment[18] = {0xFF, kApp1Marker, 0, 0, 'E', 'x', 'i', 'f', 0, 0,
                                                      'I',  'I',         42, 0, 8, 0, 0, 0};
         std::copy(std::begin(kNewSegment), std::end(kNewSegment), image_.header);
@@ -184,14 +184,14 @@ std::uint64_t CExifParser::locateExif(std::uint64_t jpegStart) {
     const std::uint64_t headerSize = exif::kTiffHeaderInSegment + 8;
     if (exif->end() > std::uint64_t(UINT32_MAX) || exif->length < headerSize - 2 ||
         bytes_->copy(exif->offset, image_.header, headerSize) != headerSize || !orderOf(image_.header + 10, image_.byteOrder))
-        throw new CExifException("Jpg header type not supported");
+        throw CExifException(Fault::jpegHeaderNotSupported);
     return getU32(image_.header + 14, image_.byteOrder);
 }
 
 std::uint64_t CExifParser::takeTiff(std::uint64_t base, std::uint64_t limit) {
     std::uint8_t head[8] = {};
     bytes_->copy(base, head, sizeof head);
-    if (!orderOf(head, image_.byteOrder)) throw new CExifException("File not support (header not understood)");
+    if (!orderOf(head, image_.byteOrder)) throw CExifException(Fault::headerNotUnderstood);
     image_.base = static_cast<std::uint32_t>(base);
     image_.sectionEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, UINT32_MAX));
     return getU32(head + 4, image_.byteOrder);
@@ -218,7 +218,7 @@ std::uint64_t CExifParser::locateMrw() {
         if (std::memcmp(field, "\0TTW", 4) == 0) return takeTiff(at + 8, std::min(blockEnd, length));
         at = blockEnd;
     }
-    throw new CExifException("File not support (header not understood)");
+    throw CExifException(Fault::headerNotUnderstood);
 }
 
 // RAF: the embedded JPEG's place and length, big-endian, at 84.
@@ -243,7 +243,7 @@ std::uint64_t CExifParser::takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jp
     std::uint8_t soi[2] = {};
     if (jpegLength < 4 || jpeg + jpegLength > bytes_->length() || bytes_->copy(jpeg, soi, 2) != 2 ||
         getU16(soi, ByteOrder::bigEndian) != 0xFFD8)
-        throw new CExifException("Raw file holds no JPEG with Exif data");
+        throw CExifException(Fault::noJpegInRaw);
     const std::uint64_t ifd0 = locateExif(jpeg);
     image_.layout = image_.layout == Layout::jpegWithoutExif ? Layout::embeddedJpegRawWithoutExif : Layout::embeddedJpegRaw;
     return ifd0;

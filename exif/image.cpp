@@ -100,6 +100,17 @@ void CExifImage::closeFiles() {
     }
 }
 
+std::vector<const CExifEntry*> CExifImage::positionEntries() const {
+    std::vector<const CExifEntry*> found;
+    const MakerNoteKind* camera = cameraKind();
+    if (camera == nullptr || camera->position.tag == 0 || carriesPreview(camera->position.tag)) return found;
+    for (const CExifEntry* entry = makerNote.entries.first(); entry != nullptr; entry = makerNote.entries.next(entry)) {
+        if (entry->tag == camera->position.tag && !entry->removed && !entry->holdsDirectory && entry->valueAsU32() != 0)
+            found.push_back(entry);
+    }
+    return found;
+}
+
 const MakerNoteKind* CExifImage::cameraKind() const {
     const CExifEntry* make = ifd0.findEntry(tag::kMake);
     if (make == nullptr) return nullptr;

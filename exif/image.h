@@ -152,6 +152,9 @@ public:
         const MakerNoteKind* camera = cameraKind();
         return camera != nullptr ? camera->position.tag : 0;
     }
+    /// The maker note's entries (not removed) whose values are positions in this file that lead
+    /// somewhere, by the camera's row; a preview that the note's kind carries is none.
+    std::vector<const CExifEntry*> positionEntries() const;
 
     std::string path;
     std::string extension;

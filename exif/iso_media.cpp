@@ -36,10 +36,10 @@ template <typename Wanted>
 Box findBox(const SourceBytes& bytes, std::uint64_t from, std::uint64_t to, const char* parent, Wanted wanted) {
     int walked = 0;
     for (std::uint64_t at = from; at < to;) {
-        if (++walked > kMostBoxes) throw new CExifException("Parse error - %s holds more boxes than a file has", parent);
+        if (++walked > kMostBoxes) throw CExifException(Fault::boxTooMany, {parent});
         std::uint8_t head[16] = {};
         Box box;
-        if (to - at < 8) throw new CExifException("Parse error - a box in %s is smaller than its header", parent);
+        if (to - at < 8) throw CExifException(Fault::boxInParentTooSmall, {parent});
         bytes.copy(at, head, sizeof head);
         std::memcpy(box.type, head + 4, 4);
         for (int i = 0; i < 4; ++i) {
@@ -54,11 +54,11 @@ Box findBox(const SourceBytes& bytes, std::uint64_t from, std::uint64_t to, cons
             size = to - at;
         }
         if (std::memcmp(box.type, "uuid", 4) == 0) header += 16;
-        if (size < header) throw new CExifException("Parse error - box %s is smaller than its header", box.type);
+        if (size < header) throw CExifException(Fault::boxTooSmall, {box.type});
         if (size > to - at) {
             if (std::strcmp(parent, "the file") == 0)
-                throw new CExifException("Parse error - box %s runs past the end of the file", box.type);
-            throw new CExifException("Parse error - box %s runs past the box %s that holds it", box.type, parent);
+                throw CExifException(Fault::boxPastFile, {box.type});
+            throw CExifException(Fault::boxPastParent, {box.type, parent});
         }
         if (header > 16) bytes.copy(at + header - 16, box.uuid, sizeof box.uuid);
         box.payload = at + header;
@@ -82,15 +82,15 @@ public:
     Fields(std::vector<std::uint8_t> bytes, const char* box) : bytes_(std::move(bytes)), box_(box) {}
     std::uint64_t read(unsigned size) {
         if (size != 0 && size != 1 && size != 2 && size != 4 && size != 8)
-            throw new CExifException("Parse error - box %s holds a field of %u bytes", box_, size);
-        if (size > bytes_.size() - at_) throw new CExifException("Parse error - box %s runs past its end", box_);
+            throw CExifException(Fault::boxFieldSize, {box_, std::to_string(size)});
+        if (size > bytes_.size() - at_) throw CExifException(Fault::boxPastItsEnd, {box_});
         std::uint64_t value = 0;
         for (unsigned i = 0; i < size; ++i) value = (value << 8) | bytes_[at_ + i];
         at_ += size;
         return value;
     }
     void skip(std::uint64_t n) {
-        if (n > bytes_.size() - at_) throw new CExifException("Parse error - box %s runs past its end", box_);
+        if (n > bytes_.size() - at_) throw CExifException(Fault::boxPastItsEnd, {box_});
         at_ += static_cast<std::size_t>(n);
     }
 
@@ -101,7 +101,7 @@ private:
 };
 
 std::vector<std::uint8_t> payloadOf(const SourceBytes& bytes, const Box& box, std::uint64_t most) {
-    if (box.end - box.payload > most) throw new CExifException("Parse error - box %s is larger than a file holds", box.type);
+    if (box.end - box.payload > most) throw CExifException(Fault::boxTooLarge, {box.type});
     std::vector<std::uint8_t> payload(static_cast<std::size_t>(box.end - box.payload));
     bytes.copy(box.payload, payload.data(), payload.size());
     return payload;
@@ -125,7 +125,7 @@ std::uint64_t CExifParser::locateCr3() {
         return std::memcmp(box.type, "uuid", 4) == 0 && std::memcmp(box.uuid, kCanonUuid, 16) == 0;
     })
                                  : Box();
-    if (!canon.found) throw new CExifException("Parse error - CR3 file without Canon's metadata box");
+    if (!canon.found) throw CExifException(Fault::cr3WithoutCanonBox);
     static const char* const kNames[4] = {"CMT1", "CMT2", "CMT3", "CMT4"};
     for (int i = 0; i < 4; ++i) {
         const Box box = findBox(*bytes_, canon.payload, canon.end, "uuid", kNames[i]);
@@ -134,14 +134,14 @@ std::uint64_t CExifParser::locateCr3() {
         ByteOrder order = ByteOrder::littleEndian;
         if (box.end - box.payload < 8 || bytes_->copy(box.payload, head, 8) != 8 || !orderOf(head, order) ||
             getU16(head + 2, order) != 42)
-            throw new CExifException("Parse error - box %s holds no TIFF data", kNames[i]);
-        if (box.end > UINT32_MAX) throw new CExifException("Parse error - box %s lies past 4 GiB", kNames[i]);
+            throw CExifException(Fault::boxWithoutTiff, {kNames[i]});
+        if (box.end > UINT32_MAX) throw CExifException(Fault::boxPast4GiB, {kNames[i]});
         if (i > 0 && canonBoxes_[0].end != 0 && order != image_.byteOrder)
-            throw new CExifException("Parse error - the CR3's metadata boxes are in different byte orders");
+            throw CExifException(Fault::cr3OrdersDiffer);
         image_.byteOrder = order;
         canonBoxes_[i] = {box.payload, box.end};
     }
-    if (canonBoxes_[0].end == 0) throw new CExifException("Parse error - CR3 file without an IFD0 box (CMT1)");
+    if (canonBoxes_[0].end == 0) throw CExifException(Fault::cr3WithoutIfd0);
     return takeTiff(canonBoxes_[0].start, canonBoxes_[0].end);
 }
 
@@ -186,21 +186,21 @@ void CExifParser::readCanonBoxes() {
 // HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
 // begins with the offset of its TIFF header behind that field. The item is read into memory.
 std::uint64_t CExifParser::locateHeif() {
-    if (!salvage_) throw new CExifException("not done - only JPEG files are rewritten");
+    if (!salvage_) throw CExifException(Fault::onlyJpegRewritten);
     image_.layout = Layout::heifItem;
     const std::uint64_t length = bytes_->length();
     const Box meta = findBox(*bytes_, 0, length, "the file", "meta");
-    if (!meta.found || meta.end - meta.payload < 4) throw new CExifException("no Exif data to copy");
+    if (!meta.found || meta.end - meta.payload < 4) throw CExifException(Fault::noExifToCopy);
     const std::uint64_t items = meta.payload + 4;  // a full box
     const Box iinf = findBox(*bytes_, items, meta.end, "meta", "iinf");
     const Box iloc = findBox(*bytes_, items, meta.end, "meta", "iloc");
-    if (!iinf.found) throw new CExifException("no Exif data to copy");
+    if (!iinf.found) throw CExifException(Fault::noExifToCopy);
 
     // The item of type "Exif" (infe versions 2 and 3 name their type).
     std::uint8_t version = 0;
     bytes_->copy(iinf.payload, &version, 1);
     const std::uint64_t infeFrom = iinf.payload + 4 + (version == 0 ? 2 : 4);
-    if (infeFrom > iinf.end) throw new CExifException("Parse error - box iinf runs past its end");
+    if (infeFrom > iinf.end) throw CExifException(Fault::boxPastItsEnd, {"iinf"});
     std::uint32_t exifItem = 0;
     const Box exif = findBox(*bytes_, infeFrom, iinf.end, "iinf", [&](const Box& box) {
         // Version, flags, item id (2 bytes in version 2, else 4), protection index (2), item type (4).
@@ -213,8 +213,8 @@ std::uint64_t CExifParser::locateHeif() {
         exifItem = idSize == 2 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
         return true;
     });
-    if (!exif.found) throw new CExifException("no Exif data to copy");
-    if (!iloc.found) throw new CExifException("Parse error - Exif item cannot be read");
+    if (!exif.found) throw CExifException(Fault::noExifToCopy);
+    if (!iloc.found) throw CExifException(Fault::exifItemUnreadable);
 
     // Where its bytes lie: iloc versions 0, 1 and 2.
     Fields fields(payloadOf(*bytes_, iloc, kMostIlocBytes), "iloc");
@@ -224,7 +224,7 @@ std::uint64_t CExifParser::locateHeif() {
     const auto more = static_cast<unsigned>(fields.read(1));
     const unsigned offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4;
     const unsigned indexSize = ilocVersion == 0 ? 0 : more & 15;
-    if (ilocVersion > 2) throw new CExifException("Parse error - Exif item cannot be read");
+    if (ilocVersion > 2) throw CExifException(Fault::exifItemUnreadable);
     const std::uint64_t count = fields.read(ilocVersion < 2 ? 2 : 4);
     std::vector<Extent> extents;
     unsigned method = 0;
@@ -237,9 +237,9 @@ std::uint64_t CExifParser::locateHeif() {
         const std::uint64_t base = fields.read(baseSize);
         const std::uint64_t extentCount = fields.read(2);
         listed += 1 + extentCount;
-        if (listed > kMostExtents) throw new CExifException("Parse error - box iloc lists more items and extents than a file has");
+        if (listed > kMostExtents) throw CExifException(Fault::ilocTooLong);
         located = id == exifItem;
-        if (located && (method > 1 || reference != 0)) throw new CExifException("Parse error - Exif item cannot be read");
+        if (located && (method > 1 || reference != 0)) throw CExifException(Fault::exifItemUnreadable);
         for (std::uint64_t e = 0; e < extentCount; ++e) {
             fields.read(indexSize);
             Extent extent;
@@ -248,23 +248,23 @@ std::uint64_t CExifParser::locateHeif() {
             if (located) extents.push_back(extent);
         }
     }
-    if (!located || extents.empty()) throw new CExifException("Parse error - Exif item cannot be read");
+    if (!located || extents.empty()) throw CExifException(Fault::exifItemUnreadable);
 
     // Method 0: offsets in the file; 1: in the meta box's idat. A length of 0 runs to the end.
     std::uint64_t from = 0, to = length;
     if (method == 1) {
         const Box idat = findBox(*bytes_, items, meta.end, "meta", "idat");
-        if (!idat.found) throw new CExifException("Parse error - Exif item cannot be read");
+        if (!idat.found) throw CExifException(Fault::exifItemUnreadable);
         from = idat.payload;
         to = idat.end;
     }
     std::vector<std::uint8_t> item;
     for (const Extent& extent : extents) {
-        if (extent.offset > to - from) throw new CExifException("Parse error - Exif item runs past the end of the file");
+        if (extent.offset > to - from) throw CExifException(Fault::exifItemPastFile);
         const std::uint64_t bytes = extent.length == 0 ? to - from - extent.offset : extent.length;
-        if (bytes > to - from - extent.offset) throw new CExifException("Parse error - Exif item runs past the end of the file");
+        if (bytes > to - from - extent.offset) throw CExifException(Fault::exifItemPastFile);
         if (bytes > exif::kMaxHeldBytes - item.size())
-            throw new CExifException("Parse error - more Exif data than one image may hold");
+            throw CExifException(Fault::tooMuchHeld);
         const std::size_t at = item.size();
         item.resize(at + static_cast<std::size_t>(bytes));
         bytes_->copy(from + extent.offset, item.data() + at, bytes);
@@ -274,7 +274,7 @@ std::uint64_t CExifParser::locateHeif() {
     std::copy_n(item.begin(), std::min<std::size_t>(4, item.size()), field);
     const std::uint64_t tiff = 4 + std::uint64_t(getU32(field, ByteOrder::bigEndian));
     if (item.size() < 4 || tiff > item.size() || item.size() - tiff < 8)
-        throw new CExifException("Parse error - Exif item cannot be read");
+        throw CExifException(Fault::exifItemUnreadable);
     item_ = std::make_unique<SourceBytes>(item.data(), item.size());
     bytes_ = item_.get();
     return takeTiff(tiff, item.size());

@@ -11,13 +11,6 @@
 
 namespace tagloom {
 
-namespace {
-
-constexpr const char* kMovedNote = "Maker note was moved by another program; its offsets do not fit where it lies";
-constexpr const char* kScatteredNote = "Maker note's values do not lie where its entries point";
-
-}  // namespace
-
 bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     makerNoteStart_ = start;
     view_.seekSource(makerNoteStart_);
@@ -44,7 +37,7 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
             kind = &noteWithoutDirectory();
         report_.trace(verbose::kParse, "  MAK0 kind: %s\n", kind != nullptr ? kind->name : "plain directory");
         if (kind != nullptr && kind->carry == Carry::refused)
-            throw new CExifException("Maker note of a kind whose offsets depend on the camera model (%s)", kind->name);
+            throw CExifException(Fault::noteUnsettled, {kind->name});
         if (kind != nullptr && kind->carry == Carry::never) return false;
     }
     const MakerNoteKind* camera = makerNoteKindOfMake(make, makeSize, allFormats_);
@@ -53,7 +46,7 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     // header no longer fit. A footer says more; a note with offsets of its own moved intact.
     if (allFormats_ && !footer.present && (kind == nullptr || kind->outerBase())) {
         const CExifEntry* schema = image_.subIfd.findEntry(tag::kOffsetSchema);
-        if (schema != nullptr && schema->valueAsU32() != 0) throw new CExifException(kMovedNote);
+        if (schema != nullptr && schema->valueAsU32() != 0) throw CExifException(Fault::noteMoved);
     }
     if (kind != nullptr && kind->carry != Carry::relaid) {
         parseMakerNote(*kind, makerNoteStart_, declared);
@@ -70,10 +63,10 @@ bool CExifParser::readMakerNote(std::uint32_t start, std::uint32_t declared) {
     // Read entry by entry: a plain directory, or a relaid one behind its header; where another
     // program moved it without its offsets, through a view whose base moved with it.
     const NotePlacement placement = placementOf(start, kind != nullptr ? kind->directoryAt : 0, declared, footer);
-    if (placement.fit == NotePlacement::Fit::neither && allFormats_) throw new CExifException(kScatteredNote);
+    if (placement.fit == NotePlacement::Fit::neither && allFormats_) throw CExifException(Fault::noteScattered);
     const ViewScope scope(view_);
     if (placement.fit == NotePlacement::Fit::shifted) {
-        if (!allFormats_) throw new CExifException(kMovedNote);
+        if (!allFormats_) throw CExifException(Fault::noteMoved);
         report_.trace(verbose::kParse, "  MAK0 moved without its offsets: its values lie %+lld bytes from where they point\n",
                       static_cast<long long>(placement.shift));
         view_ = view_.shifted(placement.shift);
@@ -181,7 +174,7 @@ CExifParser::Footer CExifParser::readFooter(std::uint32_t start, std::uint32_t d
         return footer;
     // A footer counts only in the note's own order; a note in the other order cannot be laid out.
     if (order != view_.order()) {
-        if (allFormats_) throw new CExifException("Maker note is in the other byte order than its file");
+        if (allFormats_) throw CExifException(Fault::noteOtherOrder);
         return footer;
     }
     footer.present = true;
@@ -191,7 +184,7 @@ CExifParser::Footer CExifParser::readFooter(std::uint32_t start, std::uint32_t d
 
 void CExifParser::readRelaid(const MakerNoteKind& kind, std::uint64_t noteStart, std::uint32_t declared) {
     image_.makerNoteKind = &kind;
-    if (declared < kind.directoryAt) throw new CExifException("Parse error - maker note shorter than its header");
+    if (declared < kind.directoryAt) throw CExifException(Fault::noteShorterThanHeader);
     makerNoteRoom_ = declared - kind.directoryAt;
     image_.makerNoteHeader.resize(kind.directoryAt);
     view_.readBytes(image_.makerNoteHeader.data(), kind.directoryAt);
@@ -199,7 +192,7 @@ void CExifParser::readRelaid(const MakerNoteKind& kind, std::uint64_t noteStart,
     // (rather than two spaces, or nothing) cannot be.
     ByteOrder order = view_.order();
     if (orderOfNote(kind, noteStart, order) && order != view_.order())
-        throw new CExifException("Maker note is in the other byte order than its file");
+        throw CExifException(Fault::noteOtherOrder);
     parseDirectory(image_.makerNote);
     layOutSubDirectories(kind);
     capturePreview(kind);
@@ -213,7 +206,7 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
     if (kind.directory != MakerNoteKind::Directory::none) {
         std::uint8_t bytes[4] = {};
         ByteOrder order = view_.order();
-        if (!orderOfNote(kind, noteStart, order)) throw new CExifException("Unknown format type");
+        if (!orderOfNote(kind, noteStart, order)) throw CExifException(Fault::unknownFormatType);
         TiffView inner = view_.subView(noteStart + kind.baseAt, order);
         std::uint64_t directory = kind.directoryAt - kind.baseAt;  // relative to the inner base
         if (kind.directory == MakerNoteKind::Directory::tiffHeaderAt) {
@@ -232,10 +225,10 @@ void CExifParser::parseMakerNote(const MakerNoteKind& kind, std::uint64_t start,
                              (reach > image_.sectionEnd && !image_.isRaw());
         const std::uint64_t allowed = image_.isRaw() ? end + exif::kMakerNoteSlack : std::min<std::uint64_t>(end, image_.sectionEnd);
         if (outside && salvage_ && relayWithoutPreview(kind, inner, directory, noteStart, allowed)) return;
-        if (outside) throw new CExifException("Maker note refers to data outside itself");
+        if (outside) throw CExifException(Fault::noteOutside);
         end = std::max(end, reach);
     }
-    if (end > image_.sectionEnd && !image_.isRaw()) throw new CExifException("Maker note refers to data outside itself");
+    if (end > image_.sectionEnd && !image_.isRaw()) throw CExifException(Fault::noteOutside);
     hold(end - noteStart + exif::kHeldBytesPerEntry);
     auto* block = new CExifEntry(&image_.makerNote, tag::kMakerNote, 7, static_cast<std::uint32_t>(end - noteStart),
                                  static_cast<std::uint32_t>(end - noteStart));
@@ -256,7 +249,7 @@ bool CExifParser::orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart
 
 std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                                    std::uint16_t directoryTag, int depth) {
-    if (depth > 4) throw new CExifException("Parse error - directory chain too long");
+    if (depth > 4) throw CExifException(Fault::chainTooLong);
     // Each directory is walked once however many entries lead to it, so the walk stays linear in
     // the note's size; a note of more directories or entries than any camera writes is refused.
     const auto known = reaches_.find(view.base() + at);
@@ -269,7 +262,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
     image_.makerNoteDirectoriesWalked++;
     entriesWalked_ += count;
     if (image_.makerNoteDirectoriesWalked > exif::kMaxNoteDirectories || entriesWalked_ > exif::kMaxNoteEntries)
-        throw new CExifException("Parse error - maker note holds more directories or entries than a camera writes");
+        throw CExifException(Fault::noteTooLarge);
     std::uint64_t reach = view.base() + first + std::uint64_t(exif::kEntrySize) * count + 4;
     std::uint32_t previewStart = 0;
     std::uint32_t previewLength = 0;
@@ -280,13 +273,13 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         const std::uint16_t type = field.type;
         const std::uint32_t valueCount = field.count;
         const std::uint32_t value = field.value;
-        if (type == 0 || type > exif::kIfdFieldType) throw new CExifException("Unknown format type");
+        if (type == 0 || type > exif::kIfdFieldType) throw CExifException(Fault::unknownFormatType);
         // Where the count is padded, the IFD type holds a two-byte value, never a directory.
         const bool ifdType = type == exif::kIfdFieldType && !kind.paddedCount;
         const std::uint64_t unit = type == exif::kIfdFieldType && kind.paddedCount ? 2 : exif::typeUnitSize(type);
         const std::uint64_t size = unit * valueCount;
         if (size > exif::kInlineValueSize && size > 0) {
-            if (view.base() + value < noteStart) throw new CExifException("Maker note refers to data outside itself");
+            if (view.base() + value < noteStart) throw CExifException(Fault::noteOutside);
             reach = std::max(reach, view.base() + value + size);
         }
         // A directory inside the note (type IFD, or a tag the kind names): what it refers to counts too.
@@ -297,7 +290,7 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
         if (preview.start != 0 && entryTag == preview.length) previewLength = value;
     }
     if (previewLength != 0) {
-        if (view.base() + previewStart < noteStart) throw new CExifException("Maker note refers to data outside itself");
+        if (view.base() + previewStart < noteStart) throw CExifException(Fault::noteOutside);
         reach = std::max(reach, view.base() + previewStart + previewLength);
         previewReach_ = std::max(previewReach_, view.base() + previewStart + previewLength);
     }
@@ -307,21 +300,21 @@ std::uint64_t CExifParser::reachOf(const MakerNoteKind& kind, TiffView view, std
 
 void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::uint64_t at, std::uint16_t directoryTag,
                          std::uint32_t innerStart, bool withoutPreview, LaidOut& out, int depth) {
-    if (depth > 4) throw new CExifException("Parse error - directory chain too long");
+    if (depth > 4) throw CExifException(Fault::chainTooLong);
     TiffView reader = view;
     reader.seekSource(at);
     const std::uint16_t count = reader.readU16();
     image_.makerNoteDirectoriesWalked++;
     entriesWalked_ += count;
     if (image_.makerNoteDirectoriesWalked > exif::kMaxNoteDirectories || entriesWalked_ > exif::kMaxNoteEntries)
-        throw new CExifException("Parse error - maker note holds more directories or entries than a camera writes");
+        throw CExifException(Fault::noteTooLarge);
     const MakerNoteKind::PreviewEntries preview = kind.previewEntriesOf(directoryTag);
     const bool previewsOwn = directoryTag == 0 && kind.innerPreview.wholeDirectory;
     std::vector<std::pair<EntryField, std::uint32_t>> kept;  // with the entry's place in the directory
     std::uint32_t previewLength = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         EntryField field = readEntryField(reader, at + 2 + std::uint64_t(exif::kEntrySize) * i, true);
-        if (field.type == 0 || field.type > exif::kIfdFieldType) throw new CExifException("Unknown format type");
+        if (field.type == 0 || field.type > exif::kIfdFieldType) throw CExifException(Fault::unknownFormatType);
         if (preview.start != 0 && field.tag == preview.length) previewLength = field.value;
         const bool previewPart = preview.start != 0 && (field.tag == preview.start || field.tag == preview.length);
         if (withoutPreview && (previewPart || (previewsOwn && field.tag == kind.innerPreview.directoryTag))) continue;
@@ -332,7 +325,7 @@ void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::u
         if (out.bytes.size() % 2 != 0) out.bytes.push_back(0);
         // Only from where the view may read: inside the Exif segment, or a raw file.
         if (bytes > view.limit() || view.base() + from > view.limit() - bytes)
-            throw new CExifException("Maker note refers to data outside itself");
+            throw CExifException(Fault::noteOutside);
         hold(bytes);
         const std::size_t placed = out.bytes.size();
         out.bytes.resize(placed + static_cast<std::size_t>(bytes));
@@ -364,7 +357,7 @@ void CExifParser::layOut(const MakerNoteKind& kind, const TiffView& view, std::u
         } else if (preview.start != 0 && field.tag == preview.start && previewLength != 0) {
             placed = append(field.value, previewLength);
         } else if (size > exif::kInlineValueSize) {
-            if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
+            if (size > exif::kMaxEntrySize) throw CExifException(Fault::sizeTooBig);
             placed = append(field.value, size);
         } else {
             bytes_->copy(view.base() + at + 2 + std::uint64_t(exif::kEntrySize) * kept[i].second + 8, &out.bytes[entry + 8], 4);
@@ -384,7 +377,7 @@ void CExifParser::layOutSubDirectories(const MakerNoteKind& kind) {
                                 entry->type == 7);
         const std::uint64_t at = entry->size > exif::kInlineValueSize ? entry->storedOffset : entry->valueAsU32();
         if (directory && kind.subDirectoriesStay) {
-            if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+            if (!salvage_) throw CExifException(Fault::noteSubDirectory);
             leaveBehindEntry(*entry, "it is a directory of its own, which cannot be laid out anew");
         } else if (directory && at != 0) {
             try {
@@ -397,12 +390,11 @@ void CExifParser::layOutSubDirectories(const MakerNoteKind& kind) {
                 entry->carried = true;
                 entry->holdsDirectory = true;
                 report_.trace(verbose::kParse, "  MAK0:0x%04x laid out anew, %u bytes\n", entry->tag, entry->size);
-            } catch (CExifException* raw) {
-                std::unique_ptr<CExifException> failure(raw);
-                if (!salvage_) throw new CExifException("Maker note holds a directory of its own that cannot be carried");
+            } catch (const CExifException& failure) {
+                if (!salvage_) throw CExifException(Fault::noteSubDirectory);
                 if (++faults > exif::kMostFaultsLeftBehind)
-                    throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
-                leaveBehindEntry(*entry, "it is a directory of its own that cannot be laid out anew: " + inPlainWords(*failure));
+                    throw CExifException(Fault::tooManyUnreadableEntries, {std::to_string(exif::kMostFaultsLeftBehind)});
+                leaveBehindEntry(*entry, "it is a directory of its own that cannot be laid out anew: " + inPlainWords(failure));
             }
         }
         entry = next;
@@ -459,7 +451,7 @@ void CExifParser::capturePreview(const MakerNoteKind& kind) {
     // Carried only from inside the Exif segment; anywhere else it cannot be kept.
     if (start->size != exif::kInlineValueSize || view_.base() + at > image_.sectionEnd ||
         bytes > image_.sectionEnd - view_.base() - at) {
-        if (!salvage_) throw new CExifException("Maker note refers to data outside itself");
+        if (!salvage_) throw CExifException(Fault::noteOutside);
         leaveBehindEntry(*length, "it is the length of a preview that lies outside the Exif segment");
         leaveBehindEntry(*start, "its preview lies outside the Exif segment");
         return;
@@ -480,7 +472,7 @@ void CExifParser::parseDngMakerNote(std::uint32_t count, std::uint32_t at) {
     const std::uint32_t oldOffset = getU32(head + 16, ByteOrder::bigEndian);
     const std::uint64_t noteStart = view_.base() + at + kHead;
     if (!orderOf(head + 14, order) || length < 6 || length - 6 > count - kHead || oldOffset > noteStart)
-        throw new CExifException("Parse error - maker note kept by the DNG cannot be read");
+        throw CExifException(Fault::dngNote);
     image_.makerNoteOrder = order;
     const std::uint32_t declared = length - 6;
     bool note = false;

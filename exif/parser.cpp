@@ -28,7 +28,7 @@ EntryField CExifParser::readEntryField(TiffView& view, std::uint64_t at, bool va
 }
 
 void EntryField::requireValue() const {
-    if (!valueInFile) throw new CExifException("Parse error - data runs past the end of the file");
+    if (!valueInFile) throw CExifException(Fault::dataPastEnd);
 }
 
 EntryField CExifParser::ifd0Field(std::uint64_t ifd0, std::uint16_t wanted) {
@@ -77,7 +77,7 @@ void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes
 void CExifParser::hold(std::uint64_t bytes) {
     heldBytes_ += bytes;
     if (heldBytes_ > exif::kMaxHeldBytes)
-        throw new CExifException("Parse error - more Exif data than one image may hold");
+        throw CExifException(Fault::tooMuchHeld);
 }
 
 void CExifParser::parseHeader() {
@@ -128,8 +128,8 @@ void CExifParser::followTop(const TopDirectory& top) {
     }
     try {
         followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
-    } catch (CExifException* failure) {
-        sayWhereDirectory(*failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
+    } catch (CExifException& failure) {
+        sayWhereDirectory(failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
         throw;
     }
 }
@@ -161,9 +161,8 @@ void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, 
 void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
     try {
         followPointer(into, pointerTag, from);
-    } catch (CExifException* raw) {
-        std::unique_ptr<CExifException> failure(raw);
-        leaveBehind({CExifImage::LeftBehind::What::directory, &into, 0, into.name(), inPlainWords(*failure)});
+    } catch (const CExifException& failure) {
+        leaveBehind({CExifImage::LeftBehind::What::directory, &into, 0, into.name(), inPlainWords(failure)});
         // Nothing of it stays, nor the entry that leads to it: the destination keeps its own.
         into.entries.removeAll();
         into.next.reset();
@@ -192,8 +191,7 @@ bool CExifParser::saysWhere(const CExifDirectory& directory) const {
 }
 
 void CExifParser::sayWhereEntry(CExifException& failure, const CExifDirectory& directory, std::uint64_t fieldAt) const {
-    if (failure.located || !saysWhere(directory)) return;
-    failure.located = true;
+    if (failure.located() || !saysWhere(directory)) return;
     std::uint8_t raw[12] = {};
     bytes_->copy(view_.base() + fieldAt, raw, sizeof raw);
     const std::uint16_t entryTag = getU16(raw, view_.order());
@@ -203,9 +201,9 @@ void CExifParser::sayWhereEntry(CExifException& failure, const CExifDirectory& d
     const int n = std::snprintf(where, sizeof where, " (%s:0x%04x", directory.name().c_str(), entryTag);
     const std::size_t at = n > 0 ? static_cast<std::size_t>(n) : 0;
     const std::uint64_t size = std::uint64_t(tag::isWindowsXpTag(entryTag) ? 2 : exif::typeUnitSize(type)) * count;
-    if (failure.message == "Unknown format type") {
+    if (failure.fault == Fault::unknownFormatType) {
         std::snprintf(where + at, sizeof where - at, ", type %u)", static_cast<unsigned>(type));
-    } else if (failure.message == "Parse error - size too big") {
+    } else if (failure.fault == Fault::sizeTooBig) {
         std::snprintf(where + at, sizeof where - at, ", %llu bytes)", static_cast<unsigned long long>(size));
     } else if (size > exif::kInlineValueSize) {
         std::snprintf(where + at, sizeof where - at, ", %llu bytes at file offset 0x%llx)",
@@ -215,20 +213,19 @@ void CExifParser::sayWhereEntry(CExifException& failure, const CExifDirectory& d
         std::snprintf(where + at, sizeof where - at, ", entry at file offset 0x%llx)",
                       static_cast<unsigned long long>(view_.base() + fieldAt));
     }
-    failure.message += where;
+    failure.where = where;
 }
 
 void CExifParser::sayWhereDirectory(CExifException& failure, const CExifDirectory& directory,
                                     const CExifDirectory& holder, std::uint16_t pointerTag) const {
-    if (failure.located || !saysWhere(directory)) return;
-    failure.located = true;
+    if (failure.located() || !saysWhere(directory)) return;
     const CExifEntry* pointer = holder.findEntry(pointerTag);
     const std::uint64_t at = pointer == nullptr ? 0 : directory.role->isPointerValue ? pointer->storedOffset
                                                                                         : pointer->valueAsU32();
     char where[96];
     std::snprintf(where, sizeof where, " (%s at file offset 0x%llx)", directory.name().c_str(),
                   static_cast<unsigned long long>(view_.base() + at));
-    failure.message += where;
+    failure.where = where;
 }
 
 void CExifParser::leaveBehind(CExifImage::LeftBehind part) {
@@ -237,20 +234,17 @@ void CExifParser::leaveBehind(CExifImage::LeftBehind part) {
 }
 
 std::string CExifParser::inPlainWords(const CExifException& failure) const {
-    // The refusal's own text, its first words said plainly where Tagloom has plainer ones; where the
-    // fault lies (a note's entry, say) follows as the refusal says it.
-    const std::pair<const char*, const char*> kPlain[] = {
-        {"Unknown format type", "its field type is none that Tagloom reads"},
-        {"Parse error - size too big", "its value is larger than 64 KiB"},
-        {"Attempted to seek past end of section",
-         image_.isRaw() ? "it lies outside the file" : "it lies outside the Exif segment"},
-        {"Parse error - data runs past the end of the file", "it lies outside the file"},
-    };
-    const std::string& message = failure.message;
-    for (const auto& [text, plain] : kPlain) {
-        if (message.rfind(text, 0) == 0) return plain + message.substr(std::strlen(text));
+    // The refusal's own text, said plainly where Tagloom has plainer words; where the fault lies (a
+    // note's entry, say) follows as the refusal says it.
+    switch (failure.fault) {
+        case Fault::unknownFormatType: return "its field type is none that Tagloom reads" + failure.where;
+        case Fault::sizeTooBig: return "its value is larger than 64 KiB" + failure.where;
+        case Fault::seekPastSection:
+            return (image_.isRaw() ? "it lies outside the file" : "it lies outside the Exif segment") + failure.where;
+        case Fault::dataPastEnd: return "it lies outside the file" + failure.where;
+        default: break;
     }
-    std::string plain = message;
+    std::string plain = failure.message();
     if (!plain.empty() && plain[0] >= 'A' && plain[0] <= 'Z') plain[0] = static_cast<char>(plain[0] - 'A' + 'a');
     return plain;
 }
@@ -267,7 +261,7 @@ void CExifParser::captureThumbnail() {
     // For a JPEG image it must lie inside the APP1 segment; for a raw image inside the file.
     const std::uint64_t limit = image_.isRaw() ? bytes_->length() : image_.sectionEnd;
     if (image_.base + start > limit || bytes > limit - image_.base - start)
-        throw new CExifException("Parse error - thumbnail lies outside the Exif data");
+        throw CExifException(Fault::thumbnailOutside);
     carry(*offset, start, bytes);
 }
 
@@ -279,11 +273,11 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
     const std::uint32_t count = field.count;
     // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
     if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) return;
-    if (type > exif::kMaxFieldType) throw new CExifException("Unknown format type");
+    if (type > exif::kMaxFieldType) throw CExifException(Fault::unknownFormatType);
     std::uint64_t unit = exif::typeUnitSize(type);
     if (tag::isWindowsXpTag(entryTag)) unit = 2;
     const std::uint64_t size = unit * count;  // 64-bit: cannot wrap
-    if (size > exif::kMaxEntrySize) throw new CExifException("Parse error - size too big");
+    if (size > exif::kMaxEntrySize) throw CExifException(Fault::sizeTooBig);
     hold(size + exif::kHeldBytesPerEntry);
 
     auto entry = std::make_unique<CExifEntry>(&directory, entryTag, type, count, static_cast<std::uint32_t>(size));
@@ -295,7 +289,7 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
         // Offsets that lead in front of the maker note count from somewhere else (its own start,
         // as some phones write): read from the TIFF header they would give other bytes.
         if (&directory == &image_.makerNote && entry->storedOffset < makerNoteStart_)
-            throw new CExifException("Parse error - maker note offsets do not count from the TIFF header");
+            throw CExifException(Fault::noteOffsetsNotFromHeader);
         view_.seekSource(entry->storedOffset);
         std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(view_.sourceFilePosition()));
     }
@@ -311,8 +305,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     // kept note) may name another directory's offset without being that directory.
     const std::uint64_t at = view_.sourcePosition();
     if (!directoriesRead_.insert(view_.sourceFilePosition()).second)
-        throw new CExifException("Parse error - directory at offset 0x%04llx is read twice",
-                                 static_cast<unsigned long long>(at));
+        throw CExifException(Fault::directoryReadTwice, {hex4(at)});
     const std::uint16_t entryCount = view_.readU16();
     const std::uint64_t firstEntry = view_.sourcePosition();
     report_.trace(verbose::kParse, "  %s%d %d entries starting at offset 0x%04x\n", directory.prefix.c_str(),
@@ -340,23 +333,22 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
         if (!entryByEntry) {
             try {
                 readEntry(directory, fieldAt);
-            } catch (CExifException* failure) {
-                sayWhereEntry(*failure, directory, fieldAt);
+            } catch (CExifException& failure) {
+                sayWhereEntry(failure, directory, fieldAt);
                 throw;
             }
             continue;
         }
         try {
             readEntry(directory, fieldAt);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
+        } catch (const CExifException& failure) {
             if (++faults > exif::kMostFaultsLeftBehind)
-                throw new CExifException("Parse error - more than %d entries cannot be read", exif::kMostFaultsLeftBehind);
+                throw CExifException(Fault::tooManyUnreadableEntries, {std::to_string(exif::kMostFaultsLeftBehind)});
             std::uint8_t tagBytes[2] = {};
             bytes_->copy(view_.base() + fieldAt, tagBytes, sizeof tagBytes);
             const std::uint16_t entryTag = getU16(tagBytes, view_.order());
             leaveBehind({CExifImage::LeftBehind::What::entry, &directory, entryTag, entryPart(directory, entryTag),
-                         inPlainWords(*failure)});
+                         inPlainWords(failure)});
         }
     }
 
@@ -369,7 +361,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     const std::uint32_t nextOffset = view_.readU32();
     if (nextOffset == 0) return;
     if (chainLength + 1 > exif::kMaxChainLength)
-        throw new CExifException("Parse error - directory chain too long");
+        throw CExifException(Fault::chainTooLong);
     directory.next = std::make_unique<CExifDirectory>(&directory);
     view_.seekSource(nextOffset);
     parseDirectory(*directory.next, chainLength + 1);
@@ -392,21 +384,21 @@ void CExifImage::load(const std::string& imagePath, bool allFormats, const Repor
         try {
             file = platform::File::openForReading(path);
             fileOpen = file.isOpen();
-            if (!fileOpen) throw new CExifException("Failed to open");
+            if (!fileOpen) throw CExifException(Fault::failedToOpen);
             try {
                 fileStatus = file.status();
             } catch (const platform::IoError&) {
-                throw new CExifException("Failed to open");
+                throw CExifException(Fault::failedToOpen);
             }
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
             const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
             CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
         } catch (const platform::IoError& failure) {
-            throw new CExifException("%s", failure.what());  // a failing read of the disk
+            throw CExifException(Fault::readFailed, {failure.what()});  // a failing read of the disk
         }
-    } catch (CExifException* failure) {
-        failure->fileName = path;
+    } catch (CExifException& failure) {
+        failure.fileName = path;
         throw;
     }
 }
@@ -424,8 +416,8 @@ void CExifImage::loadFromBytes(const std::string& name, const SourceBytes& bytes
     fileStatus.size = bytes.length();
     try {
         CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
-    } catch (CExifException* failure) {
-        failure->fileName = path;
+    } catch (CExifException& failure) {
+        failure.fileName = path;
         throw;
     }
 }

@@ -7,47 +7,40 @@
 
 namespace tagloom {
 
-SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize)
-    : file_(&file), length_(length) {
-    std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min(length, windowSize)));
-    window.resize(file.readAt(0, window.data(), window.size()));
-    pieces_.push_back({0, window.size(), 0, 0});
-    pieces_.push_back({window.size(), length - std::min<std::uint64_t>(length, window.size()), kInFile, window.size()});
-    memory_.push_back(std::move(window));
+SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize) : length_(length) {
+    window_.resize(static_cast<std::size_t>(std::min(length, windowSize)));
+    window_.resize(file.readAt(0, window_.data(), window_.size()));
+    runs_.push_back({0, window_.size(), window_.data(), nullptr, 0});
+    runs_.push_back({window_.size(), length - std::min<std::uint64_t>(length, window_.size()), nullptr, &file, window_.size()});
 }
 
-SourceBytes::SourceBytes(const std::uint8_t* data, std::size_t size) : length_(size) {
-    memory_.emplace_back(data, data + size);
-    pieces_.push_back({0, size, 0, 0});
+SourceBytes::SourceBytes(const std::uint8_t* data, std::size_t size) : length_(size), window_(data, data + size) {
+    runs_.push_back({0, size, window_.data(), nullptr, 0});
 }
 
-SourceBytes::SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t cutStart, std::uint64_t cutEnd,
-                         std::vector<std::uint8_t> middle)
-    : file_(&file) {
-    cutEnd = std::min(cutEnd, length);
-    cutStart = std::min(cutStart, cutEnd);
-    length_ = cutStart + middle.size() + (length - cutEnd);
-    pieces_.push_back({0, cutStart, kInFile, 0});
-    pieces_.push_back({cutStart, middle.size(), 0, 0});
-    pieces_.push_back({cutStart + middle.size(), length - cutEnd, kInFile, cutEnd});
-    memory_.push_back(std::move(middle));
+SourceBytes::SourceBytes(const std::vector<platform::Piece>& runs) {
+    for (const platform::Piece& piece : runs) {
+        runs_.push_back({length_, piece.size(), piece.from == nullptr ? piece.bytes.data() : nullptr, piece.from,
+                         piece.offset});
+        length_ += piece.size();
+    }
 }
 
 std::uint64_t SourceBytes::copy(std::uint64_t offset, std::uint8_t* buffer, std::uint64_t n) const {
     if (n == 0) return 0;  // an empty entry's buffer may be null
     std::uint64_t got = 0;
-    for (const Piece& piece : pieces_) {
+    for (const Run& run : runs_) {
         if (got == n) break;
         const std::uint64_t at = offset + got;
-        if (at < piece.start || at - piece.start >= piece.length) continue;
-        const std::uint64_t inside = at - piece.start;
-        const std::uint64_t wanted = std::min(n - got, piece.length - inside);
-        if (piece.memory != kInFile) {
-            std::memcpy(buffer + got, memory_[piece.memory].data() + inside, static_cast<std::size_t>(wanted));
+        if (at < run.start || at - run.start >= run.length) continue;
+        const std::uint64_t inside = at - run.start;
+        const std::uint64_t wanted = std::min(n - got, run.length - inside);
+        if (run.memory != nullptr) {
+            std::memcpy(buffer + got, run.memory + inside, static_cast<std::size_t>(wanted));
             got += wanted;
             continue;
         }
-        const std::uint64_t read = file_->readAt(piece.fileOffset + inside, buffer + got, static_cast<std::size_t>(wanted));
+        const std::uint64_t read = run.file->readAt(run.fileOffset + inside, buffer + got, static_cast<std::size_t>(wanted));
         got += read;
         if (read < wanted) break;  // the file ended early
     }
@@ -68,7 +61,7 @@ void TiffView::seekSource(std::uint64_t position) {
     constexpr std::uint64_t kFarPast = std::uint64_t(1) << 40;
     const std::int64_t at = position < kFarPast ? origin_ + static_cast<std::int64_t>(position) : -1;
     if (at < 0 || static_cast<std::uint64_t>(at) > limit_ || static_cast<std::uint64_t>(at) < floor_)
-        throw new CExifException("Attempted to seek past end of section");
+        throw CExifException(Fault::seekPastSection);
     cursor_ = static_cast<std::uint64_t>(at);
 }
 
@@ -79,7 +72,7 @@ std::uint64_t TiffView::readAvailable(std::uint8_t* buffer, std::uint64_t n) {
 }
 
 void TiffView::readBytes(std::uint8_t* buffer, std::uint64_t n) {
-    if (readAvailable(buffer, n) != n) throw new CExifException("Parse error - data runs past the end of the file");
+    if (readAvailable(buffer, n) != n) throw CExifException(Fault::dataPastEnd);
 }
 
 std::uint16_t TiffView::readU16() {

@@ -19,9 +19,9 @@ public:
     SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t windowSize);
     /// All of them in memory.
     SourceBytes(const std::uint8_t* data, std::size_t size);
-    /// `file` (of `length` bytes) with its bytes from `cutStart` up to `cutEnd` replaced by `middle`.
-    SourceBytes(const platform::File& file, std::uint64_t length, std::uint64_t cutStart, std::uint64_t cutEnd,
-                std::vector<std::uint8_t> middle);
+    /// The bytes a file will hold: these runs of bytes and of other files, in order. The runs stay the
+    /// caller's and must outlive this.
+    explicit SourceBytes(const std::vector<platform::Piece>& runs);
     SourceBytes(const SourceBytes&) = delete;
     SourceBytes& operator=(const SourceBytes&) = delete;
 
@@ -31,18 +31,17 @@ public:
     std::uint64_t length() const { return length_; }
 
 private:
-    /// A run of the bytes: from memory, or from the file at `fileOffset`.
-    struct Piece {
+    /// A run of the bytes: from memory, or from a file at `fileOffset`.
+    struct Run {
         std::uint64_t start;  // where it lies in the bytes
         std::uint64_t length;
-        std::size_t memory;   // index into memory_, or kInFile
+        const std::uint8_t* memory;  // none: from `file`
+        const platform::File* file;
         std::uint64_t fileOffset;
     };
-    static constexpr std::size_t kInFile = ~std::size_t(0);
-    const platform::File* file_ = nullptr;
     std::uint64_t length_ = 0;
-    std::vector<std::vector<std::uint8_t>> memory_;
-    std::vector<Piece> pieces_;  // in order, without gaps
+    std::vector<std::uint8_t> window_;  // what was read into memory
+    std::vector<Run> runs_;             // in order, without gaps
 };
 
 class TiffView {

@@ -107,10 +107,9 @@ const CExifEntry& inDestinationOrder(const CExifEntry& s, CExifDirectory& destin
     turned->isPointer = s.isPointer;
     const TurnResult result = turnByteOrder(s.tag, s.type, turned->data.data(), s.size, order, s.directory == &from->gpsIfd);
     if (result == TurnResult::turned) return *turned;
-    auto* failure = result == TurnResult::unknownType
-                        ? new CExifException("Unknown format type")
-                        : new CExifException("Value of tag 0x%04x cannot be turned into the other byte order", s.tag);
-    failure->fileName = from->path;
+    CExifException failure = result == TurnResult::unknownType ? CExifException(Fault::unknownFormatType)
+                                                               : CExifException(Fault::valueCannotTurn, {hex4(s.tag)});
+    failure.fileName = from->path;
     throw failure;
 }
 

@@ -1,5 +1,5 @@
-// The options of a run, as the command line sets them, split by who needs them: the merge is
-// handed its own, the writer its own, and the run driver holds them all.
+// How tags merge, as the command line says (the writer's options are writer/options.h, the run's
+// app/options.h).
 #pragma once
 
 #include <cstddef>
@@ -32,26 +32,6 @@ struct MergeOptions {
     bool chooses(std::size_t directory, std::uint16_t tag) const {
         return (!only || only->holds(directory, tag)) && !except.holds(directory, tag);
     }
-};
-
-/// How a destination is rewritten.
-struct WriteOptions {
-    std::int32_t keepBackup = 0;  // -s: keep the ".old" backup of each rewritten destination
-    bool keepTime = false;        // --keep-time: the rewritten file keeps the old modification time
-    bool allFormats = false;      // --all-formats: also names the file in every refusal line
-};
-
-/// One field per flag; each flag's number is set to 1 by its flag and never back to 0.
-struct TagloomOptions : MergeOptions, WriteOptions {
-    std::int32_t recurse = 0;      // -r: also walk the sub-folders of Src
-    std::int32_t showOnly = 0;     // -x: never rewrite; also turns on bit 1 of verboseMask
-    std::int32_t verboseMask = 0;  // -v: which traces are printed
-    std::int32_t traceAsked = 0;   // -v alone: what -x adds is not asked for
-    bool explain = false;          // --explain: each difference in words under its pair's line
-    bool json = false;             // --json: one JSON object a line instead of text
-    bool failOnRefusal = false;    // --fail-on-refusal: exit status 3 when a pair was refused
-    // allFormats (--all-formats) also reads JPEGs with the Exif segment anywhere or none, big-endian
-    // data, maker notes by their kind and raw files of every kind.
 };
 
 }  // namespace tagloom

@@ -103,6 +103,20 @@ private:
     std::string path_;
 };
 
+/// A run of the bytes of a file to be written: bytes in memory, or a range of another open file.
+struct Piece {
+    std::vector<std::uint8_t> bytes;  // where `from` is none
+    const File* from = nullptr;
+    std::uint64_t offset = 0;  // of the range in `from`
+    std::uint64_t length = 0;  // of the range in `from`
+
+    static Piece ofBytes(std::vector<std::uint8_t> bytes) { return Piece{std::move(bytes), nullptr, 0, 0}; }
+    static Piece ofFile(const File& file, std::uint64_t offset, std::uint64_t length) {
+        return Piece{{}, &file, offset, length};
+    }
+    std::uint64_t size() const { return from != nullptr ? length : bytes.size(); }
+};
+
 struct DirectoryEntry {
     std::string name;
     bool isDirectory = false;

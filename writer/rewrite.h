@@ -1,50 +1,34 @@
-// Rebuilding a destination file with its new Exif segment, and swapping it in.
+// Rewriting a destination: its new Exif data encoded (writer/encoder.h), put into the new file by
+// the assembler of its kind (writer/assembler.h), read back as the next run will read it
+// (writer/read_back.h), and the file replaced durably (writer/replace.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "exif/report.h"
-#include "merge/options.h"
 #include "platform/platform.h"
+#include "writer/options.h"
+#include "writer/replace.h"
 
 namespace tagloom {
 
 class CExifImage;
 
-/// The buffer through which image data is copied where the kernel cannot copy it.
-struct CopyBuffer {
-    std::uint8_t* bytes;
-    std::size_t size;
-};
-
-/// What became of a rewrite that was not refused.
-struct RewriteOutcome {
-    bool updated = false;  // the new file is in place
-    std::string warning;   // what failed after that, for a report line
-};
-
 /// What a rewrite is handed by its run.
 struct Rewriting {
     const WriteOptions& options;
     CopyBuffer buffer;
-    const Reporter& report;       // the result line and the rewrite trace
+    const Reporter& report;       // the rewrite trace
     platform::FileSystem& files;  // every step whose failure or interruption the rewrite must survive
-    std::function<void(const CExifImage&)> afterResultLine = nullptr;  // what follows the pair's line
-    /// Tests alone set it: it alters the new segment's bytes after they are encoded, before they are
-    /// read back, as a faulty encoder would.
+    /// Tests alone set it: it alters the new Exif data's bytes after they are assembled, before they
+    /// are read back, as a faulty encoder would.
     std::function<void(std::vector<std::uint8_t>&)> afterEncoding = nullptr;
 };
 
-/// The pair's result line: "<path> - N diffs", or "<path> - no diffs"; true when there are diffs.
-bool printResultLine(const Reporter& report, const CExifImage& image);
-
-/// Writes the merged destination anew: header, new Exif block and the old file's image data,
-/// under "<path>.tmp"; then swaps it in, keeping "<path>.old" under -s. Prints the result line.
-/// Throws CExifException* on refusal; the destination is then exactly as it was.
-RewriteOutcome rewrite(CExifImage& image, const Rewriting& run);
+/// Rewrites the merged destination with its new Exif data; every other byte of the file stays.
+/// Throws CExifException on refusal; the destination is then exactly as it was.
+ReplaceOutcome rewrite(CExifImage& image, const Rewriting& run);
 
 }  // namespace tagloom

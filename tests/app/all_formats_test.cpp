@@ -10,6 +10,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -39,14 +40,9 @@ class AllFormats : public ::testing::Test {
 protected:
     fixture::RunResult run(std::vector<std::string> args) { return fixture::runTagloom(args, folder.path()); }
     std::unique_ptr<CExifImage> reread(const std::string& name) {
-        auto image = std::make_unique<CExifImage>();
-        try {
-            image->load(folder / name, true);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            ADD_FAILURE() << failure->message;
-        }
-        return image;
+        fixture::Loaded loaded = fixture::load(folder / name, true);
+        EXPECT_EQ(loaded.message(), "");
+        return std::move(loaded.image);
     }
     TempFolder folder;
 };

@@ -6,6 +6,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -89,15 +90,10 @@ TEST(IsoMediaSources, giveTheirValuesOrOneLine) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         folder.write("source", row.file);
-        CExifImage image;
-        try {
-            image.load(folder / "source", true, Reporter::quiet(), CExifImage::Role::source);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            EXPECT_EQ(failure->message, row.refusal);
-            continue;
-        }
-        ASSERT_EQ(row.refusal, "");
+        const fixture::Loaded loaded = fixture::load(folder / "source", true, CExifImage::Role::source);
+        EXPECT_EQ(loaded.message(), row.refusal);
+        if (loaded.refusal) continue;
+        const CExifImage& image = *loaded.image;
         ASSERT_NE(image.ifd0.findEntry(kArtist), nullptr);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.ifd0.findEntry(kArtist)->data.data())), "Ann");
         ASSERT_NE(image.subIfd.findEntry(kFlash), nullptr);

@@ -10,6 +10,7 @@
 #include "exif/byte_order.h"
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -133,15 +134,10 @@ protected:
     }
     std::unique_ptr<CExifImage> load(const std::string& name, std::string* refusal = nullptr,
                                      CExifImage::Role role = CExifImage::Role::destination) {
-        auto image = std::make_unique<CExifImage>();
-        try {
-            image->load(folder / name, true, Reporter::quiet(), role);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            if (refusal != nullptr) *refusal = failure->message;
-            else ADD_FAILURE() << failure->message;
-        }
-        return image;
+        fixture::Loaded loaded = fixture::load(folder / name, true, role);
+        if (refusal != nullptr) *refusal = loaded.message();
+        else EXPECT_EQ(loaded.message(), "");
+        return std::move(loaded.image);
     }
     TempFolder folder;
 };

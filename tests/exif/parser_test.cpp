@@ -7,6 +7,7 @@
 
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -48,15 +49,12 @@ protected:
     /// Loads the bytes in this process; gives the refusal message, or "" when the load succeeds.
     std::string refusal(const Bytes& bytes, const std::string& name = "image.jpg") {
         folder.write(name, bytes);
-        image = std::make_unique<CExifImage>();
-        try {
-            image->load(folder / name);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            EXPECT_EQ(failure->fileName, folder / name);
-            return failure->message;
+        fixture::Loaded loaded = fixture::load(folder / name);
+        image = std::move(loaded.image);
+        if (loaded.refusal) {
+            EXPECT_EQ(loaded.refusal->fileName, folder / name);
         }
-        return "";
+        return loaded.message();
     }
     fixture::RunResult run(std::vector<std::string> args) { return fixture::runTagloom(args, folder.path()); }
 

@@ -8,6 +8,7 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -33,14 +34,12 @@ protected:
     std::string merge(const ExifBuilder& destinationFile, const ExifBuilder& sourceFile) {
         folder.write("dst.jpg", destinationFile.build());
         folder.write("src.jpg", sourceFile.build());
-        destination = std::make_unique<CExifImage>();
-        source = std::make_unique<CExifImage>();
-        try {
-            destination->load(folder / "dst.jpg");
-            source->load(folder / "src.jpg");
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            ADD_FAILURE() << failure->message;
+        fixture::Loaded loadedDestination = fixture::load(folder / "dst.jpg");
+        fixture::Loaded loadedSource = fixture::load(folder / "src.jpg");
+        destination = std::move(loadedDestination.image);
+        source = std::move(loadedSource.image);
+        if (loadedDestination.refusal || loadedSource.refusal) {
+            ADD_FAILURE() << loadedDestination.message() << loadedSource.message();
             return "";
         }
         ::testing::internal::CaptureStdout();
@@ -55,7 +54,7 @@ protected:
         return found;
     }
 
-    TagloomOptions Options;
+    MergeOptions Options;
     TempFolder folder;
     std::unique_ptr<CExifImage> destination;
     std::unique_ptr<CExifImage> source;

@@ -6,6 +6,7 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "tests/support/exiftool.h"
+#include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -42,14 +43,9 @@ class GpsAndInterop : public ::testing::Test {
 protected:
     fixture::RunResult run(std::vector<std::string> args) { return fixture::runTagloom(args, folder.path()); }
     std::unique_ptr<CExifImage> reread(const std::string& name) {
-        auto image = std::make_unique<CExifImage>();
-        try {
-            image->load(folder / name);
-        } catch (CExifException* raw) {
-            std::unique_ptr<CExifException> failure(raw);
-            ADD_FAILURE() << failure->message;
-        }
-        return image;
+        fixture::Loaded loaded = fixture::load(folder / name);
+        EXPECT_EQ(loaded.message(), "");
+        return std::move(loaded.image);
     }
     TempFolder folder;
 };

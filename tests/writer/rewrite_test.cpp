@@ -325,9 +325,8 @@ InProcess rewriteInProcess(const TempFolder& folder, const std::function<void()>
         Rewriting rewriting = run.rewriting();
         rewriting.afterEncoding = encoder;
         result.updated = rewrite(destination, rewriting).updated;
-    } catch (CExifException* raw) {
-        std::unique_ptr<CExifException> failure(raw);
-        result.message = failure->message;
+    } catch (const CExifException& failure) {
+        result.message = failure.message();
     }
     ::testing::internal::GetCapturedStdout();
     return result;
