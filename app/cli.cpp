@@ -72,14 +72,12 @@ namespace {
 /// Adds one item of a --only or --except list: a tag's name, a tag number (with a directory's prefix
 /// where it matters: "MAK0:0x0004"), a directory's name, or "dates". False for anything else.
 bool addChosen(TagSet& chosen, const std::string& item) {
-    static const struct {
-        const char* names[2];
-    } kDirectories[5] = {{{"IFD0", "IFD0"}}, {{"Exif", "SUB0"}}, {{"MakerNote", "MAK0"}}, {{"GPS", "GPS0"}}, {{"Interop", "INT0"}}};
+    // A directory by its option name ("Exif") or as the listing names it ("SUB0").
     const auto directoryNamed = [](const std::string& name) -> int {
-        for (int i = 0; i < 5; ++i) {
-            for (const char* known : kDirectories[i].names) {
-                if (equalIgnoringAsciiCase(name, known)) return i;
-            }
+        for (std::size_t i = 0; i < top::kCount; ++i) {
+            const TopDirectory& top = kTopDirectories[i];
+            if (equalIgnoringAsciiCase(name, top.optionName) || equalIgnoringAsciiCase(name, std::string(top.prefix) + "0"))
+                return static_cast<int>(i);
         }
         return -1;
     };
@@ -97,8 +95,8 @@ bool addChosen(TagSet& chosen, const std::string& item) {
         return true;
     }
     if (equalIgnoringAsciiCase(item, "dates")) {  // DateTime; DateTimeOriginal, -Digitized, their SubSecTime and OffsetTime
-        chosen.tags[0].insert(0x0132);
-        chosen.tags[1].insert({0x9003, 0x9004, 0x9290, 0x9291, 0x9292, 0x9010, 0x9011, 0x9012});
+        chosen.tags[top::kIfd0].insert(0x0132);
+        chosen.tags[top::kExif].insert({0x9003, 0x9004, 0x9290, 0x9291, 0x9292, 0x9010, 0x9011, 0x9012});
         return true;
     }
     std::uint16_t tag = 0;
@@ -109,15 +107,16 @@ bool addChosen(TagSet& chosen, const std::string& item) {
         chosen.tags[in].insert(tag);
         return true;
     }
-    if (number(item, tag)) {  // every directory but the maker note
-        for (int i : {0, 1, 3, 4}) chosen.tags[i].insert(tag);
-        return true;
+    // A number stands for that tag in every directory but the maker note; a name in every directory
+    // whose tags its table names.
+    const bool numbered = number(item, tag);
+    const TagName* named = numbered ? nullptr : tagNamed(item);
+    if (!numbered && named == nullptr) return false;
+    for (std::size_t i = 0; i < top::kCount; ++i) {
+        const TopDirectory& top = kTopDirectories[i];
+        if (numbered ? top.names != TagTable::none : top.names == named->table)
+            chosen.tags[i].insert(numbered ? tag : named->tag);
     }
-    const TagName* named = tagNamed(item);
-    if (named == nullptr) return false;
-    if (named->table == TagTable::main) chosen.tags[0].insert(named->tag), chosen.tags[1].insert(named->tag);
-    if (named->table == TagTable::gps) chosen.tags[3].insert(named->tag);
-    if (named->table == TagTable::interop) chosen.tags[4].insert(named->tag);
     return true;
 }
 

@@ -97,7 +97,7 @@ ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, 
     if (type == 2) return text(data, size);
     const std::uint32_t unit = exif::typeUnitSize(type);
     const bool numeric = type == 3 || type == 4 || type == 5 || type == 6 || type == 8 || type == 9 || type == 10 ||
-                         type == 11 || type == 12 || type == exif::kIfdFieldType;
+                         type == 11 || type == 12 || type == fieldType::kIfd;
     if (!numeric) return printable(data, size) ? text(data, size) : bytes(size);
     const std::size_t values = size / unit;
     std::string shown;
@@ -109,7 +109,7 @@ ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, 
             case 3: std::snprintf(one, sizeof one, "%u", unsigned(getU16(at, order))); number = getU16(at, order); break;
             case 8: std::snprintf(one, sizeof one, "%d", int(std::int16_t(getU16(at, order)))); number = std::int16_t(getU16(at, order)); break;
             case 4:
-            case exif::kIfdFieldType: std::snprintf(one, sizeof one, "%" PRIu32, getU32(at, order)); number = getU32(at, order); break;
+            case fieldType::kIfd: std::snprintf(one, sizeof one, "%" PRIu32, getU32(at, order)); number = getU32(at, order); break;
             case 9: std::snprintf(one, sizeof one, "%" PRId32, std::int32_t(getU32(at, order))); number = std::int32_t(getU32(at, order)); break;
             case 6: std::snprintf(one, sizeof one, "%d", int(std::int8_t(at[0]))); number = std::int8_t(at[0]); break;
             case 5: std::snprintf(one, sizeof one, "%" PRIu32 "/%" PRIu32, getU32(at, order), getU32(at + 4, order)); break;
@@ -147,14 +147,13 @@ std::string hex(std::uint16_t tag) {
     return text;
 }
 
-void addLines(std::vector<DiffLine>& lines, const CExifImage& image, const CExifDirectory& directory, TagTable table,
-              bool named) {
+void addLines(std::vector<DiffLine>& lines, const CExifImage& image, const CExifDirectory& directory, TagTable table) {
     const ByteOrder order = image.orderOf(directory);
     for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
         const std::string action = changeWord(*entry);
         if (action.empty()) continue;
         DiffLine line{action, directory.name(), hex(entry->tag), "", std::nullopt, std::nullopt};
-        const char* standard = named ? standardTagName(table, entry->tag) : nullptr;
+        const char* standard = standardTagName(table, entry->tag);
         line.name = standard != nullptr ? standard : directory.name() + ":" + hex(entry->tag);
         const bool pointer = leadsToDirectory(image, directory, *entry);
         const ShownValue now = showValue(*entry, pointer, entry->type, entry->data.data(), entry->size, order);
@@ -174,12 +173,11 @@ void addLines(std::vector<DiffLine>& lines, const CExifImage& image, const CExif
 
 std::vector<DiffLine> diffLines(const CExifImage& destination) {
     std::vector<DiffLine> lines;
-    addLines(lines, destination, destination.ifd0, TagTable::main, true);
-    if (destination.ifd0.next) addLines(lines, destination, *destination.ifd0.next, TagTable::main, true);
-    addLines(lines, destination, destination.subIfd, TagTable::main, true);
-    addLines(lines, destination, destination.makerNote, TagTable::main, false);
-    addLines(lines, destination, destination.gpsIfd, TagTable::gps, true);
-    addLines(lines, destination, destination.interopIfd, TagTable::interop, true);
+    for (const TopDirectory& top : kTopDirectories) {
+        for (const CExifDirectory* directory = &(destination.*top.directory); directory != nullptr;
+             directory = directory->next.get())
+            addLines(lines, destination, *directory, top.names);
+    }
     return lines;
 }
 

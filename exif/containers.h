@@ -1,12 +1,20 @@
-// Where a file keeps its Exif data: the layouts an image can have, and the kinds of file that Tagloom
-// recognises (exif/containers.cpp holds their table: how each is recognised, by which reading, where
-// its TIFF data lies and how far reads may go, and the extensions folder mode takes it by).
+// Where a file keeps its Exif data: the layouts an image can have and what each means, the kinds of
+// file that Tagloom recognises (exif/containers.cpp holds their table: how each is recognised, by
+// which reading, where its TIFF data lies and how far reads may go, and the extensions folder mode
+// takes it by), and what a kind's locator finds.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "exif/byte_order.h"
+#include "exif/jpeg_segments.h"
+
 namespace tagloom {
+
+class SourceBytes;
 
 /// How an image's Exif data lies in its file.
 enum class Layout : std::uint8_t {
@@ -21,15 +29,51 @@ enum class Layout : std::uint8_t {
     heifItem,                    // a HEIF or AVIF photo: its Exif item, read into memory; a source only
 };
 
-/// A raw file: a source only, never rewritten.
-constexpr bool isRawLayout(Layout layout) {
-    return layout == Layout::defaultRaw || layout == Layout::tiffRaw || layout == Layout::embeddedJpegRaw ||
-           layout == Layout::embeddedJpegRawWithoutExif || layout == Layout::canonBoxesRaw;
-}
-/// Read as only --all-formats reads files.
-constexpr bool isExtendedLayout(Layout layout) {
-    return layout != Layout::exifFirstJpeg && layout != Layout::defaultRaw;
-}
+/// What a layout means for reading and writing, one row per layout.
+struct LayoutTraits {
+    bool raw;                 // a raw file: a source only, never rewritten
+    bool extended;            // read only by --all-formats
+    bool jpeg;                // a JPEG file, whose frame header gives its pixel size
+    bool holdsExif;           // false: a file without Exif data yet, where a new segment goes
+    bool ifd0ByAllowList;     // its IFD0 describes its own image too: only the photo's tags are read and take part
+    bool orientationApart;    // its pixels are turned by the container's own properties: no Orientation arrives
+    bool export_;             // a file an editor wrote (the Exif segment not first, or none): it describes its own pixels
+    bool rawDataAsNote;       // a raw file may keep image data where a maker note belongs
+    bool previewsStay;        // a maker note's preview stays in the file: no entries that lead to it arrive
+    bool directoriesInBoxes;  // each top directory lies in a box of its own, and no pointer leads to it
+};
+const LayoutTraits& traitsOf(Layout layout);
+
+/// A CR3 metadata box (CMT1 to CMT4): where its TIFF data lies.
+struct CanonBox {
+    std::uint64_t start = 0;  // its TIFF data, absolute
+    std::uint64_t end = 0;    // 0: the file has no such box
+};
+
+/// What a locator found: where the TIFF data lies, how far reads may go, and what else it read.
+struct Located {
+    Layout layout = Layout::exifFirstJpeg;
+    std::uint64_t base = 0;        // the TIFF header, absolute
+    std::uint64_t sectionEnd = 0;  // the first byte a read may not reach
+    ByteOrder order = ByteOrder::littleEndian;
+    std::uint64_t ifd0 = 0;        // IFD0's position, relative to base
+    std::uint64_t headerStart = 0;   // 0: SOI and the Exif segment's start; else segmentStart
+    std::uint64_t segmentStart = 0;  // where a JPEG's Exif segment lies (or where a new one goes)
+    std::uint8_t header[20] = {};    // the file from headerStart up to the TIFF header's IFD0 offset
+    FrameSize frame;                 // a JPEG's pixel size, where --all-formats reads it
+    std::array<CanonBox, 4> boxes;   // a CR3's CMT1 to CMT4
+    std::unique_ptr<SourceBytes> item;  // bytes read into memory (a HEIF's Exif item), which the TIFF data lies in
+};
+
+/// How a file is read: by which reading, and as what.
+struct Reading {
+    bool allFormats = false;
+    bool source = false;  // a source (read by --all-formats: it leaves behind what it cannot carry)
+};
+
+/// Recognises the kind of file by its first bytes and locates its TIFF data; refuses a file it
+/// cannot place.
+Located locate(const SourceBytes& bytes, const Reading& reading);
 
 /// What folder mode makes of a file by its name's extension (in any letter case) under a reading.
 struct NameKind {
@@ -41,5 +85,15 @@ struct NameKind {
     bool jpeg = false;  // a JPEG: a destination's kind
 };
 NameKind kindOfName(const std::string& extension, bool allFormats);
+
+/// The byte order that two bytes name, "II" or "MM"; false for anything else.
+bool orderOf(const std::uint8_t* mark, ByteOrder& order);
+
+/// The TIFF data at `base` of `bytes` (its header says the order and IFD0), reads up to `limit`.
+Located takeTiff(const SourceBytes& bytes, Layout layout, std::uint64_t base, std::uint64_t limit);
+
+// Locators of ISO base media files (exif/iso_media.cpp).
+Located locateCr3(const SourceBytes& bytes, const Reading& reading);
+Located locateHeif(const SourceBytes& bytes, const Reading& reading);
 
 }  // namespace tagloom

@@ -18,6 +18,7 @@
 // The segments of a JPEG file are found by exif/jpeg_segments.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tagloom {
@@ -71,6 +72,34 @@ constexpr std::uint16_t kDngPrivateData = 0xC634;       // a DNG's IFD0: the ori
 constexpr std::uint16_t kPanasonicJpegFromRaw = 0x002E;  // an RW2's IFD0: the embedded JPEG
 }  // namespace tag
 
+/// TIFF field types by number (TIFF 6.0; IFD from the TIFF technical notes).
+namespace fieldType {
+constexpr std::uint16_t kByte = 1;
+constexpr std::uint16_t kAscii = 2;
+constexpr std::uint16_t kShort = 3;
+constexpr std::uint16_t kLong = 4;
+constexpr std::uint16_t kRational = 5;
+constexpr std::uint16_t kSByte = 6;
+constexpr std::uint16_t kUndefined = 7;
+constexpr std::uint16_t kSShort = 8;
+constexpr std::uint16_t kSLong = 9;
+constexpr std::uint16_t kSRational = 10;
+constexpr std::uint16_t kFloat = 11;
+constexpr std::uint16_t kDouble = 12;
+constexpr std::uint16_t kIfd = 13;  // read like LONG, inside notes carried whole
+}  // namespace fieldType
+
+/// The five top directories, by their place in kTopDirectories (exif/image.h): the order in which
+/// they are read, merged, listed and written.
+namespace top {
+constexpr std::size_t kIfd0 = 0;
+constexpr std::size_t kExif = 1;
+constexpr std::size_t kMakerNote = 2;
+constexpr std::size_t kGps = 3;
+constexpr std::size_t kInterop = 4;
+constexpr std::size_t kCount = 5;
+}  // namespace top
+
 namespace exif {
 constexpr std::uint64_t kFirstSegment = 2;        // where the first segment lies, behind FF D8
 constexpr std::uint64_t kTiffHeaderInSegment = 10;  // FF E1, the length, "Exif\0\0"
@@ -83,8 +112,7 @@ constexpr std::uint8_t kIntelByte = 0x49;  // 'I': two of them mark little-endia
 constexpr std::uint32_t kEntrySize = 12;
 constexpr std::uint32_t kInlineValueSize = 4;
 constexpr std::uint32_t kMaxEntrySize = 0x10000;     // data of one entry, 64 KiB
-constexpr std::uint16_t kMaxFieldType = 12;          // DOUBLE
-constexpr std::uint16_t kIfdFieldType = 13;          // IFD: read like LONG, inside notes carried whole
+constexpr std::uint16_t kMaxFieldType = 12;          // DOUBLE: the last type a directory outside notes holds
 constexpr std::uint64_t kMakerNoteSlack = 16;        // how far past its count a carried note's values may reach
 constexpr std::uint64_t kMaxExifEnd = 0xFFF0;        // the new APP1 segment ends at most here
 constexpr std::uint64_t kMaxHeldBytes = 0x100000;    // what one image may hold in memory
@@ -109,7 +137,7 @@ constexpr FieldType kFieldTypes[] = {
     {"FLOAT", 4, 4},    {"DOUBLE", 8, 8}, {"IFD", 4, 4},
 };
 constexpr std::uint16_t kFieldTypeCount = sizeof kFieldTypes / sizeof kFieldTypes[0];
-static_assert(kFieldTypeCount == kIfdFieldType + 1, "one row per type number up to IFD");
+static_assert(kFieldTypeCount == fieldType::kIfd + 1, "one row per type number up to IFD");
 
 /// Unit size of a TIFF field type; a number past the table counts as bytes.
 constexpr std::uint32_t typeUnitSize(std::uint16_t type) { return type < kFieldTypeCount ? kFieldTypes[type].unitSize : 1; }

@@ -72,13 +72,17 @@ const CExifEntry* CExifDirectory::findEntry(std::uint16_t wanted) const {
     return const_cast<CExifDirectory*>(this)->findEntry(wanted);
 }
 
-const TopDirectory kTopDirectories[5] = {
-    //                                                                  chains followedAnySize isPointerValue
-    {&CExifImage::ifd0, nullptr, 0, "IFD", nullptr,                            true,  false, false},
-    {&CExifImage::subIfd, &CExifImage::ifd0, tag::kExifIfdPointer, "SUB", "SubPtr", true, true, false},
-    {&CExifImage::makerNote, &CExifImage::subIfd, tag::kMakerNote, "MAK", "Maker Note", false, true, true},
-    {&CExifImage::gpsIfd, &CExifImage::ifd0, tag::kGpsIfdPointer, "GPS", "GpsPtr", false, false, false},
-    {&CExifImage::interopIfd, &CExifImage::subIfd, tag::kInteropIfdPointer, "INT", "InteropPtr", false, false, false},
+const TopDirectory kTopDirectories[top::kCount] = {
+    //                                                                                   chains anySize pointerValue
+    {&CExifImage::ifd0, nullptr, top::kIfd0, 0, "IFD", nullptr, true, false, false, "IFD0", TagTable::main, 0},
+    {&CExifImage::subIfd, &CExifImage::ifd0, top::kIfd0, tag::kExifIfdPointer, "SUB", "SubPtr", true, true, false, "Exif",
+     TagTable::main, 1},
+    {&CExifImage::makerNote, &CExifImage::subIfd, top::kExif, tag::kMakerNote, "MAK", "Maker Note", false, true, true,
+     "MakerNote", TagTable::none, 2},
+    {&CExifImage::gpsIfd, &CExifImage::ifd0, top::kIfd0, tag::kGpsIfdPointer, "GPS", "GpsPtr", false, false, false, "GPS",
+     TagTable::gps, 3},
+    {&CExifImage::interopIfd, &CExifImage::subIfd, top::kExif, tag::kInteropIfdPointer, "INT", "InteropPtr", false, false,
+     false, "Interop", TagTable::interop, -1},
 };
 
 CExifImage::CExifImage() {

@@ -9,9 +9,11 @@
 
 #include "exif/byte_order.h"
 #include "exif/containers.h"
+#include "exif/format.h"
 #include "exif/entry_list.h"
 #include "exif/maker_notes.h"
 #include "exif/report.h"
+#include "exif/tag_names.h"
 #include "platform/platform.h"
 
 namespace tagloom {
@@ -123,17 +125,19 @@ public:
     void loadFromBytes(const std::string& name, const SourceBytes& bytes, bool allFormats = false,
                        const Reporter& reporter = Reporter::quiet(), Role role = Role::destination);
     void closeFiles();
+    /// What its layout means (exif/containers.h).
+    const LayoutTraits& traits() const { return traitsOf(layout); }
     /// A raw file: a source only, never rewritten.
-    bool isRaw() const { return isRawLayout(layout); }
+    bool isRaw() const { return traits().raw; }
     /// Read as only --all-formats reads it.
-    bool extended() const { return isExtendedLayout(layout); }
+    bool extended() const { return traits().extended; }
     /// A raw file of a kind only --all-formats reads: its IFD0 describes its own image too.
     bool isOtherRaw() const { return isRaw() && extended(); }
     /// Its IFD0 describes the file's own image (a raw file's, a HEIF's coding): only the tags that
     /// describe the photo are read and take part.
-    bool ifd0ByAllowList() const { return isOtherRaw() || layout == Layout::heifItem; }
+    bool ifd0ByAllowList() const { return traits().ifd0ByAllowList; }
     /// False for a JPEG without an Exif segment (and a raw file whose JPEG has none).
-    bool hasExif() const { return layout != Layout::jpegWithoutExif && layout != Layout::embeddedJpegRawWithoutExif; }
+    bool hasExif() const { return traits().holdsExif; }
     /// The byte order of an image that holds no Exif data yet, with the TIFF header that names it.
     void setByteOrder(ByteOrder order);
     /// The byte order of a directory's values.
@@ -205,17 +209,22 @@ public:
 };
 
 /// One of the five top directories of an image. They are read, merged, listed and written in the
-/// order of kTopDirectories; each but IFD0 hangs from a pointer entry of an earlier one.
+/// order of kTopDirectories (named by exif/format.h's top::); each but IFD0 hangs from a pointer
+/// entry of an earlier one.
 struct TopDirectory {
     CExifDirectory CExifImage::*directory;
     CExifDirectory CExifImage::*holder;  // the directory holding its pointer entry; none for IFD0
+    std::size_t holderIndex;             // that directory's place in kTopDirectories (IFD0: its own)
     std::uint16_t pointerTag;            // that entry's tag
     const char* prefix;                  // of its name in traces and listings: "SUB" for SUB0
-    const char* patchLabel;              // the label of the pointer entry once the writer patched it
+    const char* patchLabel;              // the trace's word for its pointer entry once the writer placed it
     bool chains;          // directories may be chained behind it (IFD1 behind IFD0)
     bool followedAnySize;  // its pointer entry leads to it whatever its size; else only one of 4 bytes or more
     bool isPointerValue;  // it is its pointer entry's value, not where that value points (the maker note)
+    const char* optionName;  // what --only and --except call it besides its name ("Exif" for SUB0)
+    TagTable names;          // the table that names its tags
+    int cr3Box;              // the CR3 metadata box (CMT1 = 0) that holds it; -1: none
 };
-extern const TopDirectory kTopDirectories[5];
+extern const TopDirectory kTopDirectories[top::kCount];
 
 }  // namespace tagloom

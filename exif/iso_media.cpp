@@ -117,32 +117,34 @@ struct Extent {
 // CR3: `moov` holds Canon's uuid box, which holds CMT1 (IFD0), CMT2 (the Exif sub-directory), CMT3
 // (the maker note) and CMT4 (GPS data), each TIFF data of its own whose offsets count from its
 // payload. IFD0 is read here; readCanonBoxes reads the others.
-std::uint64_t CExifParser::locateCr3() {
-    image_.layout = Layout::canonBoxesRaw;
-    const std::uint64_t length = bytes_->length();
-    const Box moov = findBox(*bytes_, 0, length, "the file", "moov");
-    const Box canon = moov.found ? findBox(*bytes_, moov.payload, moov.end, "moov", [](const Box& box) {
+Located locateCr3(const SourceBytes& bytes, const Reading&) {
+    const std::uint64_t length = bytes.length();
+    const Box moov = findBox(bytes, 0, length, "the file", "moov");
+    const Box canon = moov.found ? findBox(bytes, moov.payload, moov.end, "moov", [](const Box& box) {
         return std::memcmp(box.type, "uuid", 4) == 0 && std::memcmp(box.uuid, kCanonUuid, 16) == 0;
     })
                                  : Box();
     if (!canon.found) throw CExifException(Fault::cr3WithoutCanonBox);
     static const char* const kNames[4] = {"CMT1", "CMT2", "CMT3", "CMT4"};
-    for (int i = 0; i < 4; ++i) {
-        const Box box = findBox(*bytes_, canon.payload, canon.end, "uuid", kNames[i]);
+    std::array<CanonBox, 4> boxes;
+    ByteOrder first = ByteOrder::littleEndian;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Box box = findBox(bytes, canon.payload, canon.end, "uuid", kNames[i]);
         if (!box.found) continue;
         std::uint8_t head[8] = {};
         ByteOrder order = ByteOrder::littleEndian;
-        if (box.end - box.payload < 8 || bytes_->copy(box.payload, head, 8) != 8 || !orderOf(head, order) ||
+        if (box.end - box.payload < 8 || bytes.copy(box.payload, head, 8) != 8 || !orderOf(head, order) ||
             getU16(head + 2, order) != 42)
             throw CExifException(Fault::boxWithoutTiff, {kNames[i]});
         if (box.end > UINT32_MAX) throw CExifException(Fault::boxPast4GiB, {kNames[i]});
-        if (i > 0 && canonBoxes_[0].end != 0 && order != image_.byteOrder)
-            throw CExifException(Fault::cr3OrdersDiffer);
-        image_.byteOrder = order;
-        canonBoxes_[i] = {box.payload, box.end};
+        if (i > 0 && boxes[0].end != 0 && order != first) throw CExifException(Fault::cr3OrdersDiffer);
+        if (i == 0) first = order;
+        boxes[i] = {box.payload, box.end};
     }
-    if (canonBoxes_[0].end == 0) throw CExifException(Fault::cr3WithoutIfd0);
-    return takeTiff(canonBoxes_[0].start, canonBoxes_[0].end);
+    if (boxes[0].end == 0) throw CExifException(Fault::cr3WithoutIfd0);
+    Located found = takeTiff(bytes, Layout::canonBoxesRaw, boxes[0].start, boxes[0].end);
+    found.boxes = boxes;
+    return found;
 }
 
 void CExifParser::readCanonBoxes() {
@@ -154,12 +156,8 @@ void CExifParser::readCanonBoxes() {
         if (top.pointerTag == tag::kInteropIfdPointer) interop = &top;
     }
     for (const TopDirectory& top : kTopDirectories) {
-        const int index = &(image_.*top.directory) == &image_.subIfd      ? 1
-                          : &(image_.*top.directory) == &image_.makerNote ? 2
-                          : &(image_.*top.directory) == &image_.gpsIfd    ? 3
-                                                                          : -1;
-        if (index < 0 || canonBoxes_[index].end == 0) continue;
-        const CanonBox& box = canonBoxes_[index];
+        if (top.holder == nullptr || top.cr3Box < 0 || located_.boxes[std::size_t(top.cr3Box)].end == 0) continue;
+        const CanonBox& box = located_.boxes[std::size_t(top.cr3Box)];
         std::uint8_t head[8] = {};
         bytes_->copy(box.start, head, sizeof head);
         const std::uint32_t directory = getU32(head + 4, image_.byteOrder);
@@ -171,10 +169,11 @@ void CExifParser::readCanonBoxes() {
         CExifEntry* pointer = nullptr;
         if (top.isPointerValue) {
             const std::uint64_t declared = box.end - box.start - std::min<std::uint64_t>(directory, box.end - box.start);
-            pointer = new CExifEntry(&holder, top.pointerTag, 7, static_cast<std::uint32_t>(declared), exif::kInlineValueSize);
+            pointer = new CExifEntry(&holder, top.pointerTag, fieldType::kUndefined, static_cast<std::uint32_t>(declared),
+                                     exif::kInlineValueSize);
             pointer->storedOffset = directory;
         } else {
-            pointer = new CExifEntry(&holder, top.pointerTag, 4, 1, exif::kInlineValueSize);
+            pointer = new CExifEntry(&holder, top.pointerTag, fieldType::kLong, 1, exif::kInlineValueSize);
             putU32(pointer->data.data(), directory, image_.byteOrder);
         }
         holder.insertInTagOrder(pointer);
@@ -185,28 +184,27 @@ void CExifParser::readCanonBoxes() {
 
 // HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
 // begins with the offset of its TIFF header behind that field. The item is read into memory.
-std::uint64_t CExifParser::locateHeif() {
-    if (!salvage_) throw CExifException(Fault::onlyJpegRewritten);
-    image_.layout = Layout::heifItem;
-    const std::uint64_t length = bytes_->length();
-    const Box meta = findBox(*bytes_, 0, length, "the file", "meta");
+Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
+    if (!reading.source) throw CExifException(Fault::onlyJpegRewritten);
+    const std::uint64_t length = bytes.length();
+    const Box meta = findBox(bytes, 0, length, "the file", "meta");
     if (!meta.found || meta.end - meta.payload < 4) throw CExifException(Fault::noExifToCopy);
     const std::uint64_t items = meta.payload + 4;  // a full box
-    const Box iinf = findBox(*bytes_, items, meta.end, "meta", "iinf");
-    const Box iloc = findBox(*bytes_, items, meta.end, "meta", "iloc");
+    const Box iinf = findBox(bytes, items, meta.end, "meta", "iinf");
+    const Box iloc = findBox(bytes, items, meta.end, "meta", "iloc");
     if (!iinf.found) throw CExifException(Fault::noExifToCopy);
 
     // The item of type "Exif" (infe versions 2 and 3 name their type).
     std::uint8_t version = 0;
-    bytes_->copy(iinf.payload, &version, 1);
+    bytes.copy(iinf.payload, &version, 1);
     const std::uint64_t infeFrom = iinf.payload + 4 + (version == 0 ? 2 : 4);
     if (infeFrom > iinf.end) throw CExifException(Fault::boxPastItsEnd, {"iinf"});
     std::uint32_t exifItem = 0;
-    const Box exif = findBox(*bytes_, infeFrom, iinf.end, "iinf", [&](const Box& box) {
+    const Box exif = findBox(bytes, infeFrom, iinf.end, "iinf", [&](const Box& box) {
         // Version, flags, item id (2 bytes in version 2, else 4), protection index (2), item type (4).
         if (std::memcmp(box.type, "infe", 4) != 0) return false;
         std::uint8_t field[16] = {};
-        bytes_->copy(box.payload, field, sizeof field);
+        bytes.copy(box.payload, field, sizeof field);
         if (field[0] < 2) return false;
         const unsigned idSize = field[0] == 2 ? 2 : 4;
         if (box.end - box.payload < 4 + idSize + 2 + 4 || std::memcmp(field + 4 + idSize + 2, "Exif", 4) != 0) return false;
@@ -217,7 +215,7 @@ std::uint64_t CExifParser::locateHeif() {
     if (!iloc.found) throw CExifException(Fault::exifItemUnreadable);
 
     // Where its bytes lie: iloc versions 0, 1 and 2.
-    Fields fields(payloadOf(*bytes_, iloc, kMostIlocBytes), "iloc");
+    Fields fields(payloadOf(bytes, iloc, kMostIlocBytes), "iloc");
     const auto ilocVersion = static_cast<unsigned>(fields.read(1));
     fields.skip(3);
     const auto sizes = static_cast<unsigned>(fields.read(1));
@@ -253,7 +251,7 @@ std::uint64_t CExifParser::locateHeif() {
     // Method 0: offsets in the file; 1: in the meta box's idat. A length of 0 runs to the end.
     std::uint64_t from = 0, to = length;
     if (method == 1) {
-        const Box idat = findBox(*bytes_, items, meta.end, "meta", "idat");
+        const Box idat = findBox(bytes, items, meta.end, "meta", "idat");
         if (!idat.found) throw CExifException(Fault::exifItemUnreadable);
         from = idat.payload;
         to = idat.end;
@@ -261,23 +259,22 @@ std::uint64_t CExifParser::locateHeif() {
     std::vector<std::uint8_t> item;
     for (const Extent& extent : extents) {
         if (extent.offset > to - from) throw CExifException(Fault::exifItemPastFile);
-        const std::uint64_t bytes = extent.length == 0 ? to - from - extent.offset : extent.length;
-        if (bytes > to - from - extent.offset) throw CExifException(Fault::exifItemPastFile);
-        if (bytes > exif::kMaxHeldBytes - item.size())
-            throw CExifException(Fault::tooMuchHeld);
+        const std::uint64_t piece = extent.length == 0 ? to - from - extent.offset : extent.length;
+        if (piece > to - from - extent.offset) throw CExifException(Fault::exifItemPastFile);
+        if (piece > exif::kMaxHeldBytes - item.size()) throw CExifException(Fault::tooMuchHeld);
         const std::size_t at = item.size();
-        item.resize(at + static_cast<std::size_t>(bytes));
-        bytes_->copy(from + extent.offset, item.data() + at, bytes);
+        item.resize(at + static_cast<std::size_t>(piece));
+        bytes.copy(from + extent.offset, item.data() + at, piece);
     }
-    hold(item.size());
     std::uint8_t field[4] = {};
     std::copy_n(item.begin(), std::min<std::size_t>(4, item.size()), field);
     const std::uint64_t tiff = 4 + std::uint64_t(getU32(field, ByteOrder::bigEndian));
     if (item.size() < 4 || tiff > item.size() || item.size() - tiff < 8)
         throw CExifException(Fault::exifItemUnreadable);
-    item_ = std::make_unique<SourceBytes>(item.data(), item.size());
-    bytes_ = item_.get();
-    return takeTiff(tiff, item.size());
+    auto inMemory = std::make_unique<SourceBytes>(item.data(), item.size());
+    Located found = takeTiff(*inMemory, Layout::heifItem, tiff, item.size());
+    found.item = std::move(inMemory);
+    return found;
 }
 
 }  // namespace tagloom

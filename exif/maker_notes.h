@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "exif/byte_order.h"
+#include "exif/format.h"
 
 namespace tagloom {
 
@@ -99,9 +100,17 @@ struct MakerNoteKind {
         return PreviewEntries{};
     }
 
-    bool holdsSubDirectory(std::uint16_t tag) const {
+    constexpr bool holdsSubDirectory(std::uint16_t tag) const {
         return (lastSubDirectory != 0 && tag >= firstSubDirectory && tag <= lastSubDirectory) ||
                (tag != 0 && (tag == subDirectoryTags[0] || tag == subDirectoryTags[1]));
+    }
+    /// True when an entry of a note of this kind leads to a directory of its own (where its value is
+    /// not zero): an IFD-typed one of one value (but where the count may be padded: there the type
+    /// holds a short value), or one of the tags the kind names, a LONG of one value or the
+    /// directory's bytes themselves, out of line.
+    constexpr bool leadsToDirectory(std::uint16_t tag, std::uint16_t type, std::uint32_t count) const {
+        if (type == fieldType::kIfd) return count == 1 && !paddedCount;
+        return holdsSubDirectory(tag) && ((type == fieldType::kLong && count == 1) || (type == fieldType::kUndefined && count > 4));
     }
 
     // A row is written as a sentence: MakerNoteKind::relaid("Sony").startsWith("SONY DSC \0\0\0").at(12) ...

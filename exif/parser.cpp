@@ -1,20 +1,17 @@
-// How a directory is read, and the order of a whole load: the TIFF data located (exif/containers.cpp),
-// IFD0, then each top directory from its pointer, the maker note by its own reader
-// (exif/maker_note_reader.cpp), the thumbnail. Every read goes through a bounded TiffView.
+// How a directory and an entry are read, through a bounded TiffView, and what a source leaves behind
+// of what it cannot read.
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "exif/exception.h"
 #include "exif/format.h"
-#include "exif/jpeg_segments.h"
 #include "exif/parser.h"
 #include "exif/report.h"
-#include "exif/text.h"
 
 namespace tagloom {
 
-EntryField CExifParser::readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded) {
+EntryField readEntryField(TiffView view, std::uint64_t at, bool valueNeeded) {
     view.seekSource(at);
     EntryField field;
     field.tag = view.readU16();
@@ -31,40 +28,6 @@ void EntryField::requireValue() const {
     if (!valueInFile) throw CExifException(Fault::dataPastEnd);
 }
 
-EntryField CExifParser::ifd0Field(std::uint64_t ifd0, std::uint16_t wanted) {
-    view_.seekSource(ifd0);
-    const std::uint16_t count = view_.readU16();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const EntryField field = readEntryField(view_, ifd0 + 2 + std::uint64_t(exif::kEntrySize) * i, true);
-        if (field.tag == wanted) return field;
-    }
-    return {};
-}
-
-void CExifParser::moveExposureTags() {
-    bool moved = false;
-    for (CExifEntry* entry = image_.ifd0.entries.first(); entry != nullptr;) {
-        CExifEntry* next = image_.ifd0.entries.next(entry);
-        if (tag::isExposureTag(entry->tag) && image_.subIfd.findEntry(entry->tag) == nullptr) {
-            image_.ifd0.entries.unlink(entry);
-            entry->directory = &image_.subIfd;
-            image_.subIfd.insertInTagOrder(entry);
-            moved = true;
-        }
-        entry = next;
-    }
-    if (moved) pointToExifDirectory();
-}
-
-void CExifParser::pointToExifDirectory() {
-    // A raw file without an Exif sub-directory now has one (its exposure tags, a DNG's kept note):
-    // IFD0 points to it, so that it arrives where its values go.
-    if (image_.ifd0.findEntry(tag::kExifIfdPointer) != nullptr) return;
-    auto* pointer = new CExifEntry(&image_.ifd0, tag::kExifIfdPointer, 4, 1, exif::kInlineValueSize);
-    pointer->isPointer = true;
-    image_.ifd0.insertInTagOrder(pointer);
-}
-
 void CExifParser::carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes) {
     view_.seekSource(at);
     hold(bytes);
@@ -78,105 +41,6 @@ void CExifParser::hold(std::uint64_t bytes) {
     heldBytes_ += bytes;
     if (heldBytes_ > exif::kMaxHeldBytes)
         throw CExifException(Fault::tooMuchHeld);
-}
-
-void CExifParser::parseHeader() {
-    const std::uint64_t ifd0Position = locate();
-    // A JPEG's own size, which an edited export's Exif data describes (--all-formats).
-    const bool jpeg = image_.layout == Layout::exifFirstJpeg || image_.layout == Layout::exifAnywhereJpeg ||
-                      image_.layout == Layout::jpegWithoutExif;
-    if (allFormats_ && jpeg) {
-        if (image_.layout == Layout::exifFirstJpeg) frame_ = frameSizeOf(*bytes_, scanSegments(*bytes_));
-        image_.frameWidth = frame_.width;
-        image_.frameHeight = frame_.height;
-    }
-    if (!image_.hasExif()) {
-        if (image_.layout == Layout::jpegWithoutExif) report_.trace(verbose::kParse, "%s parse:\n\n", image_.path.c_str());
-        return;
-    }
-    image_.makerNoteOrder = image_.byteOrder;
-    view_ = TiffView(*bytes_, image_.base, image_.sectionEnd, image_.byteOrder);
-    view_.seekSource(ifd0Position);
-
-    report_.trace(verbose::kParse, "%s parse:\n", image_.path.c_str());
-    if (allFormats_)
-        report_.trace(verbose::kParse, "  Byte order: %s\n",
-                     image_.byteOrder == ByteOrder::littleEndian ? "II (little-endian)" : "MM (big-endian)");
-    parseDirectory(image_.ifd0);
-
-    if (image_.layout == Layout::canonBoxesRaw) {
-        readCanonBoxes();
-    } else {
-        for (const TopDirectory& top : kTopDirectories) {
-            if (top.holder != nullptr) followTop(top);
-        }
-    }
-    if (image_.isOtherRaw()) {
-        const EntryField kept = ifd0Field(ifd0Position, tag::kDngPrivateData);
-        if (kept.count != 0 && image_.makerNote.entries.empty()) parseDngMakerNote(kept.count, kept.value);
-        moveExposureTags();
-    }
-
-    if (!salvage_) captureThumbnail();  // a source's thumbnail never reaches its destination
-    report_.trace(verbose::kParse, "\n");
-}
-
-void CExifParser::followTop(const TopDirectory& top) {
-    if (salvage_) {
-        followPointerOrLeaveBehind(image_.*top.directory, top.pointerTag, image_.*top.holder);
-        return;
-    }
-    try {
-        followPointer(image_.*top.directory, top.pointerTag, image_.*top.holder);
-    } catch (CExifException& failure) {
-        sayWhereDirectory(failure, image_.*top.directory, image_.*top.holder, top.pointerTag);
-        throw;
-    }
-}
-
-// Follows a pointer entry of `from` into the directory `into`. Only an entry with at least four
-// data bytes is a pointer (but for the Exif sub-directory's); a shorter one (a count of 0, say)
-// stays an ordinary entry. The maker note is the value of its entry: its directory starts where
-// that value lies, and the entry stands for it with four bytes.
-void CExifParser::followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
-    CExifEntry* pointer = from.findEntry(pointerTag);
-    if (pointer == nullptr) return;
-    if (into.role->isPointerValue) {
-        const std::uint32_t declared = pointer->count;
-        pointer->isPointer = true;
-        pointer->size = exif::kInlineValueSize;
-        if (pointer->data.size() < exif::kInlineValueSize) pointer->data.resize(exif::kInlineValueSize);
-        if (readMakerNote(pointer->storedOffset, declared)) return;
-        // Raw data rather than a note: it never leaves its file.
-        from.entries.unlink(pointer);
-        delete pointer;
-        return;
-    }
-    if (!into.role->followedAnySize && pointer->size < exif::kInlineValueSize) return;
-    pointer->isPointer = true;
-    view_.seekSource(pointer->valueAsU32());
-    parseDirectory(into);
-}
-
-void CExifParser::followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from) {
-    try {
-        followPointer(into, pointerTag, from);
-    } catch (const CExifException& failure) {
-        leaveBehind({CExifImage::LeftBehind::What::directory, &into, 0, into.name(), inPlainWords(failure)});
-        // Nothing of it stays, nor the entry that leads to it: the destination keeps its own.
-        into.entries.removeAll();
-        into.next.reset();
-        if (into.role->isPointerValue) {
-            image_.makerNoteKind = nullptr;
-            image_.makerNoteHeader.clear();
-            image_.previewHolder = 0;
-            image_.makerNoteOrder = image_.byteOrder;
-        }
-        if (CExifEntry* pointer = from.findEntry(pointerTag)) {
-            from.entries.unlink(pointer);
-            delete pointer;
-        }
-    }
 }
 
 void CExifParser::leaveBehindEntry(CExifEntry& entry, const std::string& reason) {
@@ -249,22 +113,6 @@ std::string CExifParser::inPlainWords(const CExifException& failure) const {
     return plain;
 }
 
-// The thumbnail of IFD1: the 513 entry's data becomes the thumbnail bytes themselves, so that
-// writing it as an ordinary out-of-line entry moves the thumbnail along.
-void CExifParser::captureThumbnail() {
-    if (!image_.ifd0.next) return;
-    CExifEntry* length = image_.ifd0.next->findEntry(tag::kThumbnailLength);
-    CExifEntry* offset = image_.ifd0.next->findEntry(tag::kThumbnailOffset);
-    if (length == nullptr || offset == nullptr) return;
-    const std::uint64_t start = offset->valueAsU32();
-    const std::uint64_t bytes = length->valueAsU32();
-    // For a JPEG image it must lie inside the APP1 segment; for a raw image inside the file.
-    const std::uint64_t limit = image_.isRaw() ? bytes_->length() : image_.sectionEnd;
-    if (image_.base + start > limit || bytes > limit - image_.base - start)
-        throw CExifException(Fault::thumbnailOutside);
-    carry(*offset, start, bytes);
-}
-
 void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
     const EntryField field = readEntryField(view_, fieldAt, false);
     const auto entryAt = static_cast<unsigned>(view_.base() + fieldAt);
@@ -288,7 +136,7 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
         entry->storedOffset = field.value;
         // Offsets that lead in front of the maker note count from somewhere else (its own start,
         // as some phones write): read from the TIFF header they would give other bytes.
-        if (&directory == &image_.makerNote && entry->storedOffset < makerNoteStart_)
+        if (&directory == &image_.makerNote && entry->storedOffset < noteStart_)
             throw CExifException(Fault::noteOffsetsNotFromHeader);
         view_.seekSource(entry->storedOffset);
         std::snprintf(dataText, sizeof dataText, "0x%04x", static_cast<unsigned>(view_.sourceFilePosition()));
@@ -313,7 +161,7 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
 
     // A source's directory whose entry table runs past the Exif segment keeps its whole entries.
     std::uint32_t readable = entryCount;
-    if (salvage_ && &directory != &image_.makerNote) {  // a note with any such fault stays behind whole
+    if (leavesBehind_ && &directory != &image_.makerNote) {  // a note with any such fault stays behind whole
         const std::uint64_t room = view_.limit() > view_.base() + firstEntry ? view_.limit() - view_.base() - firstEntry : 0;
         readable = static_cast<std::uint32_t>(std::min<std::uint64_t>(entryCount, room / exif::kEntrySize));
         if (readable < entryCount)
@@ -323,10 +171,10 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     }
     // A source leaves an entry it cannot read behind; a maker note's entries only where the note is
     // laid out entry by entry and its directory fits inside the note, else the note goes whole.
-    const bool entryByEntry = salvage_ && (&directory != &image_.makerNote ||
-                                           (image_.makerNoteKind != nullptr &&
-                                            image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
-                                            2 + std::uint64_t(exif::kEntrySize) * entryCount <= makerNoteRoom_));
+    const bool entryByEntry = leavesBehind_ && (&directory != &image_.makerNote ||
+                                                (image_.makerNoteKind != nullptr &&
+                                                 image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid &&
+                                                 2 + std::uint64_t(exif::kEntrySize) * entryCount <= noteRoom_));
     int faults = 0;
     for (std::uint32_t i = 0; i < readable; ++i) {
         const std::uint64_t fieldAt = firstEntry + std::uint64_t(exif::kEntrySize) * i;
@@ -352,11 +200,9 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
         }
     }
 
-    // Chains: only behind the directories whose row says so (IFD0, the Exif sub-directory), never in
-    // a file named ".cr2" (in any case) nor in a raw file of another kind; and a source that leaves
-    // parts behind reads none, as nothing chained reaches its destination.
-    const bool chainless = !directory.role->chains || image_.isOtherRaw() || salvage_;
-    if (equalIgnoringAsciiCase(image_.extension, ".cr2") || chainless) return;
+    // Chains: only behind the directories whose row says so (IFD0, the Exif sub-directory), where the
+    // load follows them at all.
+    if (!directory.role->chains || !followsChains_) return;
     view_.seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = view_.readU32();
     if (nextOffset == 0) return;
@@ -365,61 +211,6 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
     directory.next = std::make_unique<CExifDirectory>(&directory);
     view_.seekSource(nextOffset);
     parseDirectory(*directory.next, chainLength + 1);
-}
-
-namespace {
-
-/// The extension of a path: its text from its last '.'.
-std::string extensionOf(const std::string& path) {
-    const auto dot = path.find_last_of('.');
-    return dot != std::string::npos ? path.substr(dot) : std::string();
-}
-
-}  // namespace
-
-void CExifImage::load(const std::string& imagePath, bool allFormats, const Reporter& reporter, Role role) {
-    path = imagePath;
-    extension = extensionOf(path);
-    try {
-        try {
-            file = platform::File::openForReading(path);
-            fileOpen = file.isOpen();
-            if (!fileOpen) throw CExifException(Fault::failedToOpen);
-            try {
-                fileStatus = file.status();
-            } catch (const platform::IoError&) {
-                throw CExifException(Fault::failedToOpen);
-            }
-            // One read of all that a load can reach: every seek stays at or below sectionEnd, which
-            // is at most 0xFFFF + 4. Reads that run on past it go to the file.
-            const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
-            CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
-        } catch (const platform::IoError& failure) {
-            throw CExifException(Fault::readFailed, {failure.what()});  // a failing read of the disk
-        }
-    } catch (CExifException& failure) {
-        failure.fileName = path;
-        throw;
-    }
-}
-
-void CExifImage::loadFromMemory(const std::string& name, const std::uint8_t* data, std::size_t size, bool allFormats,
-                                const Reporter& reporter, Role role) {
-    const SourceBytes bytes(data, size);
-    loadFromBytes(name, bytes, allFormats, reporter, role);
-}
-
-void CExifImage::loadFromBytes(const std::string& name, const SourceBytes& bytes, bool allFormats,
-                               const Reporter& reporter, Role role) {
-    path = name;
-    extension = extensionOf(path);
-    fileStatus.size = bytes.length();
-    try {
-        CExifParser(*this, bytes, allFormats, role == Role::source, reporter).parseHeader();
-    } catch (CExifException& failure) {
-        failure.fileName = path;
-        throw;
-    }
 }
 
 }  // namespace tagloom

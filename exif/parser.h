@@ -1,21 +1,23 @@
-// The parser of one load, shared by its three parts, each answering one question:
-//   exif/containers.cpp         where the TIFF data lies (the kinds of file, their locators)
-//   exif/parser.cpp             how a directory is read (and the order of a whole load, and what a
-//                               source leaves behind)
-//   exif/maker_note_reader.cpp  how a maker note is read (its kind, reach, preview, a DNG's kept note)
+// The reading of one image, by question:
+//   exif/containers.cpp, exif/iso_media.cpp   where the TIFF data lies (locators of each kind of file)
+//   exif/load.cpp                             the order of a whole load: IFD0, then each top directory
+//   exif/parser.cpp                           how a directory and an entry are read, and what a source
+//                                             leaves behind
+//   exif/maker_note_reader.cpp,               how a maker note is read: its kind, where its values lie,
+//   exif/maker_note_blocks.cpp                a relaid or plain directory, a block and its reach, a
+//                                             DNG's kept note
 // Only the exif/ sources include this header.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "exif/containers.h"
 #include "exif/exception.h"
 #include "exif/image.h"
-#include "exif/jpeg_segments.h"
 #include "exif/report.h"
 #include "exif/tiff_view.h"
 
@@ -33,8 +35,9 @@ struct EntryField {
     void requireValue() const;
 };
 
-/// The byte order that two bytes name, "II" or "MM"; false for anything else.
-bool orderOf(const std::uint8_t* mark, ByteOrder& order);
+/// Reads the entry at `at` (relative to the view's base); refuses one whose value field the file
+/// does not hold when `valueNeeded`.
+EntryField readEntryField(TiffView view, std::uint64_t at, bool valueNeeded);
 
 /// Puts a view back as it was when the scope ends, however the reading in between ends.
 class ViewScope {
@@ -49,57 +52,42 @@ private:
     TiffView saved_;
 };
 
-/// One load of one image: the view it reads through, the directories it has read (a directory
-/// read twice is a loop), and what the image holds in memory so far.
+/// One load of one image: the view it reads through, the directories it has read (a directory read
+/// twice is a loop), and what the image holds in memory so far.
 class CExifParser {
 public:
-    /// A source read by --all-formats leaves what it cannot read or carry behind (`salvage`).
-    CExifParser(CExifImage& image, const SourceBytes& bytes, bool allFormats, bool salvage, const Reporter& report)
-        : image_(image), bytes_(&bytes), allFormats_(allFormats), salvage_(allFormats && salvage), report_(report),
+    CExifParser(CExifImage& image, const SourceBytes& bytes, const Reading& reading, const Reporter& report)
+        : image_(image), bytes_(&bytes), allFormats_(reading.allFormats),
+          leavesBehind_(reading.allFormats && reading.source), reading_(reading), report_(report),
           view_(bytes, 0, 0, ByteOrder::littleEndian) {}
 
-    /// Finds the TIFF data by the kind of file, then reads every directory.
-    void parseHeader();
-
-    // Where the TIFF data lies (exif/containers.cpp). Each locator sets the image's layout, base and
-    // section end and gives IFD0's position relative to base; it refuses a file it cannot place.
-    std::uint64_t locateJpeg();
-    std::uint64_t locateDefaultRaw();
-    std::uint64_t locateTiffRaw();
-    std::uint64_t locateMrw();
-    std::uint64_t locateRaf();
-    std::uint64_t locateRw2();
-    std::uint64_t locateCr3();
-    /// A HEIF's Exif item, read into memory; a HEIF is never a destination.
-    std::uint64_t locateHeif();
-    /// Finds the Exif segment of a JPEG that the default reading refuses; gives IFD0's position.
-    /// An embedded JPEG (of a raw file) starts at `jpegStart`.
-    std::uint64_t locateExif(std::uint64_t jpegStart = 0);
+    /// Locates the TIFF data by the kind of file, then reads every directory.
+    void readImage();
 
 private:
-    /// Recognises the kind of file and locates its TIFF data; gives IFD0's position.
-    std::uint64_t locate();
-    /// The TIFF data at `base` (its header says the order and IFD0), up to `limit`.
-    std::uint64_t takeTiff(std::uint64_t base, std::uint64_t limit);
-    /// The Exif data of the JPEG that a raw file embeds at `jpeg`, `jpegLength` bytes long.
-    std::uint64_t takeEmbeddedJpeg(std::uint64_t jpeg, std::uint64_t jpegLength);
+    friend class MakerNoteReader;
 
-    /// A CR3's Exif sub-directory, maker note and GPS data, each from its own box (exif/iso_media.cpp).
-    void readCanonBoxes();
-
-    // How a directory is read (exif/parser.cpp).
+    // The order of a load (exif/load.cpp).
+    /// Takes what the locator found into the image.
+    void take(Located located);
     /// Follows the pointer entry of a top directory: a source leaves what it cannot read behind.
     void followTop(const TopDirectory& top);
-    /// The entry at `at` (relative to the view's base) of the directory in `view`; refuses one whose
-    /// value field the file does not hold when `valueNeeded`.
-    static EntryField readEntryField(TiffView& view, std::uint64_t at, bool valueNeeded);
-    /// Where IFD0 of the TIFF data in view holds `wanted`: its count and value field. None: 0, 0.
-    EntryField ifd0Field(std::uint64_t ifd0, std::uint16_t wanted);
-    void parseDirectory(CExifDirectory& directory, int chainLength = 0);
     void followPointer(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
     /// The same for a source: a directory that cannot be read stays behind whole, said in one line,
     /// with the entry that leads to it.
     void followPointerOrLeaveBehind(CExifDirectory& into, std::uint16_t pointerTag, CExifDirectory& from);
+    /// A CR3's Exif sub-directory, maker note and GPS data, each from its own box (exif/iso_media.cpp).
+    void readCanonBoxes();
+    /// Where IFD0 holds `wanted`: its count and value field. None: 0, 0.
+    EntryField ifd0Field(std::uint16_t wanted);
+    void captureThumbnail();
+    /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
+    void moveExposureTags();
+    /// Gives IFD0 an Exif sub-directory pointer where it has none.
+    void pointToExifDirectory();
+
+    // How a directory is read (exif/parser.cpp).
+    void parseDirectory(CExifDirectory& directory, int chainLength = 0);
     /// Reads the entry at `fieldAt` into the directory; throws, leaving the directory as it was,
     /// when it cannot be read.
     void readEntry(CExifDirectory& directory, std::uint64_t fieldAt);
@@ -117,21 +105,45 @@ private:
                            std::uint16_t pointerTag) const;
     /// What a refusal says of a part, as a left-behind line says it.
     std::string inPlainWords(const CExifException& failure) const;
-    void captureThumbnail();
-    /// Moves the exposure tags a raw file keeps in IFD0 to the Exif sub-directory that lacks them.
-    void moveExposureTags();
-    /// Gives IFD0 an Exif sub-directory pointer where it has none.
-    void pointToExifDirectory();
     /// Charges bytes against what one image may hold in memory.
     void hold(std::uint64_t bytes);
     /// Makes the `bytes` at position `at` the entry's value, so that writing it as an ordinary
     /// out-of-line value moves the data along and writes its new position.
     void carry(CExifEntry& entry, std::uint64_t at, std::uint64_t bytes);
 
-    // How a maker note is read (exif/maker_note_reader.cpp).
-    /// Reads the maker note at `start` (relative to view_) whose value declares `declared` bytes;
+    CExifImage& image_;
+    const SourceBytes* bytes_;  // the file's, or an item of it read into memory (located_.item)
+    bool allFormats_;
+    bool leavesBehind_;  // a source read by --all-formats: what it cannot read or carry stays behind
+    Reading reading_;
+    const Reporter& report_;  // the parse trace
+    TiffView view_;
+    Located located_;
+    std::set<std::uint64_t> directoriesRead_;  // absolute positions
+    std::uint64_t heldBytes_ = 0;
+    bool followsChains_ = false;  // reads the directories chained behind IFD0 and the Exif sub-directory
+    /// The maker note being read: where it starts (relative to the view's base; offsets in front of
+    /// it count from elsewhere), and the bytes a relaid note declares behind its header.
+    std::uint64_t noteStart_ = 0;
+    std::uint64_t noteRoom_ = 0;
+};
+
+/// How an image's maker note is read: by its kind under --all-formats (a relaid directory behind its
+/// header, a block whose reach is walked, no directory, a raw file's data), else as a plain
+/// directory; where its values lie against its offsets; the preview a relaid note carries; a DNG's
+/// note kept from its camera file. It reads through its parser's view.
+class MakerNoteReader {
+public:
+    explicit MakerNoteReader(CExifParser& parser) : parser_(parser), image_(parser.image_), view_(parser.view_) {}
+
+    /// Reads the maker note at `start` (relative to the view) whose value declares `declared` bytes;
     /// false when it is a raw file's image data rather than a note.
-    bool readMakerNote(std::uint32_t start, std::uint32_t declared);
+    bool read(std::uint32_t start, std::uint32_t declared);
+    /// A DNG's original maker note, kept in its private data (`count` bytes at `at`) with its old offset.
+    void readKeptByDng(std::uint32_t count, std::uint32_t at);
+
+private:
+    // Its kind and where its values lie (exif/maker_note_reader.cpp).
     /// True when a directory at `directoryAt` in the note at `start` (its count read in `order`)
     /// fits inside the note's declared bytes.
     bool directoryFits(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared, ByteOrder order) const;
@@ -159,24 +171,29 @@ private:
     Footer readFooter(std::uint32_t start, std::uint32_t declared) const;
     /// Where the values of a note read entry by entry lie against its offsets: as stored, at one
     /// shift (another program moved the note without them), or neither.
-    struct NotePlacement {
+    struct Placement {
         enum class Fit { asStored, shifted, neither } fit = Fit::asStored;
         std::int64_t shift = 0;  // added to every stored offset gives where its value lies
     };
-    NotePlacement placementOf(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared,
-                              const Footer& footer) const;
+    Placement placementOf(std::uint64_t start, std::uint32_t directoryAt, std::uint32_t declared,
+                          const Footer& footer) const;
     /// Reads a relaid note, its header then its directory, from the view's cursor; `noteStart` is
     /// where it lies in the file.
     void readRelaid(const MakerNoteKind& kind, std::uint64_t noteStart, std::uint32_t declared);
-    /// The maker note that begins at `start`, carried as a block of its kind (--all-formats).
-    void parseMakerNote(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
     /// The byte order of a note of this kind that begins at `noteStart` (absolute), where the kind
     /// fixes it or the note names it; `order` holds the outer one on entry. False when the note's
     /// bytes name none.
     bool orderOfNote(const MakerNoteKind& kind, std::uint64_t noteStart, ByteOrder& order) const;
+
+    // Blocks, and directories laid out anew (exif/maker_note_blocks.cpp).
+    /// The maker note that begins at `start`, carried as a block of its kind.
+    void readBlock(const MakerNoteKind& kind, std::uint64_t start, std::uint32_t declared);
+    /// Counts a directory of `entries` entries walked in the note; refuses a note of more directories
+    /// or entries than a camera writes.
+    void countWalk(std::uint32_t entries);
     /// The end of what a block note's directory at `at` (in `view`) refers to, absolute; refuses a
-    /// reference in front of `noteStart`.
-    /// `directoryTag` is the tag that led to the directory (0: the note's own).
+    /// reference in front of `noteStart`. `directoryTag` is the tag that led to the directory (0: the
+    /// note's own).
     std::uint64_t reachOf(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint64_t noteStart,
                           std::uint16_t directoryTag, int depth);
     /// A directory of a maker note laid out anew (see CExifEntry::holdsDirectory).
@@ -188,40 +205,24 @@ private:
     /// behind what `out` holds: its entries, their values, the directories inside it and its
     /// preview, each offset counting from position `innerStart` of `out`. `withoutPreview` leaves
     /// the preview's entries out (and the entry leading to a directory that is the preview's own).
-    void layOut(const MakerNoteKind& kind, const TiffView& view, std::uint64_t at, std::uint16_t directoryTag,
+    void layOut(const MakerNoteKind& kind, TiffView view, std::uint64_t at, std::uint16_t directoryTag,
                 std::uint32_t innerStart, bool withoutPreview, LaidOut& out, int depth);
     /// Lays out each directory inside the note's directory as one value; one that cannot be laid
     /// out stays behind (a source) or refuses the note.
     void layOutSubDirectories(const MakerNoteKind& kind);
     /// A self-contained note whose preview lies where the note cannot reach, laid out anew against
     /// its own header without the preview; false when it is not the preview that lies there.
-    bool relayWithoutPreview(const MakerNoteKind& kind, const TiffView& inner, std::uint64_t directory,
-                             std::uint64_t noteStart, std::uint64_t allowedEnd);
+    bool relayWithoutPreview(const MakerNoteKind& kind, TiffView inner, std::uint64_t directory, std::uint64_t noteStart,
+                             std::uint64_t allowedEnd);
     /// Carries the data a relaid note's preview entries lead to with the start entry.
     void capturePreview(const MakerNoteKind& kind);
-    /// A DNG's original maker note, kept in its private data with its old offset.
-    void parseDngMakerNote(std::uint32_t count, std::uint32_t at);
 
+    CExifParser& parser_;
     CExifImage& image_;
-    const SourceBytes* bytes_;  // the file's, or an item of it read into memory (item_)
-    std::unique_ptr<SourceBytes> item_;
-    bool allFormats_;
-    bool salvage_;
-    const Reporter& report_;  // the parse trace
-    TiffView view_;
-    std::set<std::uint64_t> directoriesRead_;  // absolute positions
-    std::uint64_t heldBytes_ = 0;
-    std::uint64_t makerNoteStart_ = 0;
-    std::uint64_t makerNoteRoom_ = 0;  // the bytes a relaid note declares behind its header
+    TiffView& view_;  // the parser's
     std::map<std::uint64_t, std::uint64_t> reaches_;  // a block note's directories: absolute position, reach
     std::uint64_t entriesWalked_ = 0;
     std::uint64_t previewReach_ = 0;  // the end of a block note's preview, absolute
-    FrameSize frame_;                 // a JPEG's pixel size, from the segments locateExif walked
-    struct CanonBox {
-        std::uint64_t start = 0;  // its TIFF data, absolute
-        std::uint64_t end = 0;    // 0: the file has no such box
-    };
-    CanonBox canonBoxes_[4];  // a CR3's CMT1 to CMT4
 };
 
 }  // namespace tagloom

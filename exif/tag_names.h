@@ -7,8 +7,8 @@
 
 namespace tagloom {
 
-/// Which table a directory's tags are named by.
-enum class TagTable { main, gps, interop };
+/// Which table a directory's tags are named by; none for a maker note's.
+enum class TagTable { main, gps, interop, none };
 
 struct TagName {
     TagTable table;

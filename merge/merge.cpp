@@ -193,8 +193,8 @@ std::uint32_t numberOf(const CExifImage& image, const CExifDirectory& directory,
     const CExifEntry* entry = directory.findEntry(tag);
     if (entry == nullptr || entry->removed) return 0;
     const ByteOrder order = image.orderOf(directory);
-    if (entry->type == 3 && entry->size >= 2) return getU16(entry->data.data(), order);
-    if (entry->type == 4 && entry->size >= 4) return getU32(entry->data.data(), order);
+    if (entry->type == fieldType::kShort && entry->size >= 2) return getU16(entry->data.data(), order);
+    if (entry->type == fieldType::kLong && entry->size >= 4) return getU32(entry->data.data(), order);
     return 0;
 }
 
@@ -222,19 +222,19 @@ void setNumber(CExifImage& image, CExifDirectory& directory, std::uint16_t tag, 
     if (entry != nullptr && !entry->removed && numberOf(image, directory, tag) == value) return;
     const bool fitsShort = value <= 0xFFFF;
     if (entry == nullptr || entry->removed) {
-        entry = new CExifEntry(&directory, tag, fitsShort ? 3 : 4, 1, fitsShort ? 2 : 4);
+        entry = new CExifEntry(&directory, tag, fitsShort ? fieldType::kShort : fieldType::kLong, 1, fitsShort ? 2 : 4);
         directory.insertInTagOrder(entry);
         entry->change = CExifEntry::Change::added;
     } else {
         keepPrevious(*entry);
-        if (entry->type != 3 && entry->type != 4) entry->type = fitsShort ? 3 : 4;
-        if (entry->type == 3 && !fitsShort) entry->type = 4;
+        if (entry->type != fieldType::kShort && entry->type != fieldType::kLong) entry->type = fitsShort ? fieldType::kShort : fieldType::kLong;
+        if (entry->type == fieldType::kShort && !fitsShort) entry->type = fieldType::kLong;
         entry->count = 1;
-        entry->size = entry->type == 3 ? 2 : 4;
+        entry->size = entry->type == fieldType::kShort ? 2 : 4;
         entry->data.assign(entry->size, 0);
         entry->change = CExifEntry::Change::changed;
     }
-    if (entry->type == 3) putU16(entry->data.data(), static_cast<std::uint16_t>(value), order);
+    if (entry->type == fieldType::kShort) putU16(entry->data.data(), static_cast<std::uint16_t>(value), order);
     else putU32(entry->data.data(), value, order);
     image.diffCount++;
 }
@@ -259,8 +259,7 @@ bool holdsLiveEntry(const CExifDirectory& directory) {
 void settlePointers(CExifImage& destination, const MergePlan& plan) {
     for (std::size_t i = kTops; i-- > 1;) {
         const TopDirectory& top = kTopDirectories[i];
-        std::size_t held = 0;
-        while (kTopDirectories[held].directory != top.holder) ++held;
+        const std::size_t held = top.holderIndex;
         CExifDirectory& holder = destination.*top.holder;
         CExifEntry* pointer = holder.findEntry(top.pointerTag);
         const bool holds = holdsLiveEntry(destination.*top.directory);
@@ -270,8 +269,8 @@ void settlePointers(CExifImage& destination, const MergePlan& plan) {
             destination.diffCount--;
         } else if (holds && pointer == nullptr && !plan.stays[i] && !plan.rules[held].leavesAlone(top.pointerTag)) {
             pointer = top.isPointerValue
-                          ? new CExifEntry(&holder, top.pointerTag, 7, 0, exif::kInlineValueSize)
-                          : new CExifEntry(&holder, top.pointerTag, 4, 1, exif::kInlineValueSize);
+                          ? new CExifEntry(&holder, top.pointerTag, fieldType::kUndefined, 0, exif::kInlineValueSize)
+                          : new CExifEntry(&holder, top.pointerTag, fieldType::kLong, 1, exif::kInlineValueSize);
             pointer->isPointer = true;
             pointer->change = CExifEntry::Change::added;
             holder.insertInTagOrder(pointer);
@@ -299,11 +298,9 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     plan.takesSourceOrder = !destination.hasExif();
     const ByteOrder destinationOrder = plan.takesSourceOrder ? source.makerNoteOrder : destination.byteOrder;
 
-    MergeRules& ifd0Rules = plan.rules[0];
-    MergeRules& subRules = plan.rules[1];
-    MergeRules& makerNoteRules = plan.rules[2];
-    static_assert(sizeof plan.rules / sizeof plan.rules[0] == sizeof kTopDirectories / sizeof kTopDirectories[0],
-                  "one set of rules per top directory");
+    MergeRules& ifd0Rules = plan.rules[top::kIfd0];
+    MergeRules& subRules = plan.rules[top::kExif];
+    MergeRules& makerNoteRules = plan.rules[top::kMakerNote];
     // A source's Software entry never arrives: the rule of mergeFrom would remove it at once.
     ifd0Rules.neverArrive.insert(tag::kSoftware);
     // A raw source gives only what describes the photo; its own image's layout stays with it.
@@ -311,7 +308,7 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
         ifd0Rules.takingPart.emplace(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
         // A HEIF's rotation lies in its own properties, which every converter applies: a JPEG made
         // from it is upright.
-        if (source.layout == Layout::heifItem) ifd0Rules.takingPart->erase(tag::kOrientation);
+        if (source.traits().orientationApart) ifd0Rules.takingPart->erase(tag::kOrientation);
     } else if (source.isRaw()) {
         ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     }
@@ -353,13 +350,12 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     // rewritten, it is read like a camera's JPEG: so wherever its frame is known (--all-formats), a
     // size that is its frame's stays, and so does an Orientation that its pixels no longer need, or a
     // second run would undo the first.
-    plan.describesOwnPixels =
-        destination.layout == Layout::exifAnywhereJpeg || destination.layout == Layout::jpegWithoutExif;
+    plan.describesOwnPixels = destination.traits().export_;
     const bool ownSize = destination.frameWidth != 0 &&
                          numberOf(destination, destination.subIfd, kPixelXDimension) == destination.frameWidth &&
                          numberOf(destination, destination.subIfd, kPixelYDimension) == destination.frameHeight;
     if (plan.describesOwnPixels || ownSize) subRules.leftAlone.insert({kPixelXDimension, kPixelYDimension});
-    plan.orientationStays = options.chooses(0, tag::kOrientation) && pixelsTurnedUpright(destination, source);
+    plan.orientationStays = options.chooses(top::kIfd0, tag::kOrientation) && pixelsTurnedUpright(destination, source);
     if (plan.orientationStays) ifd0Rules.leftAlone.insert(tag::kOrientation);
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
@@ -458,8 +454,10 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     const CExifEntry* exifPointer = destination.ifd0.findEntry(tag::kExifIfdPointer);
     const bool hasExifDirectory = (exifPointer != nullptr && !exifPointer->removed) || holdsLiveEntry(destination.subIfd);
     if (plan.describesOwnPixels && destination.frameWidth != 0 && hasExifDirectory) {
-        if (options.chooses(1, kPixelXDimension)) setNumber(destination, destination.subIfd, kPixelXDimension, destination.frameWidth);
-        if (options.chooses(1, kPixelYDimension)) setNumber(destination, destination.subIfd, kPixelYDimension, destination.frameHeight);
+        if (options.chooses(top::kExif, kPixelXDimension))
+            setNumber(destination, destination.subIfd, kPixelXDimension, destination.frameWidth);
+        if (options.chooses(top::kExif, kPixelYDimension))
+            setNumber(destination, destination.subIfd, kPixelYDimension, destination.frameHeight);
     }
     settlePointers(destination, plan);
     if (destination.diffCount == 0) return;
@@ -467,7 +465,7 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     // A rewritten destination never keeps a Software entry: the tool that wrote it is not the camera
     // (unless --only or --except keeps it out of the merge).
     CExifEntry* software = destination.ifd0.findEntry(tag::kSoftware);
-    if (software != nullptr && !software->removed && options.chooses(0, tag::kSoftware)) {
+    if (software != nullptr && !software->removed && options.chooses(top::kIfd0, tag::kSoftware)) {
         software->removed = true;
         destination.diffCount++;
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "exif/format.h"
 #include "exif/report.h"
 #include "merge/options.h"
 
@@ -41,8 +42,8 @@ struct MergeRules {
 /// What the merge of one pair will do, decided before anything changes: a pure function of the two
 /// images.
 struct MergePlan {
-    MergeRules rules[5];           // of each top directory, in the order of kTopDirectories
-    bool stays[5] = {};            // the source left it (or the directory it hangs from) behind: no merge
+    MergeRules rules[top::kCount];  // of each top directory, in the order of kTopDirectories
+    bool stays[top::kCount] = {};            // the source left it (or the directory it hangs from) behind: no merge
     bool noteMerges = false;       // the maker note (and its entry) takes part
     bool noteStaysBehind = false;  // the source's note would not read back as it is: it stays, said in a line
     bool takesNoteKind = false;    // a destination without a note takes the source's kind and header

@@ -7,13 +7,15 @@
 #include <optional>
 #include <set>
 
+#include "exif/format.h"
+
 namespace tagloom {
 
 /// Tags that --only or --except name, by top directory in the order of kTopDirectories (IFD0, the
 /// Exif sub-directory, the maker note, GPS, interoperability): a whole directory, or some of its tags.
 struct TagSet {
-    bool whole[5] = {};
-    std::set<std::uint16_t> tags[5];
+    bool whole[top::kCount] = {};
+    std::set<std::uint16_t> tags[top::kCount];
 
     bool holds(std::size_t directory, std::uint16_t tag) const {
         return whole[directory] || tags[directory].count(tag) != 0;

@@ -14,7 +14,7 @@ namespace tagloom {
 namespace {
 
 constexpr std::uint32_t kIfd0Position = 8;
-constexpr std::size_t kTops = sizeof kTopDirectories / sizeof kTopDirectories[0];
+constexpr std::size_t kTops = top::kCount;
 
 /// The entry of `holder` that points to a top directory, when it will be written and can hold an offset.
 const CExifEntry* livePointer(const CExifDirectory& holder, std::uint16_t pointerTag) {
@@ -163,7 +163,7 @@ private:
                 place.value = directory.start;
             }
         }
-        const bool noteWritten = isWritten(image_, 2);
+        const bool noteWritten = isWritten(image_, top::kMakerNote);
         if (image_.previewHolder != 0 && noteWritten) {
             const CExifEntry* start = image_.makerNote.findEntry(image_.makerNoteKind->previewStart);
             const CExifEntry* holder = image_.makerNote.findEntry(image_.previewHolder);

@@ -10,7 +10,7 @@ namespace tagloom {
 
 namespace {
 
-constexpr std::size_t kTops = sizeof kTopDirectories / sizeof kTopDirectories[0];
+constexpr std::size_t kTops = top::kCount;
 
 /// The entry of `holder` that leads to the top directory, when it will be written as a pointer.
 const CExifEntry* pointerTo(const CExifImage& image, const TopDirectory& top) {
@@ -25,9 +25,7 @@ const CExifEntry* pointerTo(const CExifImage& image, const TopDirectory& top) {
 bool holdsDirectory(const CExifImage& image, std::size_t index) {
     const TopDirectory& top = kTopDirectories[index];
     if (top.holder == nullptr) return true;
-    std::size_t holder = 0;
-    while (kTopDirectories[holder].directory != top.holder) ++holder;
-    return holdsDirectory(image, holder) && pointerTo(image, top) != nullptr;
+    return holdsDirectory(image, top.holderIndex) && pointerTo(image, top) != nullptr;
 }
 
 /// True for an entry whose value is where a top directory lies (or the maker note itself).
