@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
-#include "app/tagloom.h"
+#include "app/cli.h"
+#include "app/pair.h"
+#include "app/walk.h"
 #include "exif/tag_names.h"
 #include "exif/text.h"
 #include "platform/platform.h"
@@ -122,45 +125,45 @@ bool addChosen(TagSet& chosen, const std::string& item) {
 
 }  // namespace
 
-void parseTagList(RunContext& run, const std::string& option, const std::string& list) {
-    if (option == "--only" && !run.Options.only) run.Options.only.emplace();
-    TagSet& chosen = option == "--only" ? *run.Options.only : run.Options.except;
+void parseTagList(RunConfig& config, const std::string& option, const std::string& list, const Reporter& usage) {
+    if (option == "--only" && !config.Options.only) config.Options.only.emplace();
+    TagSet& chosen = option == "--only" ? *config.Options.only : config.Options.except;
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t end = std::min(list.find(',', start), list.size());
         const std::string item = list.substr(start, end - start);
         if (!addChosen(chosen, item)) {
-            run.reporter.line("Unknown tag in %s: %s\n", option.c_str(), item.c_str());
-            printUsage(run.reporter);
+            usage.line("Unknown tag in %s: %s\n", option.c_str(), item.c_str());
+            printUsage(usage);
         }
         start = end + 1;
     }
 }
 
-void parseLongOption(RunContext& run, const std::string& argument) {
+void parseLongOption(RunConfig& config, const std::string& argument, const Reporter& usage) {
     if (argument.rfind("--only=", 0) == 0 || argument.rfind("--except=", 0) == 0) {
         const auto equals = argument.find('=');
-        parseTagList(run, argument.substr(0, equals), argument.substr(equals + 1));
+        parseTagList(config, argument.substr(0, equals), argument.substr(equals + 1), usage);
     } else if (argument == "--all-formats") {
-        run.Options.allFormats = true;
+        config.Options.allFormats = true;
     } else if (argument == "--keep-time") {
-        run.Options.keepTime = true;
+        config.Options.keepTime = true;
     } else if (argument == "--explain") {
-        run.Options.explain = true;
+        config.Options.explain = true;
     } else if (argument == "--json") {
-        run.Options.json = true;
+        config.Options.json = true;
     } else if (argument == "--fail-on-refusal") {
-        run.Options.failOnRefusal = true;
+        config.Options.failOnRefusal = true;
     } else if (argument == "--help") {
-        for (const char* line : kUsagePage) run.reporter.line("%s", line);
-        for (const char* line : kLongOptions) run.reporter.line("%s", line);
+        for (const char* line : kUsagePage) usage.line("%s", line);
+        for (const char* line : kLongOptions) usage.line("%s", line);
         throw UsageStop{0};
     } else if (argument == "--version") {
-        run.reporter.line("tagloom %s\n", TAGLOOM_VERSION);
+        usage.line("tagloom %s\n", TAGLOOM_VERSION);
         throw UsageStop{0};
     } else {
-        run.reporter.line("Unknown option: %s\n", argument.c_str());
-        printUsage(run.reporter);
+        usage.line("Unknown option: %s\n", argument.c_str());
+        printUsage(usage);
     }
 }
 
@@ -187,8 +190,8 @@ std::int32_t parseHexMask(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-void parseFlags(RunContext& run, const std::string& argument) {
-    TagloomOptions& Options = run.Options;
+void parseFlags(RunConfig& config, const std::string& argument, const Reporter& usage) {
+    TagloomOptions& Options = config.Options;
     for (std::size_t i = 1; i < argument.size(); ++i) {
         switch (argument[i]) {
             case 'r': Options.recurse = 1; break;
@@ -203,13 +206,13 @@ void parseFlags(RunContext& run, const std::string& argument) {
             case 'v':
                 Options.verboseMask = parseHexMask(argument.c_str() + i + 1);
                 Options.traceAsked = Options.verboseMask;
-                if (Options.verboseMask == 0) printUsage(run.reporter);
+                if (Options.verboseMask == 0) printUsage(usage);
                 ++i;  // over the first digit only: a second digit is read as a flag letter
                 break;
-            case '?': printUsage(run.reporter);
+            case '?': printUsage(usage);
             default:
-                run.reporter.line("Unknown flag: %c\n", argument[i]);
-                printUsage(run.reporter);
+                usage.line("Unknown flag: %c\n", argument[i]);
+                printUsage(usage);
         }
     }
 }
@@ -223,86 +226,94 @@ bool isFile(const std::string& path) {
 
 namespace {
 
-int runModes(RunContext& run, int argc, const char* const* argv) {
-    try {
-        for (int i = 1; i < argc; ++i) {
-            const std::string argument = argv[i];
-            if ((argument == "--only" || argument == "--except") && i + 1 < argc) {
-                parseTagList(run, argument, argv[++i]);
-            } else if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
-                parseLongOption(run, argument);
-            } else if (!argument.empty() && argument[0] == '-') {
-                parseFlags(run, argument);
-            } else if (run.Src.empty()) {
-                run.Src = argument;
-            } else if (run.Dst.empty()) {
-                run.Dst = argument;
-            } else {
-                printUsage(run.reporter);
-            }
+/// Reads the arguments into `config`; the usage page and what is wrong go to `usage`.
+void readArguments(RunConfig& config, int argc, const char* const* argv, const Reporter& usage) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if ((argument == "--only" || argument == "--except") && i + 1 < argc) {
+            parseTagList(config, argument, argv[++i], usage);
+        } else if (argument.size() > 2 && argument[0] == '-' && argument[1] == '-') {
+            parseLongOption(config, argument, usage);
+        } else if (!argument.empty() && argument[0] == '-') {
+            parseFlags(config, argument, usage);
+        } else if (config.Src.empty()) {
+            config.Src = argument;
+        } else if (config.Dst.empty()) {
+            config.Dst = argument;
+        } else {
+            printUsage(usage);
         }
-        try {
-            run.copyBuffer.resize(kCopyBufferSize);
-        } catch (const std::bad_alloc&) {
-            run.reporter.line("Fatal Error: out of memory for the copy buffer\n");
-            return 1;
-        }
-        if (run.Src.empty() || run.Dst.empty()) printUsage(run.reporter);
-        // The differences in words, or as JSON, stand instead of the listing that -x turns on; JSON
-        // lines leave no room for the traces.
-        if (run.Options.explain || run.Options.json) run.Options.verboseMask = run.Options.traceAsked;
-        if (run.Options.json && (run.Options.traceAsked & (verbose::kRewrite | verbose::kParse)) != 0) {
-            run.reporter.line("Option --json cannot go with the traces of -v2 and -v4\n");
-            printUsage(run.reporter);
-        }
-        run.reporter.setTraceMask(run.Options.verboseMask);
-        if (run.Options.json) {
-            run.results = run.reporter;
-            run.reporter = Reporter(nullptr);
-        }
-
-        // A photo that an interrupted rewrite left only as its backup is put back first.
-        const Interrupted leftover = restoreInterrupted(run, run.Dst);
-        if (leftover == Interrupted::busy || leftover == Interrupted::backupOnly) return 0;
-        if (isDirectory(run.Src) && isDirectory(run.Dst)) {
-            walkFolder(run, run.Src);
-            run.reporter.line("Files found %d, checked %d, updated %d\n", run.filesFound, run.filesChecked,
-                              run.filesUpdated);
-            if (run.Options.json)
-                run.results.line("{\"found\":%d,\"checked\":%d,\"updated\":%d}\n", run.filesFound, run.filesChecked,
-                                 run.filesUpdated);
-            return 0;
-        }
-        if (isFile(run.Src) && isFile(run.Dst)) {
-            processPair(run, run.Src, run.Dst);
-            return 0;
-        }
-        // The usage page as the specification prints it, and on standard error what is wrong.
-        for (const std::string* path : {&run.Src, &run.Dst}) {
-            if (!platform::statusOf(*path).exists) std::fprintf(stderr, "tagloom: '%s' does not exist\n", path->c_str());
-        }
-        if (platform::statusOf(run.Src).exists && platform::statusOf(run.Dst).exists) {
-            const bool folder = isDirectory(run.Src);
-            std::fprintf(stderr, "tagloom: '%s' is a %s but '%s' is a %s: give two files or two folders\n",
-                         run.Src.c_str(), folder ? "folder" : "file", run.Dst.c_str(), folder ? "file" : "folder");
-        }
-        const Reporter& console = run.Options.json ? run.results : run.reporter;  // --json prints no usage of its own
-        console.line("Src and Dst must either be directories or folders\n");
-        printUsage(console);
-    } catch (const UsageStop& stop) {
-        return stop.status;
     }
+}
+
+/// What the options ask of one another, once all are read.
+void settleOptions(RunConfig& config, const Reporter& usage) {
+    TagloomOptions& options = config.Options;
+    if (config.Src.empty() || config.Dst.empty()) printUsage(usage);
+    // The differences in words, or as JSON, stand instead of the listing that -x turns on; JSON
+    // lines leave no room for the traces.
+    if (options.explain || options.json) options.verboseMask = options.traceAsked;
+    if (options.json && (options.traceAsked & (verbose::kRewrite | verbose::kParse)) != 0) {
+        usage.line("Option --json cannot go with the traces of -v2 and -v4\n");
+        printUsage(usage);
+    }
+}
+
+/// The mode the two paths call for; gives the exit status.
+int runModes(RunContext& run, const Reporter& usage) {
+    const RunConfig& config = run.config;
+    // A photo that an interrupted rewrite left only as its backup is put back first.
+    const Interrupted leftover = restoreInterrupted(run, config.Dst);
+    if (leftover == Interrupted::busy || leftover == Interrupted::backupOnly) return 0;
+    if (isDirectory(config.Src) && isDirectory(config.Dst)) {
+        walkFolder(run, config.Src);
+        run.sink->summary(run.tally);
+        return 0;
+    }
+    if (isFile(config.Src) && isFile(config.Dst)) {
+        processPair(run, config.Src, config.Dst);
+        return 0;
+    }
+    // The usage page as the specification prints it, and on standard error what is wrong.
+    for (const std::string* path : {&config.Src, &config.Dst}) {
+        if (!platform::statusOf(*path).exists) std::fprintf(stderr, "tagloom: '%s' does not exist\n", path->c_str());
+    }
+    if (platform::statusOf(config.Src).exists && platform::statusOf(config.Dst).exists) {
+        const bool folder = isDirectory(config.Src);
+        std::fprintf(stderr, "tagloom: '%s' is a %s but '%s' is a %s: give two files or two folders\n",
+                     config.Src.c_str(), folder ? "folder" : "file", config.Dst.c_str(), folder ? "file" : "folder");
+    }
+    usage.line("Src and Dst must either be directories or folders\n");
+    printUsage(usage);
 }
 
 }  // namespace
 
 int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
-    RunContext run(files);
-    int status = runModes(run, argc, argv);
+    const Reporter usage(stdout);
+    RunConfig config;
+    int status = 0;
+    std::unique_ptr<RunContext> run;
+    try {
+        readArguments(config, argc, argv, usage);
+        run = std::make_unique<RunContext>(files, config.Options.json ? jsonSink() : textSink());
+        try {
+            run->copyBuffer.resize(kCopyBufferSize);
+        } catch (const std::bad_alloc&) {
+            usage.line("Fatal Error: out of memory for the copy buffer\n");
+            throw UsageStop{1};
+        }
+        settleOptions(config, usage);
+        run->config = config;
+        run->sink->setTraceMask(config.Options.verboseMask);
+        status = runModes(*run, usage);
+    } catch (const UsageStop& stop) {
+        status = stop.status;
+    }
     // Without --all-formats: where that reading would have taken files this one refused or passed
     // over, say so once, apart from the results.
-    const std::size_t readable = run.readableWithAllFormats.size();
-    if (!run.Options.allFormats && readable > 0)
+    const std::size_t readable = run ? run->tally.readableWithAllFormats.size() : 0;
+    if (!config.Options.allFormats && readable > 0)
         std::fprintf(stderr, "tagloom: %zu %s refused or passed over that --all-formats can read (see tagloom --help)\n",
                      readable, readable == 1 ? "file was" : "files were");
     // Lost output must not pass for a clean run: results nobody could read are a failure.
@@ -312,7 +323,7 @@ int runTagloom(int argc, const char* const* argv, platform::FileSystem& files) {
                      errno != 0 ? std::strerror(errno) : "write error");
         return 2;
     }
-    if (status == 0 && run.Options.failOnRefusal && run.refusals > 0) status = 3;
+    if (status == 0 && config.Options.failOnRefusal && run && run->tally.refusals > 0) status = 3;
     return status;
 }
 

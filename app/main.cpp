@@ -1,3 +1,3 @@
-#include "app/tagloom.h"
+#include "app/cli.h"
 
 int main(int argc, char** argv) { return tagloom::runTagloom(argc, argv); }

@@ -4,7 +4,8 @@
 #include <optional>
 
 #include "app/pair_report.h"
-#include "app/tagloom.h"
+#include "app/cli.h"
+#include "app/pair.h"
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
@@ -29,7 +30,7 @@ Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     } catch (const platform::IoError&) {
         return Interrupted::none;
     }
-    if (run.Options.showOnly) {
+    if (run.config.Options.showOnly) {
         reportFile(run, path, false, "refused", "exists only as " + backup + " (an interrupted run)");
         return Interrupted::backupOnly;
     }
@@ -40,35 +41,25 @@ Interrupted restoreInterrupted(RunContext& run, const std::string& path) {
     } catch (const platform::IoError&) {
         // restored all the same; the next flush of the folder makes it durable
     }
-    const std::string restored = "restored from " + backup + " after an interrupted run";
-    run.reporter.line("Tagloom: '%s' %s\n", path.c_str(), restored.c_str());
-    if (run.Options.json) run.notes.push_back(restored);
+    run.sink->note(path, "restored from " + backup + " after an interrupted run");
     return Interrupted::restored;
 }
 
 void reportFile(RunContext& run, const std::string& path, bool isSource, const std::string& result,
                 const std::string& text) {
-    if (result == "refused") run.refusals++;
-    if (!run.Options.json) {
-        run.reporter.line("Tagloom: '%s' %s%s\n", path.c_str(), result == "skipped" ? "skipped - " : "", text.c_str());
-        return;
-    }
-    PairReport report;
-    (isSource ? report.source : report.destination) = path;
-    report.result = result;
-    report.reason = text;
-    run.results.line("%s\n", toJsonLine(report).c_str());
+    if (result == "refused") run.tally.refusals++;
+    run.sink->file(path, isSource, result, text);
 }
 
 void noteOtherReading(RunContext& run, const std::string& path, CExifImage::Role role) {
-    if (run.readableWithAllFormats.count(path) != 0) return;
+    if (run.tally.readableWithAllFormats.count(path) != 0) return;
     CExifImage image;
     try {
         image.load(path, true, Reporter::quiet(), role);
     } catch (const CExifException&) {
         return;
     }
-    run.readableWithAllFormats.insert(path);
+    run.tally.readableWithAllFormats.insert(path);
 }
 
 namespace {
@@ -80,18 +71,19 @@ void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage&
         failure.fileName = source.path;
         throw failure;
     }
-    run.filesChecked++;
-    mergeFrom(destination, source, run.Options, run.reporter);
-    if (run.Options.showOnly) {
+    const TagloomOptions& options = run.config.Options;
+    const Reporter& console = run.console();
+    run.tally.filesChecked++;
+    mergeFrom(destination, source, options, console);
+    if (options.showOnly) {
         // --explain is the preview: the pair's line and its differences in words.
-        if (run.Options.explain && printResultLine(run.reporter, destination))
-            printDiffLines(run.reporter, diffLines(destination));
+        if (options.explain && printResultLine(console, destination)) printDiffLines(console, diffLines(destination));
         return;
     }
-    if (!printResultLine(run.reporter, destination)) return;
-    if (run.Options.explain) printDiffLines(run.reporter, diffLines(destination));
+    if (!printResultLine(console, destination)) return;
+    if (options.explain) printDiffLines(console, diffLines(destination));
     // What a rewrite refuses names no file in the default mode's lines; --all-formats names the destination.
-    const std::string named = run.Options.allFormats ? destination.path : std::string();
+    const std::string named = options.allFormats ? destination.path : std::string();
     ReplaceOutcome outcome;
     try {
         outcome = rewrite(destination, run.rewriting());
@@ -99,11 +91,8 @@ void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage&
         if (failure.fileName.empty()) failure.fileName = named;
         throw;
     }
-    if (outcome.updated) run.filesUpdated++;
-    if (!outcome.warning.empty()) {
-        run.reporter.line("Tagloom: '%s' %s\n", named.c_str(), outcome.warning.c_str());
-        if (run.Options.json) run.notes.push_back(outcome.warning);
-    }
+    if (outcome.updated) run.tally.filesUpdated++;
+    if (!outcome.warning.empty()) run.sink->note(named, outcome.warning);
 }
 
 /// Runs one step of a pair; a refusal becomes its one report line, and the run goes on. Gives the
@@ -116,33 +105,33 @@ std::optional<std::string> reportingRefusals(RunContext& run, const std::string&
         return refusal;
     } catch (const CExifException& failure) {
         const std::string message = failure.message();
-        run.reporter.line("Tagloom: '%s' %s\n", failure.fileName.c_str(), message.c_str());
+        run.console().line("Tagloom: '%s' %s\n", failure.fileName.c_str(), message.c_str());
         refusal = message;
     } catch (const platform::IoError& failure) {
-        run.reporter.line("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
+        run.console().line("Tagloom: '%s' %s\n", destinationPath.c_str(), failure.what());
         refusal = failure.what();
     }
-    run.refusals++;
+    run.tally.refusals++;
     return refusal;
 }
 
-/// Under --json, the pair's object: its result, its differences, what its source left behind.
+/// The pair's result: its result, its differences, what its source left behind.
 void reportPair(RunContext& run, const std::string& sourcePath, const std::string& destinationPath,
                 const CExifImage& destination, const CExifImage& source, const std::optional<std::string>& refusal) {
-    if (!run.Options.json) return;
     PairReport report;
     report.source = sourcePath;
     report.destination = destinationPath;
-    report.result = refusal ? "refused" : destination.diffCount == 0 ? "no diffs" : run.Options.showOnly ? "preview" : "updated";
+    report.result = refusal              ? "refused"
+                    : destination.diffCount == 0 ? "no diffs"
+                    : run.config.Options.showOnly ? "preview"
+                                                  : "updated";
     if (refusal) report.reason = *refusal;
     report.diffs = diffLines(destination);
     for (const CExifImage::LeftBehind& left : source.leftBehind) report.leftBehind.emplace_back(left.part, left.reason);
     for (const CExifImage::LeftBehind& left : destination.leftBehindByMerge)
         report.leftBehind.emplace_back(left.part, left.reason);
-    report.notes = std::move(run.notes);
-    run.notes.clear();
-    report.notes.insert(report.notes.end(), destination.mergeNotes.begin(), destination.mergeNotes.end());
-    run.results.line("%s\n", toJsonLine(report).c_str());
+    report.notes = destination.mergeNotes;
+    run.sink->pair(std::move(report));
 }
 
 }  // namespace
@@ -150,18 +139,18 @@ void reportPair(RunContext& run, const std::string& sourcePath, const std::strin
 void processPair(RunContext& run, std::string sourcePath, std::string destinationPath) {
     CExifImage destination;
     CExifImage source;
-    run.filesFound++;
+    run.tally.filesFound++;
     if (sourcePath == destinationPath) return;
     if (!isFile(destinationPath)) return;
     int loaded = 0;
     const std::optional<std::string> refusal = reportingRefusals(run, destinationPath, [&] {
-        destination.load(destinationPath, run.Options.allFormats, run.reporter);
+        destination.load(destinationPath, run.config.Options.allFormats, run.console());
         ++loaded;
-        source.load(sourcePath, run.Options.allFormats, run.reporter, CExifImage::Role::source);  // a destination that fails means the source is never opened
+        source.load(sourcePath, run.config.Options.allFormats, run.console(), CExifImage::Role::source);  // a destination that fails means the source is never opened
         ++loaded;
         mergeAndRewrite(run, destination, source);
     });
-    if (refusal && loaded < 2 && !run.Options.allFormats)
+    if (refusal && loaded < 2 && !run.config.Options.allFormats)
         noteOtherReading(run, loaded == 0 ? destinationPath : sourcePath,
                          loaded == 0 ? CExifImage::Role::destination : CExifImage::Role::source);
     reportPair(run, sourcePath, destinationPath, destination, source, refusal);

@@ -94,10 +94,10 @@ ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, 
                      std::size_t size, ByteOrder order) {
     if (pointer) return {"(directory)", "(directory)"};
     if (entry.carried) return bytes(size);
-    if (type == 2) return text(data, size);
+    using namespace fieldType;
+    if (type == kAscii) return text(data, size);
     const std::uint32_t unit = exif::typeUnitSize(type);
-    const bool numeric = type == 3 || type == 4 || type == 5 || type == 6 || type == 8 || type == 9 || type == 10 ||
-                         type == 11 || type == 12 || type == fieldType::kIfd;
+    const bool numeric = type != kByte && type != kUndefined && type >= kShort && type <= kIfd;
     if (!numeric) return printable(data, size) ? text(data, size) : bytes(size);
     const std::size_t values = size / unit;
     std::string shown;
@@ -106,18 +106,18 @@ ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, 
         const std::uint8_t* at = data + i * unit;
         char one[64];
         switch (type) {
-            case 3: std::snprintf(one, sizeof one, "%u", unsigned(getU16(at, order))); number = getU16(at, order); break;
-            case 8: std::snprintf(one, sizeof one, "%d", int(std::int16_t(getU16(at, order)))); number = std::int16_t(getU16(at, order)); break;
-            case 4:
-            case fieldType::kIfd: std::snprintf(one, sizeof one, "%" PRIu32, getU32(at, order)); number = getU32(at, order); break;
-            case 9: std::snprintf(one, sizeof one, "%" PRId32, std::int32_t(getU32(at, order))); number = std::int32_t(getU32(at, order)); break;
-            case 6: std::snprintf(one, sizeof one, "%d", int(std::int8_t(at[0]))); number = std::int8_t(at[0]); break;
-            case 5: std::snprintf(one, sizeof one, "%" PRIu32 "/%" PRIu32, getU32(at, order), getU32(at + 4, order)); break;
-            case 10:
+            case kShort: std::snprintf(one, sizeof one, "%u", unsigned(getU16(at, order))); number = getU16(at, order); break;
+            case kSShort: std::snprintf(one, sizeof one, "%d", int(std::int16_t(getU16(at, order)))); number = std::int16_t(getU16(at, order)); break;
+            case kLong:
+            case kIfd: std::snprintf(one, sizeof one, "%" PRIu32, getU32(at, order)); number = getU32(at, order); break;
+            case kSLong: std::snprintf(one, sizeof one, "%" PRId32, std::int32_t(getU32(at, order))); number = std::int32_t(getU32(at, order)); break;
+            case kSByte: std::snprintf(one, sizeof one, "%d", int(std::int8_t(at[0]))); number = std::int8_t(at[0]); break;
+            case kRational: std::snprintf(one, sizeof one, "%" PRIu32 "/%" PRIu32, getU32(at, order), getU32(at + 4, order)); break;
+            case kSRational:
                 std::snprintf(one, sizeof one, "%" PRId32 "/%" PRId32, std::int32_t(getU32(at, order)),
                               std::int32_t(getU32(at + 4, order)));
                 break;
-            case 11: {
+            case kFloat: {
                 float value = 0;
                 const std::uint32_t raw = getU32(at, order);
                 std::memcpy(&value, &raw, sizeof value);

@@ -10,7 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/tagloom.h"
+#include "app/cli.h"
+#include "app/pair.h"
+#include "app/walk.h"
 #include "exif/containers.h"
 #include "exif/text.h"
 #include "platform/platform.h"
@@ -29,12 +31,6 @@ std::string joinPath(const std::string& folder, std::string name) {
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
-}
-
-/// The text of a name from its last '.'; none for a name without one or that starts with it.
-std::string extensionOf(const std::string& name) {
-    const auto dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
 }
 
 /// A name without its extension, case-folded: files of one name belong together.
@@ -62,7 +58,7 @@ public:
         // order of several), then a HEIF photo, then a JPEG; each other is named. A JPEG that is the
         // source's destination (Src and Dst one folder) is no source.
         std::unordered_map<std::string, std::pair<const platform::DirectoryEntry*, NameKind>> chosen;
-        if (run_.Options.allFormats) {
+        if (run_.config.Options.allFormats) {
             for (const platform::DirectoryEntry& entry : *entries) {
                 const NameKind kind = kindOf(entry.name, true);
                 if (entry.isDirectory || !kind.candidate) continue;
@@ -71,13 +67,13 @@ public:
             }
         }
         for (const platform::DirectoryEntry& entry : *entries) {
-            const NameKind kind = kindOf(entry.name, run_.Options.allFormats);
+            const NameKind kind = kindOf(entry.name, run_.config.Options.allFormats);
             const NameKind other = kindOf(entry.name, true);
-            if (!entry.isDirectory && !kind.candidate && other.candidate && !other.jpeg && !run_.Options.allFormats)
+            if (!entry.isDirectory && !kind.candidate && other.candidate && !other.jpeg && !run_.config.Options.allFormats)
                 noteOtherReading(run_, joinPath(folder, entry.name), CExifImage::Role::source);  // a raw or HEIF file
             if (entry.isDirectory || !kind.candidate) continue;
             const std::string sourcePath = joinPath(folder, entry.name);
-            if (run_.Options.allFormats) {
+            if (run_.config.Options.allFormats) {
                 const auto& [source, sourceKind] = chosen[baseName(entry.name)];
                 if (source != &entry) {
                     const std::string sourceOf = joinPath(folder, source->name);
@@ -85,7 +81,7 @@ public:
                         processPair(run_, sourcePath, sourcePath);  // counted, as any file that is its own pair
                         continue;
                     }
-                    run_.filesFound++;
+                    run_.tally.filesFound++;
                     reportFile(run_, sourcePath, true, "skipped",
                                kind.raw && sourceKind.raw ? "another raw file of that name is the source"
                                                           : "another file of that name is the source");
@@ -94,7 +90,7 @@ public:
             }
             processPair(run_, sourcePath, destinationFor(folder, sourcePath, entry.name));
         }
-        if (!run_.Options.recurse) return;
+        if (!run_.config.Options.recurse) return;
         for (const platform::DirectoryEntry& entry : *entries) {
             if (entry.isDirectory) walk(joinPath(folder, entry.name));
         }
@@ -104,19 +100,19 @@ private:
     /// The name a source's destination has: the source's base name under Dst (or "..").
     std::string destinationBase(const std::string& folder, const std::string& sourcePath, const std::string& name) const {
         std::string path;
-        if (run_.Dst == "..") {
+        if (run_.config.Dst == "..") {
             const std::string trimmed = withoutTrailingSlashes(folder);
             const auto slash = trimmed.find_last_of('/');
             path = slash == std::string::npos ? name : trimmed.substr(0, slash + 1) + name;
         } else {
-            path = joinPath(run_.Dst, sourcePath.substr(run_.Src.size()));
+            path = joinPath(run_.config.Dst, sourcePath.substr(run_.config.Src.size()));
         }
         return path.substr(0, path.find_last_of('.'));
     }
 
     /// The JPEG extensions a destination may have, in the order they are tried.
     std::vector<std::string> jpegExtensions() const {
-        if (!run_.Options.allFormats) return {".jpg"};
+        if (!run_.config.Options.allFormats) return {".jpg"};
         return {".jpg", ".jpeg", ".jpe"};
     }
 

@@ -1,16 +1,18 @@
-// The on-disk Exif format that Tagloom reads and writes.
+// The Exif format that Tagloom reads and writes: tags, field types, the top directories, limits.
 //
-// A JPEG image starts with a 20-byte header, then the TIFF data of its APP1 segment:
+// TIFF data: a header ("II*\0" little-endian or "MM\0*" big-endian, then IFD0's offset, 4 bytes),
+// then directories; every offset counts from the header (base). Where a kind of file keeps it is
+// exif/containers.h's. The default reading's JPEG starts with a 20-byte header, then the TIFF data of
+// its APP1 segment:
 //   0  FF D8        start of image
 //   2  FF E1        APP1 marker: the APP1 segment must come first
 //   4  L (2, big-endian) APP1 length, counting these two bytes and the rest of the segment
 //   6  "Exif\0\0"   not tested
-//   12 "II"         little-endian TIFF data; every stored offset counts from here (base = 12)
+//   12 "II"         little-endian TIFF data (base = 12)
 //   14 42           not tested
 //   16 offset of IFD0 (4)
-// The segment ends at absolute L + 4 (sectionEnd).
-// A raw image starts with "II" and is TIFF data from byte 0 (base = 0); IFD0 is read at absolute 16
-// and no seek may pass absolute 0xFFFF.
+// The segment ends at absolute L + 4 (sectionEnd). The default reading's raw image starts with "II"
+// and is TIFF data from byte 0 (base = 0); IFD0 is read at absolute 16 and no seek may pass 0xFFFF.
 //
 // A directory: count N (2), N entries of 12 bytes, next-directory offset (4, 0 ends the chain).
 // An entry: tag (2), type (2), count (4), value field (4): the data itself when it takes 4 bytes
@@ -35,6 +37,8 @@ constexpr std::uint16_t kGpsIfdPointer = 0x8825;    // 34853, IFD0 -> GPS direct
 constexpr std::uint16_t kMakerNote = 0x927C;        // 37500, Exif sub-directory -> maker-note directory
 constexpr std::uint16_t kOffsetSchema = 0xEA1D;     // Exif sub-directory: where Windows moved the maker note
 constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
+constexpr std::uint16_t kPixelXDimension = 0xA002;  // Exif sub-directory: the image's width
+constexpr std::uint16_t kPixelYDimension = 0xA003;  // and height
 constexpr std::uint16_t kIptcNaa = 0x83BB;          // 33723, IFD0: IPTC data, a byte stream often typed LONG
 constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
 constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject

@@ -115,6 +115,15 @@ std::vector<const CExifEntry*> CExifImage::positionEntries() const {
     return found;
 }
 
+std::uint32_t CExifImage::numberIn(const CExifDirectory& directory, std::uint16_t tag) const {
+    const CExifEntry* entry = directory.findEntry(tag);
+    if (entry == nullptr || entry->removed) return 0;
+    const ByteOrder order = orderOf(directory);
+    if (entry->type == fieldType::kShort && entry->size >= 2) return getU16(entry->data.data(), order);
+    if (entry->type == fieldType::kLong && entry->size >= 4) return getU32(entry->data.data(), order);
+    return 0;
+}
+
 const MakerNoteKind* CExifImage::cameraKind() const {
     const CExifEntry* make = ifd0.findEntry(tag::kMake);
     if (make == nullptr) return nullptr;

@@ -2,6 +2,7 @@
 // Values are never decoded: an entry holds its bytes exactly as the file stores them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,6 +35,10 @@ public:
 
     /// The first four bytes of `data` in the image's byte order; bytes the buffer lacks count as zero.
     std::uint32_t valueAsU32() const;
+    /// The same value bytes as `other`'s.
+    bool sameValue(const CExifEntry& other) const {
+        return size == other.size && std::equal(data.begin(), data.begin() + size, other.data.begin());
+    }
 
     CExifDirectory* directory;
     CListLink<CExifEntry> link{this};
@@ -149,6 +154,9 @@ public:
     bool carriesPreview(std::uint16_t tag) const {
         return makerNoteKind != nullptr && makerNoteKind->previewStart == tag;
     }
+    /// The first value of the directory's SHORT or LONG entry of this tag (not removed); 0 for none or
+    /// another type.
+    std::uint32_t numberIn(const CExifDirectory& directory, std::uint16_t tag) const;
     /// The maker-note row of the camera that IFD0's Make names, whatever kind its note is; none.
     const MakerNoteKind* cameraKind() const;
     /// The maker-note tag whose value is a position in this file, by its camera's row; none: 0.

@@ -179,16 +179,6 @@ void CExifParser::captureThumbnail() {
     carry(*offset, start, bytes);
 }
 
-namespace {
-
-/// The extension of a path: its text from its last '.'.
-std::string extensionOf(const std::string& path) {
-    const auto dot = path.find_last_of('.');
-    return dot != std::string::npos ? path.substr(dot) : std::string();
-}
-
-}  // namespace
-
 void CExifImage::load(const std::string& imagePath, bool allFormats, const Reporter& reporter, Role role) {
     path = imagePath;
     extension = extensionOf(path);

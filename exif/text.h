@@ -22,6 +22,15 @@ inline std::string foldAsciiCase(std::string text) {
     return text;
 }
 
+/// The extension of a file's name (the last part of a path): its text from its last '.'; none for a
+/// name without one or that starts with it (".profile").
+inline std::string extensionOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const auto dot = path.find_last_of('.');
+    return dot == std::string::npos || dot <= name ? std::string() : path.substr(dot);
+}
+
 inline bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }

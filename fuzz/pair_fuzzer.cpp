@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "app/tagloom.h"
+#include "app/pair.h"
 #include "exif/exception.h"
 #include "exif/image.h"
 
@@ -24,7 +24,7 @@ namespace {
 
 /// What every input shares: a folder, and one run whose output goes nowhere (its copy buffer is made once).
 struct Workspace {
-    Workspace() : sink(std::fopen("/dev/null", "w")), run(platform::systemFileSystem(), Reporter(sink)) {
+    Workspace() : sink(std::fopen("/dev/null", "w")), run(platform::systemFileSystem(), textSink(sink)) {
         char pattern[] = "/tmp/tagloom-pair-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
         destination = folder + "/photo.jpg";
@@ -59,18 +59,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.write(reinterpret_cast<const char*>(destinationBytes), static_cast<std::streamsize>(destinationSize));
     }
     RunContext& run = space.run;
-    run.reporter.setTraceMask((flags & 16) != 0 ? 7 : 0);
-    run.Options = TagloomOptions{};
-    run.Options.copyMismatched = flags & 1;
-    run.Options.overwrite = (flags >> 1) & 1;
-    run.Options.dropThumbnail = (flags >> 2) & 1;
-    run.Options.keepBackup = (flags >> 3) & 1;
-    run.Options.allFormats = ((flags >> 5) & 1) != 0;
+    run.sink->setTraceMask((flags & 16) != 0 ? 7 : 0);
+    TagloomOptions& options = run.config.Options;
+    options = TagloomOptions{};
+    options.copyMismatched = flags & 1;
+    options.overwrite = (flags >> 1) & 1;
+    options.dropThumbnail = (flags >> 2) & 1;
+    options.keepBackup = (flags >> 3) & 1;
+    options.allFormats = ((flags >> 5) & 1) != 0;
     CExifImage destination;
     CExifImage source;
     try {
-        destination.load(space.destination, run.Options.allFormats, run.reporter);
-        source.loadFromMemory("source.jpg", sourceBytes, sourceSize, run.Options.allFormats, run.reporter,
+        destination.load(space.destination, options.allFormats, run.console());
+        source.loadFromMemory("source.jpg", sourceBytes, sourceSize, options.allFormats, run.console(),
                               CExifImage::Role::source);
     } catch (const CExifException&) {
         return 0;

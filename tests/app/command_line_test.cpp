@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "app/cli.h"
 #include "app/run_context.h"
-#include "app/tagloom.h"
 #include "tests/support/run_tool.h"
 
 using namespace tagloom;
@@ -194,42 +194,42 @@ protected:
         ::testing::internal::CaptureStdout();
         bool stopped = false;
         try {
-            parseFlags(run, argument);
+            parseFlags(config, argument, Reporter(stdout));
         } catch (const UsageStop&) {
             stopped = true;
         }
         printed = ::testing::internal::GetCapturedStdout();
         return stopped;
     }
-    RunContext run;
+    RunConfig config;
     std::string printed;
 };
 
 TEST_F(AFlagParser, setsOneOptionPerLetter) {
     EXPECT_FALSE(stops("-rux"));
-    EXPECT_EQ(run.Options.recurse, 1);
-    EXPECT_EQ(run.Options.copyMismatched, 1);
-    EXPECT_EQ(run.Options.showOnly, 1);
-    EXPECT_EQ(run.Options.verboseMask, 1);
-    EXPECT_EQ(run.Options.overwrite, 0);
+    EXPECT_EQ(config.Options.recurse, 1);
+    EXPECT_EQ(config.Options.copyMismatched, 1);
+    EXPECT_EQ(config.Options.showOnly, 1);
+    EXPECT_EQ(config.Options.verboseMask, 1);
+    EXPECT_EQ(config.Options.overwrite, 0);
     EXPECT_FALSE(stops("-ost"));
-    EXPECT_EQ(run.Options.overwrite, 1);
-    EXPECT_EQ(run.Options.keepBackup, 1);
-    EXPECT_EQ(run.Options.dropThumbnail, 1);
+    EXPECT_EQ(config.Options.overwrite, 1);
+    EXPECT_EQ(config.Options.keepBackup, 1);
+    EXPECT_EQ(config.Options.dropThumbnail, 1);
     EXPECT_EQ(printed, "");
 }
 
 TEST_F(AFlagParser, takesOneHexDigitForTheMask) {
     EXPECT_FALSE(stops("-v3x"));
-    EXPECT_EQ(run.Options.verboseMask, 3);
-    EXPECT_EQ(run.Options.showOnly, 1);
+    EXPECT_EQ(config.Options.verboseMask, 3);
+    EXPECT_EQ(config.Options.showOnly, 1);
     EXPECT_FALSE(stops("-vF"));
-    EXPECT_EQ(run.Options.verboseMask, 15);
+    EXPECT_EQ(config.Options.verboseMask, 15);
     EXPECT_FALSE(stops("-x"));
     EXPECT_FALSE(stops("-v4"));
-    EXPECT_EQ(run.Options.verboseMask, 4) << "-x -v4";
+    EXPECT_EQ(config.Options.verboseMask, 4) << "-x -v4";
     EXPECT_FALSE(stops("-x"));
-    EXPECT_EQ(run.Options.verboseMask, 5) << "-v4 -x";
+    EXPECT_EQ(config.Options.verboseMask, 5) << "-v4 -x";
     EXPECT_TRUE(stops("-v10"));
     EXPECT_EQ(printed, "Unknown flag: 0\n" + kUsage);
 }

@@ -9,7 +9,7 @@
 
 #include "exif/exception.h"
 #include "exif/format.h"
-#include "app/tagloom.h"
+#include "app/cli.h"
 #include "exif/image.h"
 #include "platform/platform.h"
 #include "tests/support/exiftool.h"

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "app/tagloom.h"
+#include "app/cli.h"
 #include "platform/platform.h"
 
 using namespace tagloom;

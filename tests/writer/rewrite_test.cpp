@@ -317,7 +317,7 @@ InProcess rewriteInProcess(const TempFolder& folder, const std::function<void()>
     CExifImage source;
     destination.load(folder / "dst.jpg");
     source.load(folder / "src.jpg");
-    mergeFrom(destination, source, run.Options);
+    mergeFrom(destination, source, run.config.Options);
     meanwhile();
     ::testing::internal::CaptureStdout();
     InProcess result;
