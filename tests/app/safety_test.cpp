@@ -59,7 +59,9 @@ TEST(OverlappingRuns, leaveEveryPhotoCompleteOldOrNewAndNothingElse) {
                 std::vector<std::future<fixture::RunResult>> started;
                 for (int r = 0; r < runs; ++r) {
                     started.push_back(std::async(std::launch::async, [&] {
-                        return fixture::runTagloom({flags, "src", "d"}, reference.path());
+                        fixture::RunLimits apart;
+                        apart.ownProcess = true;
+                        return fixture::runTagloom({flags, "src", "d"}, reference.path(), apart);
                     }));
                 }
                 std::string outputs;

@@ -112,13 +112,34 @@ std::map<std::string, ExiftoolView> readWithExiftool(const std::vector<std::stri
 }
 
 std::map<std::string, std::string> thumbnailsWithExiftool(const std::vector<std::string>& paths) {
-    std::map<std::string, std::string> thumbnails;
-    for (const std::string& path : paths) thumbnails[path] = "";
-    const std::string json = commandOutput("exiftool -j -b -IFD1:ThumbnailImage" + quotedList(paths) + " 2>/dev/null");
-    const std::regex record(R"re("SourceFile": "([^"]*)"(?:,\s*"ThumbnailImage": "([^"]*)")?)re");
-    for (std::sregex_iterator it(json.begin(), json.end(), record), end; it != end; ++it)
-        thumbnails[(*it)[1]] = (*it)[2];
-    return thumbnails;
+    return binaryWithExiftool("IFD1:ThumbnailImage", paths);
+}
+
+std::map<std::string, std::string> binaryWithExiftool(const std::string& tag, const std::vector<std::string>& paths) {
+    std::map<std::string, std::string> values;
+    for (const std::string& path : paths) values[path] = "";
+    const std::string json = commandOutput("exiftool -j -b -" + tag + quotedList(paths) + " 2>/dev/null");
+    // Each record: "SourceFile": "<path>", then the tag's "<name>": "base64:..." where the file has it.
+    // Read by hand: the values run to megabytes, too long for a regular expression's recursion.
+    const std::string name = "\"" + tag.substr(tag.find(':') == std::string::npos ? 0 : tag.find(':') + 1) + "\": \"";
+    const std::string source = "\"SourceFile\": \"";
+    for (std::size_t at = json.find(source); at != std::string::npos;) {
+        const std::size_t pathStart = at + source.size();
+        const std::size_t pathEnd = json.find('"', pathStart);
+        if (pathEnd == std::string::npos) break;
+        const std::size_t next = json.find(source, pathEnd);
+        const std::size_t value = json.find(name, pathEnd);
+        if (value != std::string::npos && value < next) {
+            const std::size_t valueStart = value + name.size();
+            values[json.substr(pathStart, pathEnd - pathStart)] = json.substr(valueStart, json.find('"', valueStart) - valueStart);
+        }
+        at = next;
+    }
+    return values;
+}
+
+std::map<std::string, std::string> exiftoolPerFile(const std::string& options, const std::vector<std::string>& paths) {
+    return perFile(paths, commandOutput("exiftool " + options + quotedList(paths) + " 2>&1"));
 }
 
 }  // namespace fixture

@@ -27,5 +27,10 @@ ExiftoolView readWithExiftool(const std::string& path);
 std::map<std::string, ExiftoolView> readWithExiftool(const std::vector<std::string>& paths);
 /// Each file's IFD1 thumbnail as exiftool extracts it (base64), keyed by path; "" when there is none.
 std::map<std::string, std::string> thumbnailsWithExiftool(const std::vector<std::string>& paths);
+/// Each file's value of a binary tag ("PreviewImage", "IFD1:ThumbnailImage") as exiftool extracts
+/// it (base64), keyed by path; "" when there is none. One run of exiftool for all.
+std::map<std::string, std::string> binaryWithExiftool(const std::string& tag, const std::vector<std::string>& paths);
+/// What one run of exiftool with `options` prints of each file, keyed by path.
+std::map<std::string, std::string> exiftoolPerFile(const std::string& options, const std::vector<std::string>& paths);
 
 }  // namespace fixture

@@ -1,5 +1,7 @@
 #include "tests/support/run_tool.h"
 
+#include "app/cli.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -33,7 +35,45 @@ std::string drain(int fd) {
 
 }  // namespace
 
+namespace {
+
+/// Runs the tool in this process: the working directory and standard output and error are the
+/// process's own, so they are swapped for the run and put back after it.
+RunResult runInThisProcess(const std::vector<std::string>& args, const std::string& folder) {
+    std::fflush(nullptr);
+    char outName[] = "/tmp/tagloom-out-XXXXXX";
+    char errName[] = "/tmp/tagloom-err-XXXXXX";
+    const int out = ::mkstemp(outName);
+    const int err = ::mkstemp(errName);
+    const int savedOut = ::dup(1);
+    const int savedErr = ::dup(2);
+    const std::filesystem::path before = std::filesystem::current_path();
+    if (out < 0 || err < 0 || savedOut < 0 || savedErr < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+        throw std::runtime_error("cannot capture the output");
+    std::filesystem::current_path(folder);
+    std::vector<const char*> argv = {"tagloom"};
+    for (const std::string& argument : args) argv.push_back(argument.c_str());
+    RunResult result;
+    result.status = tagloom::runTagloom(static_cast<int>(argv.size()), argv.data());
+    std::fflush(nullptr);
+    std::filesystem::current_path(before);
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    for (const int fd : {savedOut, savedErr}) ::close(fd);
+    ::lseek(out, 0, SEEK_SET);
+    ::lseek(err, 0, SEEK_SET);
+    result.output = drain(out);
+    result.errors = drain(err);
+    for (const int fd : {out, err}) ::close(fd);
+    ::unlink(outName);
+    ::unlink(errName);
+    return result;
+}
+
+}  // namespace
+
 RunResult runTagloom(const std::vector<std::string>& args, const std::string& folder, RunLimits limits) {
+    if (!limits.needsProcess()) return runInThisProcess(args, folder);
     int out[2];
     int err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -109,8 +149,10 @@ void TempFolder::write(const std::string& name, const Bytes& bytes) const {
     if (!stream) throw std::runtime_error("cannot write " + file.string());
 }
 
-Bytes TempFolder::read(const std::string& name) const {
-    std::ifstream stream(std::filesystem::path(path_) / name, std::ios::binary);
+Bytes TempFolder::read(const std::string& name) const { return readFile((std::filesystem::path(path_) / name).string()); }
+
+Bytes readFile(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
     if (!stream) return {};
     return Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }

@@ -25,12 +25,20 @@ struct RunLimits {
     std::string binary;                    // a copy of tagloom to run instead ("" for the built one)
     std::string runAs;                     // "uid:gid" or "uid:gid:group" to run as another user (the caller is root)
     std::string outputFile;                // where standard output goes instead of being captured
+    bool ownProcess = false;               // a process of its own, beside others at once
+
+    /// Only a run of its own process can be limited, steered, run as another user or killed.
+    bool needsProcess() const {
+        return ownProcess || fileSizeLimit >= 0 || !environment.empty() || steered || !binary.empty() || !runAs.empty() ||
+               !outputFile.empty();
+    }
 };
 
 /// The built tagloom binary.
 std::string tagloomBinary();
 
-/// Runs `tagloom args...` with `folder` as its working directory.
+/// Runs `tagloom args...` with `folder` as its working directory: in this process, its standard output
+/// and error captured, unless the limits need a process of its own (the built binary is run then).
 RunResult runTagloom(const std::vector<std::string>& args, const std::string& folder, RunLimits limits = {});
 
 /// A fresh folder under the system's temporary folder, removed with everything in it at the end.
@@ -52,6 +60,9 @@ public:
 private:
     std::string path_;
 };
+
+/// A file's bytes; none when it cannot be read.
+Bytes readFile(const std::string& path);
 
 /// Where the shared camera samples are, or "" when the folder is absent.
 std::string samplesFolder();
