@@ -1,6 +1,7 @@
 #include "exif/maker_notes.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace tagloom {
 
@@ -106,5 +107,7 @@ const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize,
 }
 
 const MakerNoteKind& noteWithoutDirectory() { return kWithoutDirectory; }
+
+MakerNoteRows makerNoteKinds() { return MakerNoteRows{std::begin(kKinds), std::end(kKinds)}; }
 
 }  // namespace tagloom

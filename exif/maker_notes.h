@@ -245,4 +245,13 @@ const MakerNoteKind* makerNoteKindOfMake(const char* make, std::size_t makeSize,
 /// The kind of a note that holds no directory Tagloom can read: its declared bytes, carried whole.
 const MakerNoteKind& noteWithoutDirectory();
 
+/// Every row, in the order they are tried.
+struct MakerNoteRows {
+    const MakerNoteKind* first;
+    const MakerNoteKind* last;  // one past
+    const MakerNoteKind* begin() const { return first; }
+    const MakerNoteKind* end() const { return last; }
+};
+MakerNoteRows makerNoteKinds();
+
 }  // namespace tagloom

@@ -10,6 +10,7 @@
 #include "exif/byte_order.h"
 #include "exif/exception.h"
 #include "exif/image.h"
+#include "exif/maker_notes.h"
 #include "tests/support/load.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
@@ -29,11 +30,11 @@ const std::string kText = "hello world";
 
 struct Kind {
     std::string name;
-    Bytes head;        // the signature and what follows it up to the directory
-    ByteOrder order;   // of the directory
-    bool outerBase;    // value offsets count from the TIFF header, else from the note's start + baseAt
-    std::uint32_t baseAt;
-    bool relaid;
+    Bytes head;                                 // the signature and what follows it up to the directory
+    ByteOrder order = ByteOrder::littleEndian;  // of the directory
+    bool outerBase = false;  // value offsets count from the TIFF header, else from the note's start + baseAt
+    std::uint32_t baseAt = 0;
+    bool relaid = false;
     std::string make = "Maker";
     bool walked = true;  // a block whose directory is walked for its reach; else its declared bytes
 };
@@ -81,50 +82,51 @@ Bytes joined(Bytes first, const Bytes& second) {
     return first;
 }
 
-const std::vector<Kind> kKinds = {
-    {"Olympus type 1", bytesOf("OLYMP\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"Panasonic", bytesOf("Panasonic\0\0\0", 12), ByteOrder::littleEndian, true, 0, true},
-    {"Casio type 2", bytesOf("QVC\0\0\0", 6), ByteOrder::littleEndian, true, 0, true},
-    {"Sigma", bytesOf("SIGMA\0\0\0\1\0", 10), ByteOrder::littleEndian, true, 0, true},
-    {"Olympus type 2", bytesOf("OLYMPUS\0II\3\0", 12), ByteOrder::littleEndian, false, 0, false},
-    {"Nikon type 3", bytesOf("Nikon\0\2\0\0\0MM\0*\0\0\0\x8", 18), ByteOrder::bigEndian, false, 10, false},
-    {"Fujifilm", bytesOf("FUJIFILM\x0c\0\0\0", 12), ByteOrder::littleEndian, false, 0, false},
-    {"Apple", bytesOf("Apple iOS\0\0\1MM", 14), ByteOrder::bigEndian, false, 0, false},
-    {"Samsung", {}, ByteOrder::littleEndian, false, 0, false, "SAMSUNG"},
-    {"Nikon type 2", bytesOf("Nikon\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"Epson", bytesOf("EPSON\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"Sony", bytesOf("SONY CAM \0\0\0", 12), ByteOrder::littleEndian, true, 0, true},
-    {"Sony", bytesOf("SONY MOBILE\0", 12), ByteOrder::littleEndian, true, 0, true},
-    {"Sanyo", bytesOf("SANYO\0\1\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"Sigma", bytesOf("FOVEON\0\0\1\0", 10), ByteOrder::littleEndian, true, 0, true},
-    {"OM System", bytesOf("OM SYSTEM\0\0\0II\4\0", 16), ByteOrder::littleEndian, false, 0, false},
-    {"Pentax", bytesOf("PENTAX \0MM", 10), ByteOrder::bigEndian, false, 0, false},
-    {"Ricoh", bytesOf("RICOH\0II", 8), ByteOrder::littleEndian, false, 0, false},
-    {"Motorola", bytesOf("MOT\0\0\0\0\0", 8), ByteOrder::littleEndian, false, 0, false},
-    {"Kodak PIXPRO", bytesOf("MM\0*\0\0\0\x8", 8), ByteOrder::bigEndian, false, 0, false},
-    {"JVC", bytesOf("JVC ", 4), ByteOrder::littleEndian, true, 0, true},
-    {"Ricoh", bytesOf("RICOH\0\0\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"Ricoh", bytesOf("Ricoh\xcf\0\0", 8), ByteOrder::littleEndian, true, 0, true},
-    {"GE", bytesOf("GE\0\0\0\0\1\0\0\0MM\0*\0\0\0\x8", 18), ByteOrder::bigEndian, false, 10, false},
-    {"Sony Ericsson", bytesOf("SEMC MS\0\0\0\0\0II*\0\x8\0\0\0", 20), ByteOrder::littleEndian, false, 12, false},
-    {"Samsung", {}, ByteOrder::littleEndian, false, 0, false, "samsung"},  // Makes compared ignoring case
-    {"Sony", bytesOf("SONY DSC \0\0\0", 12), ByteOrder::littleEndian, true, 0, true},
-    {"Pentax", bytesOf("AOC\0II", 6), ByteOrder::littleEndian, true, 0, true},
-    {"Ricoh", bytesOf("RICOH\0MM", 8), ByteOrder::bigEndian, false, 0, false},
-    {"Minolta", {}, ByteOrder::littleEndian, true, 0, true, "Minolta"},
-    {"plain directory", {}, ByteOrder::littleEndian, true, 0, true, "Canon"},
-    {"plain directory", {}, ByteOrder::littleEndian, true, 0, true, "NIKON"},
-    // no directory, or offsets from each entry: bytes as they are
-    {"Kodak", bytesOf("KDK INFO", 8), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"Kyocera", bytesOf("KYOCERA            \0\0\0", 22), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"Pentax, offsets from each entry", {}, ByteOrder::littleEndian, false, 0, false, "Asahi Optical Co.,Ltd", false},
-    {"Ricoh text", bytesOf("Rv0103;", 7), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"Konica", bytesOf("KC", 2), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"Samsung", bytesOf("STMN100", 7), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"RIM", bytesOf("RIM0", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"HTC", bytesOf("htcI", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-    {"VER", bytesOf("VER:", 4), ByteOrder::littleEndian, false, 0, false, "Maker", false},
-};
+/// A note of each row of the product's kinds (but a raw file's data and the kinds that are refused),
+/// laid out as the row says: its signature, its byte order where it names one, the TIFF header or
+/// offset that leads to its directory, what its offsets count from. Then cases the rows imply: a Make
+/// in other letter case.
+std::vector<Kind> kindsOfTheRows() {
+    using Carry = MakerNoteKind::Carry;
+    using Directory = MakerNoteKind::Directory;
+    std::vector<Kind> kinds;
+    for (const MakerNoteKind& row : makerNoteKinds()) {
+        if (row.carry == Carry::never || row.carry == Carry::refused) continue;
+        Kind kind;
+        kind.name = row.carry == Carry::plain ? "plain directory" : row.name;
+        kind.make = row.make != nullptr ? row.make : "Maker";
+        kind.relaid = row.carry == Carry::plain || row.carry == Carry::relaid;
+        kind.outerBase = row.outerBase();
+        kind.baseAt = row.baseAt;
+        kind.walked = row.directory != Directory::none;
+        kind.head = Bytes(row.signature, row.signature + row.signatureLength);
+        kind.order = row.order == MakerNoteKind::Order::big ? ByteOrder::bigEndian : ByteOrder::littleEndian;
+        if (row.order == MakerNoteKind::Order::bytesAt) {
+            kind.head.resize(std::max<std::size_t>(kind.head.size(), row.orderAt + 2), 0);
+            if (kind.head[row.orderAt] != 'M') kind.head[row.orderAt] = kind.head[row.orderAt + 1] = 'I';
+            kind.order = kind.head[row.orderAt] == 'M' ? ByteOrder::bigEndian : ByteOrder::littleEndian;
+        }
+        if (row.directory == Directory::at || row.directory == Directory::none) {
+            kind.head.resize(std::max<std::size_t>(kind.head.size(), row.directory == Directory::at ? row.directoryAt : 8), 0);
+        } else if (row.directory == Directory::tiffHeaderAt) {  // its own TIFF header, the directory right behind it
+            kind.head.resize(row.directoryAt + 8, 0);
+            const char* mark = kind.order == ByteOrder::bigEndian ? "MM" : "II";
+            std::copy(mark, mark + 2, kind.head.begin() + row.directoryAt);
+            putU16(kind.head.data() + row.directoryAt + 2, 42, kind.order);
+            putU32(kind.head.data() + row.directoryAt + 4, 8, kind.order);
+        } else {  // a 32-bit little-endian offset of the directory, which follows it
+            kind.head.resize(row.directoryAt + 4, 0);
+            putU32(kind.head.data() + row.directoryAt, row.directoryAt + 4, ByteOrder::littleEndian);
+        }
+        kinds.push_back(kind);
+    }
+    Kind lowerCase = *std::find_if(kinds.begin(), kinds.end(), [](const Kind& kind) { return kind.make == "SAMSUNG"; });
+    lowerCase.make = "samsung";  // Makes compared ignoring case
+    kinds.push_back(lowerCase);
+    return kinds;
+}
+
+const std::vector<Kind> kKinds = kindsOfTheRows();
 
 class MakerNotes : public ::testing::Test {
 protected:

@@ -216,9 +216,9 @@ Bytes ExifBuilder::build(Layout& layout) const {
     std::vector<Directory> subChain = subChain_;
     std::optional<Directory> makerNote = makerNote_;
     if (autoPointers_) {
-        if (!subChain.empty()) insertSorted(ifd0Chain[0], longValue(kExifPointer, 0));
-        if (gps_) insertSorted(ifd0Chain[0], longValue(kGpsPointer, 0));
-        if (interop_) insertSorted(subChain[0], longValue(kInteropPointer, 0));
+        if (!subChain.empty()) insertSorted(ifd0Chain[0], longValue(kExifIfdPointer, 0));
+        if (gps_) insertSorted(ifd0Chain[0], longValue(kGpsIfdPointer, 0));
+        if (interop_) insertSorted(subChain[0], longValue(kInteropIfdPointer, 0));
         if (makerNote || makerNoteBytes_) {
             Entry note = entry(kMakerNote, 7,
                                makerNote ? directorySize(*makerNote) : static_cast<std::uint32_t>(makerNoteBytes_(0).size()), {});
@@ -263,9 +263,9 @@ Bytes ExifBuilder::build(Layout& layout) const {
     position += padding_;
 
     if (autoPointers_) {
-        if (!subChain.empty()) setPointer(ifd0Chain[0], kExifPointer, layout.subIfd, bigEndian_);
-        if (gps_) setPointer(ifd0Chain[0], kGpsPointer, layout.gps, bigEndian_);
-        if (interop_) setPointer(subChain[0], kInteropPointer, layout.interop, bigEndian_);
+        if (!subChain.empty()) setPointer(ifd0Chain[0], kExifIfdPointer, layout.subIfd, bigEndian_);
+        if (gps_) setPointer(ifd0Chain[0], kGpsIfdPointer, layout.gps, bigEndian_);
+        if (interop_) setPointer(subChain[0], kInteropIfdPointer, layout.interop, bigEndian_);
         if (makerNote || makerNoteBytes_) {
             if (Entry* note = find(subChain[0], kMakerNote)) note->valueField = layout.makerNote;
         }

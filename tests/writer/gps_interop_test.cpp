@@ -130,7 +130,7 @@ TEST_F(GpsAndInterop, carryASourceOnlyGpsPositionIntoTheDestination) {
               "\n");
     EXPECT_EQ(run({"src.cr2", "dst.jpg"}).output, "dst.jpg - 3 diffs\n");
     const auto image = reread("dst.jpg");
-    EXPECT_TRUE(image->ifd0.findEntry(kGpsPointer)->isPointer);
+    EXPECT_TRUE(image->ifd0.findEntry(kGpsIfdPointer)->isPointer);
     EXPECT_EQ(image->gpsIfd.findEntry(kLatitude)->data, kLatitude48);
     if (fixture::haveExiftool()) {
         const auto view = fixture::readWithExiftool(folder / "dst.jpg");
@@ -162,20 +162,20 @@ TEST_F(GpsAndInterop, areDroppedWithTheirPointersUnderOverwrite) {
     EXPECT_EQ(result.find("GPS0 "), std::string::npos) << "no GPS directory is written";
     EXPECT_EQ(result.find("GpsPtr"), std::string::npos);
     const auto image = reread("dst.jpg");
-    EXPECT_EQ(image->ifd0.findEntry(kGpsPointer), nullptr);
-    EXPECT_EQ(image->subIfd.findEntry(kInteropPointer), nullptr);
+    EXPECT_EQ(image->ifd0.findEntry(kGpsIfdPointer), nullptr);
+    EXPECT_EQ(image->subIfd.findEntry(kInteropIfdPointer), nullptr);
     EXPECT_TRUE(image->gpsIfd.entries.empty());
 }
 
 TEST_F(GpsAndInterop, followOnlyPointersOfFourBytesAndNeverBackwards) {
-    const Bytes empty = ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), entry(kGpsPointer, 4, 0, {})}).subIfd({}).build();
+    const Bytes empty = ExifBuilder::jpeg().ifd0({ascii(kMake, "Canon"), entry(kGpsIfdPointer, 4, 0, {})}).subIfd({}).build();
     folder.write("empty.jpg", empty);
     const auto image = reread("empty.jpg");
-    EXPECT_FALSE(image->ifd0.findEntry(kGpsPointer)->isPointer) << "a count of 0 is an ordinary entry";
+    EXPECT_FALSE(image->ifd0.findEntry(kGpsIfdPointer)->isPointer) << "a count of 0 is an ordinary entry";
     folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kModel, "M")}).build());
     const auto result = run({"-v2", "src.jpg", "empty.jpg"}).output;
     EXPECT_EQ(result.find("GpsPtr"), std::string::npos) << result;
-    EXPECT_NE(reread("empty.jpg")->ifd0.findEntry(kGpsPointer), nullptr);
+    EXPECT_NE(reread("empty.jpg")->ifd0.findEntry(kGpsIfdPointer), nullptr);
 
     // A source's GPS directory replaces the pointer that leads nowhere, with or without -u.
     folder.write("gps.jpg", withBoth().build());
