@@ -26,9 +26,10 @@ for tool in convert:imagemagick exiv2:exiv2 jhead:jhead /usr/bin/time:time; do
   command -v "${tool%%:*}" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${tool##*:}" >/dev/null
 done
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench -j"$(nproc)" --target tagloom tagloom_make_files >/dev/null
+cmake --build build-bench -j"$(nproc)" --target tagloom tagloom_make_files tagloom_read_back_cost >/dev/null
 tagloom="$PWD/build-bench/tagloom"
 make_files="$PWD/build-bench/tests/tagloom_make_files"
+read_back_cost="$PWD/build-bench/tests/tagloom_read_back_cost"
 out="$PWD/bench/out"
 mkdir -p "$out"
 
@@ -152,6 +153,11 @@ for round in 1 2 3; do
   awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$out/repeats/times"
 done
 echo "one pair of 5,000 entries of one tag: $(median <"$out/repeats/times" | awk '{ printf "%.1f", $1 * 1000 }') ms"
+
+# The read-back of each new Exif segment before it replaces its file, on pairs of 2 MB (compare with
+# tagloom's ms a pair above, or with --compare against a build without it).
+workload "$out/read-back" "$pairs" 2
+"$read_back_cost" "$out/read-back"
 
 if [ "$scaling" -eq 1 ]; then
   echo "== scaling: tagloom -u, median of 3 runs"

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
+#include "exif/tiff_view.h"
 
 namespace tagloom {
 
@@ -91,6 +93,23 @@ std::string partNotReadBack(const CExifImage& planned, const CExifImage& readBac
         if (!part.empty()) return part;
     }
     return "";
+}
+
+void ensureReadsBack(const CExifImage& planned, const std::vector<platform::Piece>& content, const PatchedValues& patched,
+                     bool allFormats) {
+    const SourceBytes bytes(content);
+    CExifImage again;
+    std::string part;
+    try {
+        again.loadFromBytes(planned.path, bytes, allFormats);
+        part = partNotReadBack(planned, again, patched);
+    } catch (const CExifException& failure) {
+        part = failure.message();
+    }
+    if (part.empty()) return;
+    CExifException failure(Fault::notReadBack, {part});
+    failure.fileName = planned.path;
+    throw failure;
 }
 
 }  // namespace tagloom

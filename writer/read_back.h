@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace tagloom {
 
@@ -21,5 +24,12 @@ using PatchedValues = std::unordered_map<const CExifEntry*, std::uint32_t>;
 /// directory read behind them, a thumbnail or preview by its bytes, a patched value by what the
 /// encoder wrote.
 std::string partNotReadBack(const CExifImage& planned, const CExifImage& readBack, const PatchedValues& patched);
+
+/// Refuses the new file (`content`, the runs it is made of) unless its Exif data, read back as the
+/// next run will read it (the same reading, as a destination), holds every directory and entry that
+/// the merge planned in `planned` and nothing else: "not done - the new Exif data does not read back
+/// as planned (<part>)", naming the destination.
+void ensureReadsBack(const CExifImage& planned, const std::vector<platform::Piece>& content, const PatchedValues& patched,
+                     bool allFormats);
 
 }  // namespace tagloom

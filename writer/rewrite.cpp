@@ -5,7 +5,6 @@
 #include "exif/exception.h"
 #include "exif/format.h"
 #include "exif/image.h"
-#include "exif/tiff_view.h"
 #include "writer/assembler.h"
 #include "writer/encoder.h"
 #include "writer/read_back.h"
@@ -32,25 +31,6 @@ void ensureRewritable(const CExifImage& image) {
     }
     // A link would be replaced by a plain file and its target left as it was.
     if (platform::isSymbolicLink(image.path)) throw CExifException(Fault::symbolicLink, {image.path});
-}
-
-/// Refuses the new file unless its Exif data, read back as the next run will read it (the same
-/// reading, as a destination), holds every directory and entry that the merge planned and nothing else.
-void readBack(const CExifImage& image, const std::vector<platform::Piece>& content, const PatchedValues& patched,
-              bool allFormats) {
-    const SourceBytes bytes(content);
-    CExifImage again;
-    std::string part;
-    try {
-        again.loadFromBytes(image.path, bytes, allFormats);
-        part = partNotReadBack(image, again, patched);
-    } catch (const CExifException& failure) {
-        part = failure.message();
-    }
-    if (part.empty()) return;
-    CExifException failure(Fault::notReadBack, {part});
-    failure.fileName = image.path;
-    throw failure;
 }
 
 }  // namespace
@@ -81,7 +61,7 @@ ReplaceOutcome rewrite(CExifImage& image, const Rewriting& run) {
                 if (piece.from == nullptr) run.afterEncoding(piece.bytes);
             }
         }
-        readBack(image, assembly.content, tiff.patched, run.options.allFormats);
+        ensureReadsBack(image, assembly.content, tiff.patched, run.options.allFormats);
         const ReplaceOutcome outcome = replaceFile(file, assembly.content);
         image.closeFiles();  // the destination stayed open, and so locked, until now
         return outcome;
