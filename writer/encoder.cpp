@@ -1,5 +1,6 @@
 #include "writer/encoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -232,7 +233,7 @@ private:
             putU32(field + 8, place.dataPos, order_);
             value = bytes_.data() + place.dataPos;
         }
-        std::memcpy(value, entry.data.data(), size);
+        std::copy_n(entry.data.begin(), size, value);
         if (place.value) putU32(value, *place.value, order_);
         // A directory laid out as one value: its offsets count from where the value goes.
         for (const std::uint32_t at : entry.relocations)
@@ -256,7 +257,7 @@ private:
     void writeMakerNote() {
         const DirectoryPlace& place = directories_[&image_.makerNote];
         if (image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid) {
-            std::memcpy(bytes_.data() + place.start, image_.makerNoteHeader.data(), image_.makerNoteHeader.size());
+            std::copy(image_.makerNoteHeader.begin(), image_.makerNoteHeader.end(), bytes_.begin() + place.start);
             writeDirectory(image_.makerNote);
             return;
         }

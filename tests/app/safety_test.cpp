@@ -41,7 +41,8 @@ TEST(OverlappingRuns, leaveEveryPhotoCompleteOldOrNewAndNothingElse) {
     for (int i = 0; i < kPairs; ++i) {
         const std::string name = "p" + std::to_string(i) + ".jpg";
         reference.write("src/" + name, sourceFile());
-        reference.write("dst/" + name, before[name] = destinationFile(2'000'000 + 4096 * i, static_cast<std::uint8_t>(i)));
+        reference.write("dst/" + name, before[name] = destinationFile(2'000'000 + 4096 * static_cast<std::size_t>(i),
+                                                                      static_cast<std::uint8_t>(i)));
     }
     std::filesystem::copy(reference / "dst", reference / "d");
     ASSERT_EQ(fixture::runTagloom({"-u", "src", "d"}, reference.path()).status, 0);

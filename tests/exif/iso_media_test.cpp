@@ -39,7 +39,7 @@ Bytes cr3(bool bigEndianExif = false) {
 }
 
 Bytes withSize(Bytes file, std::size_t at, std::uint32_t size) {
-    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(size >> (8 * (3 - i)));
+    for (std::size_t i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(size >> (8 * (3 - i)));
     return file;
 }
 
