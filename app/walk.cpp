@@ -89,6 +89,10 @@ public:
                 }
             }
             processPair(run_, sourcePath, destinationFor(folder, sourcePath, entry.name));
+            // With --all-formats every export of that name is a destination too.
+            if (run_.config.Options.allFormats) {
+                for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) processPair(run_, sourcePath, exported);
+            }
         }
         if (!run_.config.Options.recurse) return;
         for (const platform::DirectoryEntry& entry : *entries) {
@@ -132,6 +136,24 @@ private:
             if (match != index.end()) return destinationFolder + match->second;
         }
         return "";
+    }
+
+    /// The source's exports (PNG, WebP, TIFF, JPEG XL) under its base name, each extension in any letter case.
+    std::vector<std::string> exportsOf(const std::string& folder, const std::string& sourcePath, const std::string& name) {
+        const std::string base = destinationBase(folder, sourcePath, name);
+        const auto slash = base.find_last_of('/');
+        const std::string destinationFolder = slash == std::string::npos ? "" : base.substr(0, slash + 1);
+        const FolderIndex& index = indexOf(destinationFolder);
+        std::vector<std::string> found;
+        for (const std::string& extension : exportExtensions()) {
+            if (isFile(base + extension)) {
+                found.push_back(base + extension);
+                continue;
+            }
+            const auto match = index.find(foldAsciiCase(base.substr(destinationFolder.size()) + extension));
+            if (match != index.end()) found.push_back(destinationFolder + match->second);
+        }
+        return found;
     }
 
     std::string destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {

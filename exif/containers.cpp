@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "exif/exception.h"
+#include "exif/exports.h"
 #include "exif/format.h"
 #include "exif/jpeg_segments.h"
 #include "exif/text.h"
@@ -17,19 +18,27 @@ namespace tagloom {
 namespace {
 
 // By layout, in the order of its enumeration:
-//                                raw    extended jpeg   holdsExif allowList orientApart export rawNote previews boxes
+//                                raw    extended jpeg   holdsExif allowList orientApart export rawNote previews boxes inPlace
 constexpr LayoutTraits kLayouts[] = {
-    /* exifFirstJpeg */              {false, false, true,  true,  false, false, false, false, false, false},
-    /* defaultRaw */                 {true,  false, false, true,  false, false, false, true,  false, false},
-    /* exifAnywhereJpeg */           {false, true,  true,  true,  false, false, true,  false, false, false},
-    /* jpegWithoutExif */            {false, true,  true,  false, false, false, true,  false, false, false},
-    /* tiffRaw */                    {true,  true,  false, true,  true,  false, false, true,  true,  false},
-    /* embeddedJpegRaw */            {true,  true,  false, true,  true,  false, false, false, false, false},
-    /* embeddedJpegRawWithoutExif */ {true,  true,  false, false, true,  false, false, false, false, false},
-    /* canonBoxesRaw */              {true,  true,  false, true,  true,  false, false, false, false, true},
-    /* heifItem */                   {false, true,  false, true,  true,  true,  false, false, false, false},
+    /* exifFirstJpeg */              {false, false, true,  true,  false, false, false, false, false, false, false},
+    /* defaultRaw */                 {true,  false, false, true,  false, false, false, true,  false, false, false},
+    /* exifAnywhereJpeg */           {false, true,  true,  true,  false, false, true,  false, false, false, false},
+    /* jpegWithoutExif */            {false, true,  true,  false, false, false, true,  false, false, false, false},
+    /* tiffRaw */                    {true,  true,  false, true,  true,  false, false, true,  true,  false, false},
+    /* embeddedJpegRaw */            {true,  true,  false, true,  true,  false, false, false, false, false, false},
+    /* embeddedJpegRawWithoutExif */ {true,  true,  false, false, true,  false, false, false, false, false, false},
+    /* canonBoxesRaw */              {true,  true,  false, true,  true,  false, false, false, false, true,  false},
+    /* heifItem */                   {false, true,  false, true,  true,  true,  false, false, false, false, false},
+    /* pngFile */                    {false, true,  false, true,  false, false, true,  false, false, false, false},
+    /* pngLegacyExif */              {false, true,  false, true,  false, false, true,  false, false, false, false},
+    /* pngWithoutExif */             {false, true,  false, false, false, false, true,  false, false, false, false},
+    /* webpFile */                   {false, true,  false, true,  false, false, true,  false, false, false, false},
+    /* webpWithoutExif */            {false, true,  false, false, false, false, true,  false, false, false, false},
+    /* jxlFile */                    {false, true,  false, true,  false, true,  true,  false, false, false, false},
+    /* jxlWithoutExif */             {false, true,  false, false, false, true,  true,  false, false, false, false},
+    /* tiffFile */                   {false, true,  false, true,  true,  false, true,  false, true,  false, true},
 };
-static_assert(std::size(kLayouts) == std::size_t(Layout::heifItem) + 1, "one row per layout");
+static_assert(std::size(kLayouts) == std::size_t(Layout::tiffFile) + 1, "one row per layout");
 
 bool startsWith(const std::uint8_t* head, const char* text, std::size_t n) { return std::memcmp(head, text, n) == 0; }
 
@@ -46,14 +55,15 @@ struct FileKind {
     bool allFormatsOnly;
     bool raw;   // a source only, never rewritten
     bool jpeg;  // a JPEG: folder mode's destinations are of this kind
-    /// By the first 16 bytes of the file (zero where the file is shorter).
-    bool (*recognises)(const std::uint8_t* head);
+    /// By the first 16 bytes of the file (zero where the file is shorter) and its name's extension.
+    bool (*recognises)(const std::uint8_t* head, const std::string& extension);
     /// Finds the TIFF data and sets how far reads may go (the locator's comment says).
     Located (*locate)(const SourceBytes& bytes, const Reading& reading);
     /// Folder mode takes a file of such a name as a source: extensions separated by spaces; and
-    /// under --all-formats those of `moreExtensions` too.
+    /// under --all-formats those of `moreExtensions` too; or, an export's, as a destination.
     const char* extensions;
     const char* moreExtensions = "";
+    const char* exportExtensions = "";
 };
 
 /// An ISO base media file whose major brand is one of `brands` (four characters each).
@@ -66,31 +76,50 @@ bool isoMedia(const std::uint8_t* head, const char* brands) {
 }
 
 const FileKind kFileKinds[] = {
+    // --all-formats: editors' exports. A TIFF named ".tif" or ".tiff" is an export (raw files carry
+    // other names).
+    {"TIFF", true, false, false,
+     [](const std::uint8_t* head, const std::string& extension) {
+         return (startsWith(head, "II", 2) || startsWith(head, "MM", 2)) &&
+                (equalIgnoringAsciiCase(extension, ".tif") || equalIgnoringAsciiCase(extension, ".tiff"));
+     },
+     locateTiffFile, "", "", ".tif .tiff"},
+    {"PNG", true, false, false,
+     [](const std::uint8_t* head, const std::string&) { return std::memcmp(head, kPngSignature, sizeof kPngSignature) == 0; },
+     locatePng, "", "", ".png"},
+    {"WebP", true, false, false,
+     [](const std::uint8_t* head, const std::string&) { return startsWith(head, "RIFF", 4) && startsWith(head + 8, "WEBP", 4); },
+     locateWebp, "", "", ".webp"},
+    {"JPEG XL", true, false, false,
+     [](const std::uint8_t* head, const std::string&) {
+         return std::memcmp(head, kJxlSignature, sizeof kJxlSignature) == 0 || (head[0] == 0xFF && head[1] == 0x0A);
+     },
+     locateJxl, "", "", ".jxl"},
     // --all-formats: raw files by their content. TIFF-based raws (the default reading's CR2, marked
     // "CR" at 8, is its own): values anywhere in the file.
     {"TIFF-based raw", true, true, false,
-     [](const std::uint8_t* head) {
+     [](const std::uint8_t* head, const std::string&) {
          return (startsWith(head, "II*\0", 4) && !startsWith(head + 8, "CR", 2)) || startsWith(head, "MM\0*", 4);
      },
      locateTiffRaw, ".nef .nrw .arw .sr2 .srf .dng .pef .srw .iiq"},
     {"ORF", true, true, false,
-     [](const std::uint8_t* head) {
+     [](const std::uint8_t* head, const std::string&) {
          return startsWith(head, "IIRO", 4) || startsWith(head, "IIRS", 4) || startsWith(head, "MMOR", 4);
      },
      locateTiffRaw, ".orf"},
-    {"RW2", true, true, false, [](const std::uint8_t* head) { return startsWith(head, "IIU\0", 4); }, locateRw2, ".rw2 .rwl"},
-    {"RAF", true, true, false, [](const std::uint8_t* head) { return startsWith(head, "FUJIFILMCCD-RAW ", 16); }, locateRaf,
+    {"RW2", true, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "IIU\0", 4); }, locateRw2, ".rw2 .rwl"},
+    {"RAF", true, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "FUJIFILMCCD-RAW ", 16); }, locateRaf,
      ".raf"},
-    {"MRW", true, true, false, [](const std::uint8_t* head) { return startsWith(head, "\0MRM", 4); }, locateMrw, ".mrw"},
+    {"MRW", true, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "\0MRM", 4); }, locateMrw, ".mrw"},
     // ISO base media files by their major brand: a CR3 (a raw file), a HEIF or AVIF photo (a source only).
-    {"CR3", true, true, false, [](const std::uint8_t* head) { return isoMedia(head, "crx "); }, locateCr3, ".cr3"},
+    {"CR3", true, true, false, [](const std::uint8_t* head, const std::string&) { return isoMedia(head, "crx "); }, locateCr3, ".cr3"},
     {"HEIF", true, false, false,
-     [](const std::uint8_t* head) { return isoMedia(head, "heicheixhevchevxheimheishevmhevsmif1msf1avifavis"); },
+     [](const std::uint8_t* head, const std::string&) { return isoMedia(head, "heicheixhevchevxheimheishevmhevsmif1msf1avifavis"); },
      locateHeif, ".heic .heif .hif .avif"},
     // The default reading: any file that begins "II" is a raw file of the CR2 kind, and a JPEG.
-    {"raw (CR2)", false, true, false, [](const std::uint8_t* head) { return startsWith(head, "II", 2); }, locateDefaultRaw,
+    {"raw (CR2)", false, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "II", 2); }, locateDefaultRaw,
      ".cr2"},
-    {"JPEG", false, false, true, [](const std::uint8_t* head) { return head[0] == 0xFF && head[1] == 0xD8; }, locateJpeg,
+    {"JPEG", false, false, true, [](const std::uint8_t* head, const std::string&) { return head[0] == 0xFF && head[1] == 0xD8; }, locateJpeg,
      ".jpg", ".jpeg .jpe"},
 };
 
@@ -272,6 +301,22 @@ NameKind kindOfName(const std::string& extension, bool allFormats) {
     return found;
 }
 
+const std::vector<std::string>& exportExtensions() {
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> all;
+        for (const FileKind& kind : kFileKinds) {
+            for (const char* at = kind.exportExtensions; *at != '\0';) {
+                const char* end = std::strchr(at, ' ');
+                const std::size_t n = end != nullptr ? std::size_t(end - at) : std::strlen(at);
+                all.emplace_back(at, n);
+                at += n + (end != nullptr ? 1 : 0);
+            }
+        }
+        return all;
+    }();
+    return extensions;
+}
+
 bool orderOf(const std::uint8_t* mark, ByteOrder& order) {
     if (mark[0] != mark[1] || (mark[0] != 'I' && mark[0] != 'M')) return false;
     order = mark[0] == 'I' ? ByteOrder::littleEndian : ByteOrder::bigEndian;
@@ -283,7 +328,7 @@ Located locate(const SourceBytes& bytes, const Reading& reading) {
     std::uint8_t head[16] = {};
     bytes.copy(0, head, sizeof head);
     for (const FileKind& kind : kFileKinds) {
-        if ((kind.allFormatsOnly && !reading.allFormats) || !kind.recognises(head)) continue;
+        if ((kind.allFormatsOnly && !reading.allFormats) || !kind.recognises(head, reading.extension)) continue;
         return kind.locate(bytes, reading);
     }
     throw CExifException(Fault::headerNotUnderstood);

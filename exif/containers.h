@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "exif/byte_order.h"
 #include "exif/jpeg_segments.h"
@@ -27,6 +28,14 @@ enum class Layout : std::uint8_t {
     embeddedJpegRawWithoutExif,  // such a raw file whose JPEG holds none
     canonBoxesRaw,               // a CR3: IFD0, the Exif sub-directory, the maker note and GPS data in boxes of their own
     heifItem,                    // a HEIF or AVIF photo: its Exif item, read into memory; a source only
+    pngFile,                     // a PNG whose Exif data lies in its eXIf chunk
+    pngLegacyExif,               // a PNG that keeps it as hex in a text chunk: read into memory
+    pngWithoutExif,              // a PNG without: a new eXIf chunk goes in front of the image data
+    webpFile,                    // a WebP whose Exif data lies in its EXIF chunk
+    webpWithoutExif,             // a WebP without: a new EXIF chunk goes behind the image data
+    jxlFile,                     // a JPEG XL container whose Exif data lies in its Exif box
+    jxlWithoutExif,              // a JPEG XL without (a bare codestream, or a container): a new box goes at the end
+    tiffFile,                    // a TIFF export: its IFD0 describes its own image too; new directories go at the end
 };
 
 /// What a layout means for reading and writing, one row per layout.
@@ -41,6 +50,7 @@ struct LayoutTraits {
     bool rawDataAsNote;       // a raw file may keep image data where a maker note belongs
     bool previewsStay;        // a maker note's preview stays in the file: no entries that lead to it arrive
     bool directoriesInBoxes;  // each top directory lies in a box of its own, and no pointer leads to it
+    bool ownImageInPlace;     // a destination keeps its IFD0's own image entries where they lie, never merged
 };
 const LayoutTraits& traitsOf(Layout layout);
 
@@ -68,7 +78,8 @@ struct Located {
 /// How a file is read: by which reading, and as what.
 struct Reading {
     bool allFormats = false;
-    bool source = false;  // a source (read by --all-formats: it leaves behind what it cannot carry)
+    bool source = false;    // a source (read by --all-formats: it leaves behind what it cannot carry)
+    std::string extension;  // of its name: a TIFF named ".tif" is an export, not a raw file
 };
 
 /// Recognises the kind of file by its first bytes and locates its TIFF data; refuses a file it
@@ -85,6 +96,9 @@ struct NameKind {
     bool jpeg = false;  // a JPEG: a destination's kind
 };
 NameKind kindOfName(const std::string& extension, bool allFormats);
+/// The extensions of the exports that --all-formats rewrites beside JPEGs (".png", ".tif" ...), in the
+/// order of the kinds.
+const std::vector<std::string>& exportExtensions();
 
 /// The byte order that two bytes name, "II" or "MM"; false for anything else.
 bool orderOf(const std::uint8_t* mark, ByteOrder& order);

@@ -57,6 +57,17 @@ enum class Fault : std::uint8_t {
     cr3OrdersDiffer,
     exifItemUnreadable,
     exifItemPastFile,
+    // Editors' exports: PNG, WebP, JPEG XL, TIFF.
+    chunkPastFile,
+    pngWithoutHeader,
+    pngWithoutEnd,
+    twoExifParts,
+    exifChunkUnreadable,
+    exifDataUnreadable,
+    animated,
+    brotliExif,
+    jpegReconstruction,
+    bigTiff,
     // Rewriting a destination.
     onlyJpegRewritten,
     rawNotRewritten,

@@ -26,6 +26,8 @@
 namespace tagloom {
 
 namespace tag {
+constexpr std::uint16_t kImageWidth = 0x0100;       // 256, IFD0 of a TIFF: its own width
+constexpr std::uint16_t kImageLength = 0x0101;      // 257, and height
 constexpr std::uint16_t kMake = 0x010F;             // 271, IFD0
 constexpr std::uint16_t kModel = 0x0110;            // 272, IFD0
 constexpr std::uint16_t kOrientation = 0x0112;      // 274, IFD0

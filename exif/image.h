@@ -60,6 +60,9 @@ public:
     /// lie at `relocations`, and the writer adds where the value goes.
     bool holdsDirectory = false;
     std::vector<std::uint32_t> relocations;
+    /// An entry of a TIFF export's own image: its value stays where it lies in the file, and `data`
+    /// holds its value field as stored, written back as it is.
+    bool inPlace = false;
     /// The value a merge replaced, as it was: what a report of the change shows.
     struct Previous {
         std::uint16_t type;
@@ -212,6 +215,8 @@ public:
     std::uint32_t frameHeight = 0;
     /// What a merge decided and says in a line of its own, which is no refusal ("Orientation stays 1 ...").
     std::vector<std::string> mergeNotes;
+    /// A TIFF export's further pages: where its IFD0's next-directory offset leads; 0 for none.
+    std::uint32_t ifd0NextInPlace = 0;
     /// How many directories of a maker note were walked to find how far it reaches or to lay them out.
     std::uint32_t makerNoteDirectoriesWalked = 0;
 };

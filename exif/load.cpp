@@ -62,15 +62,16 @@ void CExifParser::take(Located located) {
     }
     // Chained directories never reach a destination from a source that leaves parts behind, nor from
     // a raw file of another kind; and never in a file named ".cr2" (in any case).
-    followsChains_ = !leavesBehind_ && !image_.isOtherRaw() && !equalIgnoringAsciiCase(image_.extension, ".cr2");
+    followsChains_ = !leavesBehind_ && !image_.isOtherRaw() && !image_.traits().ownImageInPlace &&
+                     !equalIgnoringAsciiCase(image_.extension, ".cr2");
     located_ = std::move(located);
 }
 
 void CExifParser::readImage() {
     take(locate(*bytes_, reading_));
     const LayoutTraits& kind = image_.traits();
-    // A JPEG's own size, which an edited export's Exif data describes (--all-formats).
-    if (allFormats_ && kind.jpeg) {
+    // A JPEG's or an export's own pixel size, which an edited export's Exif data describes (--all-formats).
+    if (allFormats_ && (kind.jpeg || kind.export_)) {
         image_.frameWidth = located_.frame.width;
         image_.frameHeight = located_.frame.height;
     }
@@ -195,7 +196,7 @@ void CExifImage::load(const std::string& imagePath, bool allFormats, const Repor
             // One read of all that a load can reach: every seek stays at or below sectionEnd, which
             // is at most 0xFFFF + 4. Reads that run on past it go to the file.
             const SourceBytes bytes(file, fileStatus.size, exif::kMaxSectionEnd);
-            CExifParser(*this, bytes, Reading{allFormats, role == Role::source}, reporter).readImage();
+            CExifParser(*this, bytes, Reading{allFormats, role == Role::source, extension}, reporter).readImage();
         } catch (const platform::IoError& failure) {
             throw CExifException(Fault::readFailed, {failure.what()});  // a failing read of the disk
         }
@@ -217,7 +218,7 @@ void CExifImage::loadFromBytes(const std::string& name, const SourceBytes& bytes
     extension = extensionOf(path);
     fileStatus.size = bytes.length();
     try {
-        CExifParser(*this, bytes, Reading{allFormats, role == Role::source}, reporter).readImage();
+        CExifParser(*this, bytes, Reading{allFormats, role == Role::source, extension}, reporter).readImage();
     } catch (CExifException& failure) {
         failure.fileName = path;
         throw;

@@ -119,8 +119,19 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
     const std::uint16_t entryTag = field.tag;
     const std::uint16_t type = field.type;
     const std::uint32_t count = field.count;
-    // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread.
-    if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) return;
+    // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread. A
+    // TIFF export that is rewritten keeps its own image's entries where they lie: their value fields
+    // as stored, their values unread.
+    if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) {
+        if (!image_.traits().ownImageInPlace || reading_.source) return;
+        field.requireValue();
+        auto kept = std::make_unique<CExifEntry>(&directory, entryTag, type, count, exif::kInlineValueSize);
+        kept->inPlace = true;
+        view_.seekSource(fieldAt + 8);
+        view_.readBytes(kept->data.data(), exif::kInlineValueSize);
+        directory.entries.append(kept.release());
+        return;
+    }
     if (type > exif::kMaxFieldType) throw CExifException(Fault::unknownFormatType);
     std::uint64_t unit = exif::typeUnitSize(type);
     if (tag::isWindowsXpTag(entryTag)) unit = 2;
@@ -202,9 +213,15 @@ void CExifParser::parseDirectory(CExifDirectory& directory, int chainLength) {
 
     // Chains: only behind the directories whose row says so (IFD0, the Exif sub-directory), where the
     // load follows them at all.
-    if (!directory.role->chains || !followsChains_) return;
+    if (!directory.role->chains || (!followsChains_ && &directory != &image_.ifd0)) return;
+    if (!followsChains_ && !image_.traits().ownImageInPlace) return;
     view_.seekSource(firstEntry + std::uint64_t(exif::kEntrySize) * entryCount);
     const std::uint32_t nextOffset = view_.readU32();
+    // A TIFF export's further pages stay where they are: its new IFD0 leads to them as the old one did.
+    if (!followsChains_) {
+        image_.ifd0NextInPlace = nextOffset;
+        return;
+    }
     if (nextOffset == 0) return;
     if (chainLength + 1 > exif::kMaxChainLength)
         throw CExifException(Fault::chainTooLong);

@@ -2,7 +2,8 @@
 // destination written to a temporary folder and a source loaded from memory, under flags taken
 // from the input.
 //
-// Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats), destination length
+// Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats, 6 the destination is
+// named .tif), destination length
 // (4, little-endian), the destination's bytes, then the source's bytes.
 #include <cstddef>
 #include <cstdint>
@@ -27,11 +28,12 @@ struct Workspace {
     Workspace() : sink(std::fopen("/dev/null", "w")), run(platform::systemFileSystem(), textSink(sink)) {
         char pattern[] = "/tmp/tagloom-pair-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
-        destination = folder + "/photo.jpg";
+        jpeg = folder + "/photo.jpg";
+        tiff = folder + "/photo.tif";
         if (sink == nullptr) std::abort();
         run.copyBuffer.resize(kCopyBufferSize);
     }
-    std::string folder, destination;
+    std::string folder, jpeg, tiff, destination;
     std::FILE* sink;
     RunContext run;
 };
@@ -53,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* sourceBytes = destinationBytes + destinationSize;
     const std::size_t sourceSize = size - 5 - destinationSize;
 
+    space.destination = (flags & 64) != 0 ? space.tiff : space.jpeg;
     removeLeftovers(space);
     {
         std::ofstream file(space.destination, std::ios::binary);

@@ -72,6 +72,15 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     } else if (source.isRaw()) {
         ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     }
+    // A TIFF export's IFD0 describes its own image too: only what describes the photo takes part.
+    if (destination.traits().ownImageInPlace) {
+        const std::set<std::uint16_t> photo(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
+        if (!ifd0Rules.takingPart) ifd0Rules.takingPart = photo;
+        for (auto it = ifd0Rules.takingPart->begin(); it != ifd0Rules.takingPart->end();)
+            it = photo.count(*it) != 0 ? std::next(it) : ifd0Rules.takingPart->erase(it);
+    }
+    // A file whose pixels are turned by its container's own properties takes no Orientation.
+    if (destination.traits().orientationApart) ifd0Rules.leftAlone.insert(tag::kOrientation);
     // A maker note belongs to its camera: between two cameras it stays as it is, under its camera's
     // name; and one kind of note is never merged into another. A destination without a note takes
     // the source's kind with its entries.

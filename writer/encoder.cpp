@@ -14,7 +14,6 @@ namespace tagloom {
 
 namespace {
 
-constexpr std::uint32_t kIfd0Position = 8;
 constexpr std::size_t kTops = top::kCount;
 
 /// The entry of `holder` that points to a top directory, when it will be written and can hold an offset.
@@ -54,7 +53,8 @@ public:
 
     EncodedTiff encode() {
         // Where everything goes.
-        std::uint32_t at = kIfd0Position;
+        origin_ = where_.writesHeader ? 0 : where_.firstDirectory;
+        std::uint32_t at = where_.firstDirectory;
         for (std::size_t i = 0; i < kTops; ++i) {
             if (!isWritten(image_, i)) continue;
             const TopDirectory& top = kTopDirectories[i];
@@ -66,9 +66,11 @@ public:
         settle(encoded);
 
         // Every byte once.
-        bytes_.assign(at, 0);
-        std::memcpy(bytes_.data(), image_.header + (image_.base - image_.headerStart), 4);
-        putU32(bytes_.data() + 4, kIfd0Position, order_);
+        bytes_.assign(at - origin_, 0);
+        if (where_.writesHeader) {
+            std::memcpy(bytes_.data(), image_.header + (image_.base - image_.headerStart), 4);
+            putU32(bytes_.data() + 4, where_.firstDirectory, order_);
+        }
         for (std::size_t i = 0; i < kTops; ++i) {
             if (!isWritten(image_, i)) continue;
             const TopDirectory& top = kTopDirectories[i];
@@ -112,7 +114,7 @@ private:
     /// Places an entry's value in the data area at `data` when it goes out of line; gives the room it takes.
     std::uint32_t placeValue(const CExifEntry& entry, std::uint32_t data) {
         EntryPlace& place = entries_[&entry];
-        place.outOfLine = entry.size > exif::kInlineValueSize || (entry.carried && entry.size > 0);
+        place.outOfLine = !entry.inPlace && (entry.size > exif::kInlineValueSize || (entry.carried && entry.size > 0));
         if (!place.outOfLine) return 0;
         place.dataPos = data;
         return (entry.size + 1) & ~1u;
@@ -198,7 +200,7 @@ private:
         const DirectoryPlace& place = directories_[&directory];
         report_.trace(verbose::kRewrite, "  %s%d %d entries start at 0x%04x\n", directory.prefix.c_str(), directory.index,
                       place.writeCount, static_cast<unsigned>(where_.base + place.table));
-        putU16(bytes_.data() + place.table, static_cast<std::uint16_t>(place.writeCount), order_);
+        putU16(bytesAt(place.table), static_cast<std::uint16_t>(place.writeCount), order_);
         std::vector<const CExifEntry*> last;
         for (const CExifEntry* entry = directory.entries.first(); entry != nullptr; entry = directory.entries.next(entry)) {
             if (entry->removed) {
@@ -212,14 +214,17 @@ private:
         }
         for (const CExifEntry* entry : last) writeEntry(*entry);
         const std::uint32_t link = place.table + 2 + exif::kEntrySize * static_cast<std::uint32_t>(place.writeCount);
-        putU32(bytes_.data() + link, directory.next ? directories_[directory.next.get()].start : 0, order_);
+        const std::uint32_t next = directory.next                                         ? directories_[directory.next.get()].start
+                                   : &directory == &image_.ifd0 && image_.traits().ownImageInPlace ? image_.ifd0NextInPlace
+                                                                                                   : 0;
+        putU32(bytesAt(link), next, order_);
         if (directory.next) writeDirectory(*directory.next);
     }
 
     void writeEntry(const CExifEntry& entry) {
         const EntryPlace& place = entries_[&entry];
         const std::uint32_t size = place.settled ? place.size : entry.size;
-        std::uint8_t* field = bytes_.data() + place.entryPos;
+        std::uint8_t* field = bytesAt(place.entryPos);
         putU16(field, entry.tag, order_);
         putU16(field + 2, entry.type, order_);
         putU32(field + 4, place.settled ? place.count : entry.count, order_);
@@ -231,7 +236,7 @@ private:
         std::uint8_t* value = field + 8;
         if (place.outOfLine) {
             putU32(field + 8, place.dataPos, order_);
-            value = bytes_.data() + place.dataPos;
+            value = bytesAt(place.dataPos);
         }
         std::copy_n(entry.data.begin(), size, value);
         if (place.value) putU32(value, *place.value, order_);
@@ -257,14 +262,14 @@ private:
     void writeMakerNote() {
         const DirectoryPlace& place = directories_[&image_.makerNote];
         if (image_.makerNoteKind->carry == MakerNoteKind::Carry::relaid) {
-            std::copy(image_.makerNoteHeader.begin(), image_.makerNoteHeader.end(), bytes_.begin() + place.start);
+            std::copy(image_.makerNoteHeader.begin(), image_.makerNoteHeader.end(), bytesAt(place.start));
             writeDirectory(image_.makerNote);
             return;
         }
         const std::uint32_t size = blockSize();
         report_.trace(verbose::kRewrite, "  MAK0 block of 0x%04x bytes at 0x%04x\n", size,
                       static_cast<unsigned>(where_.base + place.start));
-        if (size > 0) std::memcpy(bytes_.data() + place.start, image_.makerNote.findEntry(tag::kMakerNote)->data.data(), size);
+        if (size > 0) std::memcpy(bytesAt(place.start), image_.makerNote.findEntry(tag::kMakerNote)->data.data(), size);
     }
 
     const CExifImage& image_;
@@ -274,6 +279,10 @@ private:
     std::unordered_map<const CExifDirectory*, DirectoryPlace> directories_;
     std::unordered_map<const CExifEntry*, EntryPlace> entries_;
     std::vector<const CExifEntry*> settledInOrder_;  // as the trace names them after the directories
+    /// Where a position (relative to base) lies in the bytes written.
+    std::uint8_t* bytesAt(std::uint32_t position) { return bytes_.data() + (position - origin_); }
+
+    std::uint32_t origin_ = 0;  // the position of the first byte written
     std::vector<std::uint8_t> bytes_;
 };
 

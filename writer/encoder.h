@@ -17,7 +17,10 @@
 //   S + 6 + 12 N    data area: the out-of-line values of D's entries in list order, each starting
 //                   even, a carried preview last (as cameras lay it); D's chained directory follows
 // An entry's value field holds its value when that takes 4 bytes or fewer (and is no carried
-// thumbnail or preview), else the position of its value in the data area. The maker-note entry's
+// thumbnail or preview), else the position of its value in the data area; an entry of a TIFF
+// export's own image holds its value field as it was, its value where it lies. A TIFF export's
+// directories start at the end of the file instead, without a header, and its IFD0 leads on to the
+// pages that followed it. The maker-note entry's
 // value field holds where the note starts, its count the note's length (16 bits of it).
 // A maker note of a kind behind a header: the header as read, then its directory laid out as any.
 // A block note: its bytes, and a zero byte where their count is odd.
@@ -38,11 +41,15 @@ struct TiffPlacement {
     std::uint64_t base = 0;          // where its TIFF header lies in the new file
     std::uint64_t trailer = 0;       // bytes behind it that belong to its segment (a JPEG's FF D9)
     std::uint64_t oldRestStart = 0;  // where the old file's bytes behind its Exif data began
+    /// Where IFD0 goes, relative to base, and whether the 8-byte TIFF header is written in front of
+    /// it (a TIFF export keeps its own header and old bytes; its new directories go at its end).
+    std::uint32_t firstDirectory = 8;
+    bool writesHeader = true;
 };
 
 /// The new TIFF data.
 struct EncodedTiff {
-    std::vector<std::uint8_t> bytes;  // from the TIFF header on
+    std::vector<std::uint8_t> bytes;  // from the TIFF header on (or from IFD0, where no header is written)
     std::uint64_t segmentEnd = 0;     // the first byte of the new file behind the segment: base + bytes + trailer
     PatchedValues patched;            // the positions written anew (previews, positions behind the segment)
 };

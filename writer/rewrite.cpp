@@ -25,7 +25,7 @@ void ensureRewritable(const CExifImage& image) {
     for (const CExifEntry* entry : image.positionEntries()) {
         const MakerNoteKind* camera = image.cameraKind();
         const std::uint64_t at = entry->valueAsU32();
-        const bool behind = camera->position.fromFileStart && entry->size == exif::kInlineValueSize &&
+        const bool behind = image.traits().jpeg && camera->position.fromFileStart && entry->size == exif::kInlineValueSize &&
                             at >= image.sectionEnd && at < image.fileStatus.size;
         if (!behind) throw CExifException(Fault::positionLost, {hex4(entry->tag)});
     }

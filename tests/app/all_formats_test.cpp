@@ -328,7 +328,8 @@ TEST_F(AllFormats, pairsRawFilesOfEveryKindWithTheirJpegsInFolderMode) {
               "shots/IMG_1.JPG - 1 diffs\n"
               "Tagloom: 'shots/IMG_1.dng' skipped - another raw file of that name is the source\n"
               "shots/IMG_2.jpg - 1 diffs\n"
-              "Files found 6, checked 2, updated 2\n");
+              "shots/IMG_3.tif - no diffs\n"  // a TIFF is an export: the JPEG of its name's destination
+              "Files found 7, checked 3, updated 2\n");
     EXPECT_EQ(run({"shots", "shots"}).output, "Files found 3, checked 0, updated 0\n");
 }
 

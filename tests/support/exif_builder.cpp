@@ -1,5 +1,7 @@
 #include "tests/support/exif_builder.h"
 
+#include <zlib.h>
+
 #include "tests/support/tags.h"
 
 #include <algorithm>
@@ -508,6 +510,56 @@ Bytes heifFile(const std::optional<Bytes>& item, const HeifLayout& layout) {
     if (layout.itemLast) return join(join(ftyp, meta(ftyp.size() + metaSize + 8)), box("mdat", data));
     const std::size_t header = layout.largeMdat ? 16 : 8;
     return join(join(ftyp, box("mdat", data, layout.largeMdat)), meta(ftyp.size() + header));
+}
+
+Bytes pngChunk(const std::string& type, const Bytes& data) {
+    Bytes chunk;
+    appendBigEndian(chunk, data.size(), 4);
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    appendBigEndian(chunk, crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4)), 4);
+    return chunk;
+}
+
+std::vector<std::size_t> pngChunksOf(const Bytes& png, const std::string& type) {
+    std::vector<std::size_t> found;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = (std::size_t(png[at]) << 24) | (std::size_t(png[at + 1]) << 16) | (std::size_t(png[at + 2]) << 8) | png[at + 3];
+        if (std::equal(type.begin(), type.end(), png.begin() + static_cast<long>(at) + 4)) found.push_back(at);
+        at += 12 + length;
+    }
+    return found;
+}
+
+Bytes withPngChunk(const Bytes& png, std::size_t at, const Bytes& chunk) {
+    Bytes out(png.begin(), png.begin() + static_cast<long>(at));
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), png.begin() + static_cast<long>(at), png.end());
+    return out;
+}
+
+Bytes withoutPngChunk(const Bytes& png, std::size_t at) {
+    const std::size_t length = (std::size_t(png[at]) << 24) | (std::size_t(png[at + 1]) << 16) | (std::size_t(png[at + 2]) << 8) | png[at + 3];
+    Bytes out(png.begin(), png.begin() + static_cast<long>(at));
+    out.insert(out.end(), png.begin() + static_cast<long>(at + 12 + length), png.end());
+    return out;
+}
+
+Bytes riffChunk(const std::string& type, const Bytes& data) {
+    Bytes chunk(type.begin(), type.end());
+    for (int shift = 0; shift < 32; shift += 8) chunk.push_back(static_cast<std::uint8_t>(data.size() >> shift));
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    if (data.size() % 2 != 0) chunk.push_back(0);
+    return chunk;
+}
+
+Bytes webpFile(const Bytes& chunks) {
+    Bytes file = {'R', 'I', 'F', 'F'};
+    const std::size_t size = chunks.size() + 4;
+    for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<std::uint8_t>(size >> shift));
+    file.insert(file.end(), {'W', 'E', 'B', 'P'});
+    file.insert(file.end(), chunks.begin(), chunks.end());
+    return file;
 }
 
 }  // namespace fixture

@@ -145,6 +145,18 @@ Bytes heifFile(const std::optional<Bytes>& item, const HeifLayout& layout = {});
 /// An Exif item: the offset field, "Exif\0\0" (or nothing), then the TIFF data.
 Bytes exifItem(const Bytes& tiff, bool exifPrefix = true);
 
+/// A PNG chunk: its length, type, data and CRC-32.
+Bytes pngChunk(const std::string& type, const Bytes& data);
+/// Where a PNG's chunks of a type begin, in order: the offsets of their length fields.
+std::vector<std::size_t> pngChunksOf(const Bytes& png, const std::string& type);
+/// The PNG with `chunk` put in front of the chunk at `at` (an offset pngChunksOf gave), or taken out
+/// (`remove`: the chunk at `at` goes).
+Bytes withPngChunk(const Bytes& png, std::size_t at, const Bytes& chunk);
+Bytes withoutPngChunk(const Bytes& png, std::size_t at);
+/// A WebP chunk: its FourCC, little-endian size, data and pad byte; and a WebP of these chunks.
+Bytes riffChunk(const std::string& type, const Bytes& data);
+Bytes webpFile(const Bytes& chunks);
+
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
 void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
 std::uint16_t getU16(const Bytes& bytes, std::size_t at);

@@ -138,6 +138,29 @@ std::vector<std::pair<std::string, Bytes>> rawKinds() {
             {"dng", dng},                 {"cr3", cr3},                 {"heic", heic}};
 }
 
+/// Exports of each kind beside JPEG, with Exif data: PNG (eXIf in front of IDAT), WebP (a simple
+/// lossless file with an EXIF chunk), JPEG XL (a container) and a TIFF (the pair fuzzer's flag bit 6
+/// names its destination .tif).
+std::vector<std::pair<std::string, Bytes>> exportKinds() {
+    const Bytes tiff = ExifBuilder::raw().ifd0Offset(8).ifd0({text(0x010F, "Canon"), shortValue(0x0112, 1)}).subIfd({}).build();
+    const auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const Bytes png = join({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+                            fixture::pngChunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0}), fixture::pngChunk("eXIf", tiff),
+                            fixture::pngChunk("IDAT", {0x78, 0x9C, 0x63, 0x60, 0, 0, 0, 2, 0, 1}), fixture::pngChunk("IEND", {})});
+    const Bytes webp = fixture::webpFile(join({fixture::riffChunk("VP8L", {0x2F, 0, 0, 0, 0}), fixture::riffChunk("EXIF", tiff)}));
+    Bytes exifBox = {0, 0, 0, 0, 'E', 'x', 'i', 'f', 0, 0, 0, 0};
+    exifBox.insert(exifBox.end(), tiff.begin(), tiff.end());
+    for (int i = 0; i < 4; ++i) exifBox[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(exifBox.size() >> (24 - 8 * i));
+    const Bytes jxl = join({Bytes{0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
+                            Bytes{0, 0, 0, 20, 'f', 't', 'y', 'p', 'j', 'x', 'l', ' ', 0, 0, 0, 0, 'j', 'x', 'l', ' '},
+                            Bytes{0, 0, 0, 12, 'j', 'x', 'l', 'c', 0xFF, 0x0A, 0, 0}, exifBox});
+    return {{"png", png}, {"webp", webp}, {"jxl", jxl}, {"tif", tiff}};
+}
+
 std::vector<Entry> cameraIfd0(int index, bool edited) {
     std::vector<Entry> entries = {text(0x010F, "Canon"), text(0x0110, "Canon EOS 5D Mark IV"), shortValue(0x0112, 1),
                                   rational(0x011A, 72, 1), rational(0x011B, 72, 1), shortValue(0x0128, 2),
@@ -285,6 +308,7 @@ int main(int argc, char** argv) {
         for (const auto& [kind, raw] : rawKinds()) pairs.emplace_back(demoJpeg().build(), raw);
         pairs.emplace_back(canonMoved(64, true), demoJpeg().build());
         pairs.emplace_back(demoJpeg().build(), canonMoved(-1, true));
+        for (const auto& [kind, file] : exportKinds()) pairs.emplace_back(file, demoJpeg().build());
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
             for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
@@ -297,7 +321,7 @@ int main(int argc, char** argv) {
         }
         int index = 0;
         for (const auto& [destination, source] : pairs) {
-            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17, 33, 35}) {
+            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17, 33, 35, 97}) {
                 Bytes framed = {flags, 0, 0, 0, 0};
                 putU32(framed, 1, static_cast<std::uint32_t>(destination.size()));
                 framed.insert(framed.end(), destination.begin(), destination.end());
@@ -319,6 +343,7 @@ int main(int argc, char** argv) {
     save(folder / "jfif", demoJpeg().segmentsBefore(fixture::join(fixture::jfifSegment(), fixture::segment(0xE2, {1, 2}))).build());
     save(folder / "big-endian", bigEndianJpeg());
     for (const auto& [kind, raw] : rawKinds()) save(folder / ("raw-" + kind), raw);
+    for (const auto& [kind, file] : exportKinds()) save(folder / ("export-" + kind), file);
     save(folder / "bare", ExifBuilder::jpeg().segmentsBefore(fixture::jfifSegment()).withoutExif().build());
     // Maker notes of a maker's kind: one relaid behind its header, one carried whole with its own TIFF header.
     const auto note = [](Bytes head, std::uint32_t at, bool outer) {

@@ -7,7 +7,6 @@
 
 namespace fixture::tags {
 using namespace tagloom::tag;                    // kMake, kModel, kOrientation, kSoftware, kExifIfdPointer ...
-constexpr std::uint16_t kImageWidth = 0x0100;    // 256, IFD0
 constexpr std::uint16_t kArtist = 0x013B;        // 315, IFD0
 constexpr std::uint16_t kCopyright = 0x8298;     // IFD0
 constexpr std::uint16_t kExposureTime = 0x829A;  // Exif sub-directory

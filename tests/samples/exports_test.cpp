@@ -1,0 +1,202 @@
+// Edited exports of every kind (PNG, WebP, TIFF, JPEG XL) made from real photos get the photo's tags
+// back under --all-formats: exiftool reads them, the pixels and every byte outside the Exif data stay,
+// a second run has nothing to do; and the kinds that cannot be rewritten are refused in one line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "exif/exports.h"
+#include "exif/tiff_view.h"
+#include "tests/support/exif_builder.h"
+#include "tests/support/run_tool.h"
+
+using namespace tagloom;
+using fixture::Bytes;
+using fixture::TempFolder;
+
+namespace {
+
+struct ExportKind {
+    const char* name;
+    const char* make;    // a shell command that makes it from "$in" (the photo) and "$ppm" (its pixels)
+    const char* decode;  // a shell command that writes its pixels from "$in" to "$out" as a PPM
+};
+
+const ExportKind kKinds[] = {
+    {"png.png", "convert \"$in\" -strip \"$out\"", "convert \"$in\" -strip \"$out\" 2>/dev/null"},
+    {"ii.tif", "convert \"$in\" -strip -define tiff:endian=lsb \"$out\"", "convert \"$in\" -strip \"$out\" 2>/dev/null"},
+    {"mm.tif", "convert \"$in\" -strip -define tiff:endian=msb \"$out\"", "convert \"$in\" -strip \"$out\" 2>/dev/null"},
+    {"lossy.webp", "cwebp -quiet \"$ppm\" -o \"$out\"", "dwebp -quiet \"$in\" -ppm -o \"$out\""},
+    {"lossless.webp", "cwebp -quiet -lossless \"$ppm\" -o \"$out\"", "dwebp -quiet \"$in\" -ppm -o \"$out\""},
+    {"bare.jxl", "cjxl -q 90 \"$ppm\" \"$out\" 2>/dev/null", "djxl \"$in\" \"$out\" 2>/dev/null"},
+    {"boxed.jxl", "cjxl -q 90 --container=1 \"$ppm\" \"$out\" 2>/dev/null", "djxl \"$in\" \"$out\" 2>/dev/null"},
+};
+
+std::string shell(std::string command, const std::string& in, const std::string& out, const std::string& ppm = "") {
+    command = "in='" + in + "' out='" + out + "' ppm='" + ppm + "'; " + command + " && echo made";
+    return fixture::commandOutput(command);
+}
+
+/// The file's parts but its Exif data, each as its bytes: chunks or boxes in order; a TIFF's bytes
+/// but the header's first-directory offset, up to the original's end.
+std::vector<Bytes> partsOutsideExif(const Bytes& file, const std::string& name, std::size_t tiffLength) {
+    const SourceBytes bytes(file.data(), file.size());
+    const auto slice = [&](std::uint64_t from, std::uint64_t to) {
+        return Bytes(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(to));
+    };
+    std::vector<Bytes> parts;
+    const std::string extension = name.substr(name.rfind('.'));
+    if (extension == ".png") {
+        for (const PngChunk& chunk : walkPng(bytes))
+            if (!chunk.is("eXIf")) parts.push_back(slice(chunk.offset, chunk.end()));
+    } else if (extension == ".webp") {
+        for (const RiffChunk& chunk : walkWebp(bytes))
+            if (!chunk.is("EXIF") && !chunk.is("VP8X")) parts.push_back(slice(chunk.offset, chunk.end()));
+    } else if (extension == ".jxl") {
+        if (file.size() > 2 && file[0] == 0xFF && file[1] == 0x0A) return {file};  // the bare codestream
+        for (const JxlBox& box : walkJxl(bytes)) {
+            if (box.is("jxlc")) parts.push_back(slice(box.payload, box.end));
+            else if (!box.is("Exif") && !box.is("JXL ") && !box.is("ftyp")) parts.push_back(slice(box.offset, box.end));
+        }
+    } else {
+        parts.push_back(slice(0, 4));
+        parts.push_back(slice(8, std::min(tiffLength, file.size())));
+    }
+    return parts;
+}
+
+std::string valuesOf(const std::string& path) {
+    return fixture::commandOutput("exiftool -s -n -IFD0:Make -IFD0:Model -IFD0:Artist -IFD0:Copyright -ExifIFD:ExposureTime "
+                                  "-ExifIFD:FNumber -ExifIFD:ISO -ExifIFD:DateTimeOriginal -ExifIFD:FocalLength "
+                                  "-ExifIFD:Flash -GPS:all '" + path + "' | sed 's/^ *//'");
+}
+
+class Exports : public ::testing::Test {
+protected:
+    void SetUp() override {
+        samples = fixture::samplesFolder();
+        if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent: real-file tests skipped";
+        for (const char* tool : {"exiftool", "convert", "cwebp", "dwebp", "cjxl", "djxl"})
+            if (fixture::commandOutput(std::string("command -v ") + tool).empty())
+                GTEST_SKIP() << tool << " is not installed (Debian's libimage-exiftool-perl, imagemagick, webp, libjxl-tools)";
+    }
+    fixture::RunResult run(std::vector<std::string> args) { return fixture::runTagloom(args, folder.path()); }
+
+    std::string samples;
+    TempFolder folder;
+};
+
+// Each kind, made from photos of several cameras: the photo's values arrive, the file is otherwise
+// the same (its pixels decode as before), exiftool finds nothing new to warn of, and a second run
+// says "no diffs".
+TEST_F(Exports, ofEveryKindGetThePhotosTagsAndNothingElseChanges) {
+    for (const std::string photo : {"Canon.jpg", "Nikon.jpg", "GPS.jpg", "Sony.jpg"}) {
+        const std::string source = samples + "/" + photo;
+        ASSERT_EQ(shell("convert \"$in\" \"$out\"", source, folder / "pixels.ppm"), "made\n");
+        const std::string wanted = valuesOf(source);
+        const std::string warnedOfPhoto = fixture::commandOutput("exiftool -validate -warning -a '" + source + "'");
+        for (const ExportKind& kind : kKinds) {
+            SCOPED_TRACE(photo + " into " + kind.name);
+            const std::string path = folder / kind.name;
+            ASSERT_EQ(shell(kind.make, source, path, folder / "pixels.ppm"), "made\n");
+            const Bytes before = fixture::readFile(path);
+            ASSERT_EQ(shell(kind.decode, path, folder / "before.ppm"), "made\n");
+            const std::string warnedBefore = fixture::commandOutput("exiftool -validate -warning -a '" + path + "'");
+
+            const auto first = run({"--all-formats", source, kind.name});
+            EXPECT_EQ(first.output.find("Tagloom:"), std::string::npos) << first.output;
+            EXPECT_EQ(valuesOf(path), wanted);
+            const Bytes after = fixture::readFile(path);
+            EXPECT_EQ(partsOutsideExif(after, kind.name, before.size()),
+                      partsOutsideExif(before, kind.name, before.size()));
+            ASSERT_EQ(shell(kind.decode, path, folder / "after.ppm"), "made\n");
+            EXPECT_EQ(fixture::readFile(folder / "after.ppm"), fixture::readFile(folder / "before.ppm"));
+            std::istringstream warned(fixture::commandOutput("exiftool -validate -warning -a '" + path + "'"));
+            for (std::string line; std::getline(warned, line);) {
+                // exiftool holds the Exif tags that describe a JPEG's stream foreign to a TIFF, and asks a TIFF's
+                // GPS for more than a camera writes; a value the
+                // photo itself is warned of arrives as it is
+                const bool tiffOnly = line.find(" TIFF") != std::string::npos && std::string(kind.name).find(".tif") != std::string::npos;
+                if (line.rfind("Warning", 0) == 0 && !tiffOnly) {
+                    EXPECT_TRUE(warnedBefore.find(line) != std::string::npos || warnedOfPhoto.find(line) != std::string::npos)
+                        << line;
+                }
+            }
+            const auto second = run({"--all-formats", source, kind.name});
+            EXPECT_NE(second.output.find(std::string(kind.name) + " - no diffs"), std::string::npos) << second.output;
+            EXPECT_EQ(fixture::readFile(path).size(), after.size());  // a re-run does not grow a TIFF
+        }
+    }
+}
+
+// A PNG whose eXIf lies behind its image data, or whose Exif data is only ImageMagick's hex text chunk,
+// is read from there; the rewrite replaces the one chunk that held it by an eXIf chunk.
+TEST_F(Exports, pngExifIsReadBehindTheImageDataAndFromTheLegacyTextChunk) {
+    const std::string source = samples + "/Canon.jpg";
+    ASSERT_EQ(shell("convert \"$in\" \"$out\"", source, folder / "late.png"), "made\n");  // eXIf behind IDAT
+    // ImageMagick's older files: "Exif\0\0" and the TIFF data as hex in a tEXt chunk, no eXIf
+    const Bytes late = fixture::readFile(folder / "late.png");
+    const std::size_t at = fixture::pngChunksOf(late, "eXIf").front();
+    const std::size_t length = std::size_t(late[at]) << 24 | std::size_t(late[at + 1]) << 16 | std::size_t(late[at + 2]) << 8 | late[at + 3];
+    std::string text = std::string("Raw profile type exif") + '\0' + "\nexif\n" + std::to_string(length + 6) + "\n";
+    const auto hex = [&text](std::uint8_t byte) { text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 15]; };
+    for (char byte : std::string("Exif\0\0", 6)) hex(static_cast<std::uint8_t>(byte));
+    for (std::size_t i = 0; i < length; ++i) hex(late[at + 8 + i]);
+    folder.write("text.png", fixture::withPngChunk(fixture::withoutPngChunk(late, at), fixture::pngChunksOf(late, "IDAT").front(),
+                                                   fixture::pngChunk("tEXt", Bytes(text.begin(), text.end()))));
+    std::vector<std::string> listings;
+    for (const std::string name : {"late.png", "text.png"}) {
+        SCOPED_TRACE(name);
+        const auto result = run({"--all-formats", "-v2", source, name});
+        EXPECT_EQ(result.output.find("Tagloom:"), std::string::npos) << result.output;
+        listings.push_back(result.output.substr(0, result.output.rfind(name)));  // both read the same values
+        const Bytes png = fixture::readFile(folder / name);
+        EXPECT_EQ(fixture::pngChunksOf(png, "eXIf").size(), 1u);
+        EXPECT_EQ(std::string(png.begin(), png.end()).find("Raw profile type exif"), std::string::npos);
+        EXPECT_EQ(valuesOf(folder / name), valuesOf(source));
+        const auto again = run({"--all-formats", source, name});
+        EXPECT_EQ(again.output, name + " - no diffs\n");
+    }
+    EXPECT_EQ(listings[0], listings[1]);
+}
+
+// Files whose Exif data cannot be rewritten in place are refused, named in one line, untouched.
+TEST_F(Exports, thatCannotBeRewrittenAreRefusedInOneLine) {
+    const std::string source = samples + "/Canon.jpg";
+    ASSERT_EQ(shell("convert \"$in\" -strip \"$out\"", source, folder / "still.png"), "made\n");
+    Bytes apng = fixture::readFile(folder / "still.png");
+    apng = fixture::withPngChunk(apng, fixture::pngChunksOf(apng, "IDAT").front(),
+                                 fixture::pngChunk("acTL", {0, 0, 0, 1, 0, 0, 0, 0}));
+    folder.write("moving.png", apng);
+    Bytes frame = fixture::riffChunk("VP8X", {kWebpAnimation, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const Bytes anim = fixture::riffChunk("ANIM", {0, 0, 0, 0, 0, 0});
+    frame.insert(frame.end(), anim.begin(), anim.end());
+    folder.write("moving.webp", fixture::webpFile(frame));
+    folder.write("big.tif", {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(shell("cjxl \"$in\" \"$out\" 2>/dev/null", source, folder / "from-jpeg.jxl"), "made\n");
+    Bytes brob(std::begin(kJxlSignature), std::end(kJxlSignature));
+    const Bytes box = {0, 0, 0, 16, 'b', 'r', 'o', 'b', 'E', 'x', 'i', 'f', 1, 2, 3, 4};
+    brob.insert(brob.end(), box.begin(), box.end());
+    folder.write("brotli.jxl", brob);
+
+    const std::pair<const char*, const char*> refusals[] = {
+        {"moving.png", "not done - an animated PNG is not rewritten"},
+        {"moving.webp", "not done - an animated WebP is not rewritten"},
+        {"big.tif", "Parse error - BigTIFF files are not read"},
+        {"from-jpeg.jxl", "not done - box jbrd keeps the JPEG this file was made from"},
+        {"brotli.jxl", "not done - box brob holds the Exif data compressed with Brotli"},
+    };
+    for (const auto& [name, line] : refusals) {
+        SCOPED_TRACE(name);
+        const Bytes before = fixture::readFile(folder / name);
+        const auto result = run({"--all-formats", source, name});
+        EXPECT_NE(result.output.find(line), std::string::npos) << result.output;
+        EXPECT_EQ(fixture::readFile(folder / name), before);
+        const auto plain = run({source, name});  // the default mode refuses each as it did
+        EXPECT_EQ(plain.output.rfind("Tagloom: '" + std::string(name) + "' ", 0), 0u) << plain.output;
+        EXPECT_EQ(fixture::readFile(folder / name), before);
+    }
+}
+
+}  // namespace
