@@ -146,16 +146,20 @@ Assembly assemblePng(const CExifImage& image, const EncodedTiff& tiff, const Rep
 struct WebpPlaces {
     const RiffChunk* exif = nullptr;
     std::uint64_t insertAt = 0;  // where a new EXIF chunk goes
-    std::uint64_t riffEnd = 0;
+    std::uint64_t riffEnd = 0;   // where the RIFF data ends
+    bool padMissing = false;     // the last chunk is odd and ends the RIFF data without its pad byte
 };
 
-WebpPlaces placesIn(const std::vector<RiffChunk>& chunks) {
+WebpPlaces placesIn(const SourceBytes& bytes, const std::vector<RiffChunk>& chunks) {
     WebpPlaces places;
-    places.riffEnd = chunks.back().end();
-    places.insertAt = places.riffEnd;
+    std::uint8_t size[4] = {};
+    bytes.copy(4, size, 4);
+    places.riffEnd = std::min(chunks.back().end(), 8 + std::uint64_t(getU32(size, ByteOrder::littleEndian)));
+    places.padMissing = places.riffEnd < chunks.back().end();
+    places.insertAt = chunks.back().end();
     for (const RiffChunk& chunk : chunks) {
         if (chunk.is("EXIF")) places.exif = &chunk;
-        if (chunk.is("XMP ") && places.insertAt == places.riffEnd) places.insertAt = chunk.offset;
+        if (chunk.is("XMP ") && places.insertAt == chunks.back().end()) places.insertAt = chunk.offset;
     }
     return places;
 }
@@ -169,8 +173,9 @@ std::vector<std::uint8_t> exifChunk(const EncodedTiff& tiff) {
 }
 
 TiffPlacement placeInWebp(const CExifImage& image) {
-    const std::vector<RiffChunk> chunks = walkWebp(oldBytes(image));
-    const WebpPlaces places = placesIn(chunks);
+    const SourceBytes bytes = oldBytes(image);
+    const std::vector<RiffChunk> chunks = walkWebp(bytes);
+    const WebpPlaces places = placesIn(bytes, chunks);
     TiffPlacement where;
     const std::uint64_t grown = chunks.front().is("VP8X") ? 0 : 18;  // a new VP8X chunk in front
     where.base = (places.exif != nullptr ? places.exif->offset : places.insertAt) + grown + 8;
@@ -180,7 +185,7 @@ TiffPlacement placeInWebp(const CExifImage& image) {
 Assembly assembleWebp(const CExifImage& image, const EncodedTiff& tiff, const Reporter&) {
     const SourceBytes bytes = oldBytes(image);
     const std::vector<RiffChunk> chunks = walkWebp(bytes);
-    const WebpPlaces places = placesIn(chunks);
+    const WebpPlaces places = placesIn(bytes, chunks);
     std::vector<Edit> edits;
     // VP8X: flags (1), reserved (3), canvas width - 1 and height - 1 (3 bytes each, little-endian).
     std::vector<std::uint8_t> header = {'V', 'P', '8', 'X', 10, 0, 0, 0};
@@ -199,7 +204,10 @@ Assembly assembleWebp(const CExifImage& image, const EncodedTiff& tiff, const Re
     }
     std::vector<std::uint8_t> chunk = exifChunk(tiff);
     if (places.exif != nullptr) {
-        edits.push_back({places.exif->offset, places.exif->end(), std::move(chunk)});
+        edits.push_back({places.exif->offset, std::min(places.exif->end(), places.riffEnd), std::move(chunk)});
+    } else if (places.padMissing && places.insertAt > places.riffEnd) {
+        chunk.insert(chunk.begin(), 0);  // the pad the last chunk lacked, so that the new one starts even
+        edits.push_back({places.riffEnd, places.riffEnd, std::move(chunk)});
     } else {
         edits.push_back({places.insertAt, places.insertAt, std::move(chunk)});
     }
