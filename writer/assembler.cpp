@@ -281,7 +281,8 @@ TiffPlacement placeInJxl(const CExifImage& image) {
         return where;
     }
     const JxlBox* old = nullptr;
-    where.base = exifBoxAt(bytes, walkJxl(bytes), old) + 12;
+    const std::vector<JxlBox> boxes = walkJxl(bytes);
+    where.base = exifBoxAt(bytes, boxes, old) + 12;
     return where;
 }
 
@@ -296,7 +297,8 @@ Assembly assembleJxl(const CExifImage& image, const EncodedTiff& tiff, const Rep
         return Assembly{std::move(content), std::nullopt};
     }
     const JxlBox* old = nullptr;
-    const std::uint64_t at = exifBoxAt(bytes, walkJxl(bytes), old);
+    const std::vector<JxlBox> boxes = walkJxl(bytes);  // `old` points into it
+    const std::uint64_t at = exifBoxAt(bytes, boxes, old);
     return Assembly{edited(image, {{at, old != nullptr ? old->end : at, exifBox(tiff)}}), std::nullopt};
 }
 
