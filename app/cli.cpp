@@ -275,7 +275,7 @@ int runModes(RunContext& run, const Reporter& usage) {
         processPair(run, config.Src, config.Dst);
         return 0;
     }
-    // The usage page as the specification prints it, and on standard error what is wrong.
+    // The usage page, as -? prints it, and on standard error what is wrong.
     for (const std::string* path : {&config.Src, &config.Dst}) {
         if (!platform::statusOf(*path).exists) std::fprintf(stderr, "tagloom: '%s' does not exist\n", path->c_str());
     }
