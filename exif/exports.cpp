@@ -314,11 +314,46 @@ std::vector<JxlBox> walkJxl(const SourceBytes& bytes) {
 // JPEG XL: the container's Exif box; a bare codestream or a container without one has none. Brotli-
 // compressed Exif data cannot be read, and a file that keeps the JPEG it was made from (jbrd) is
 // not rewritten: the new Exif data would contradict the one it records.
+/// The picture's size as it is shown, from the codestream's size header and its orientation (5 to 8
+/// swap width and height); 0 x 0 where the codestream does not begin at `at`.
+FrameSize jxlFrameAt(const SourceBytes& bytes, std::uint64_t at) {
+    std::uint8_t head[16] = {};
+    if (bytes.copy(at, head, sizeof head) < 12 || head[0] != 0xFF || head[1] != 0x0A) return {};
+    std::size_t bit = 16;  // the fields are packed from each byte's lowest bit on
+    const auto read = [&head, &bit](unsigned count) {
+        std::uint32_t value = 0;
+        for (unsigned i = 0; i < count; ++i, ++bit) value |= std::uint32_t(head[bit / 8] >> (bit % 8) & 1) << i;
+        return value;
+    };
+    const auto side = [&read](bool small) -> std::uint32_t {
+        static const unsigned kBits[4] = {9, 13, 18, 30};
+        return small ? (read(5) + 1) * 8 : read(kBits[read(2)]) + 1;
+    };
+    const bool small = read(1) != 0;
+    const std::uint32_t height = side(small);
+    static const std::uint32_t kRatios[8][2] = {{0, 0}, {1, 1}, {12, 10}, {4, 3}, {3, 2}, {16, 9}, {5, 4}, {2, 1}};
+    const std::uint32_t ratio = read(3);
+    const std::uint32_t width = ratio == 0 ? side(small)
+                                           : std::uint32_t(std::uint64_t(height) * kRatios[ratio][0] / kRatios[ratio][1]);
+    std::uint32_t orientation = 1;
+    if (read(1) == 0 && read(1) != 0) orientation = read(3) + 1;  // not all default, extra fields
+    return orientation > 4 ? FrameSize{height, width} : FrameSize{width, height};
+}
+
 Located locateJxl(const SourceBytes& bytes, const Reading& reading) {
     std::uint8_t head[12] = {};
     bytes.copy(0, head, sizeof head);
-    if (head[0] == 0xFF && head[1] == 0x0A) return withoutExif(Layout::jxlWithoutExif);
+    if (head[0] == 0xFF && head[1] == 0x0A) {
+        Located found = withoutExif(Layout::jxlWithoutExif);
+        found.frame = jxlFrameAt(bytes, 0);
+        return found;
+    }
     const std::vector<JxlBox> boxes = walkJxl(bytes);
+    FrameSize frame;
+    for (const JxlBox& box : boxes) {
+        if (box.is("jxlc")) frame = jxlFrameAt(bytes, box.payload);
+        if (box.is("jxlp") && frame.width == 0) frame = jxlFrameAt(bytes, box.payload + 4);  // behind its index
+    }
     const JxlBox* exif = nullptr;
     for (const JxlBox& box : boxes) {
         std::uint8_t inner[4] = {};
@@ -330,11 +365,16 @@ Located locateJxl(const SourceBytes& bytes, const Reading& reading) {
             exif = &box;
         }
     }
-    if (exif == nullptr) return withoutExif(Layout::jxlWithoutExif);
-    // The offset of the TIFF header behind its field.
-    const std::uint64_t offset = bigEndian32(bytes, exif->payload);
-    if (exif->end - exif->payload < 4 || offset > exif->end - exif->payload - 4) throw CExifException(Fault::exifItemUnreadable);
-    return tiffIn(bytes, Layout::jxlFile, exif->payload + 4 + offset, exif->end);
+    Located found = withoutExif(Layout::jxlWithoutExif);
+    if (exif != nullptr) {
+        // The offset of the TIFF header behind its field.
+        const std::uint64_t offset = bigEndian32(bytes, exif->payload);
+        if (exif->end - exif->payload < 4 || offset > exif->end - exif->payload - 4)
+            throw CExifException(Fault::exifItemUnreadable);
+        found = tiffIn(bytes, Layout::jxlFile, exif->payload + 4 + offset, exif->end);
+    }
+    found.frame = frame;
+    return found;
 }
 
 // TIFF (an export named .tif or .tiff): its IFD0 describes its own image and the photo; reads may go

@@ -41,6 +41,9 @@ constexpr std::uint16_t kOffsetSchema = 0xEA1D;     // Exif sub-directory: where
 constexpr std::uint16_t kInteropIfdPointer = 0xA005;  // 40965, Exif sub-directory -> interoperability directory
 constexpr std::uint16_t kPixelXDimension = 0xA002;  // Exif sub-directory: the image's width
 constexpr std::uint16_t kPixelYDimension = 0xA003;  // and height
+constexpr std::uint16_t kComponentsConfiguration = 0x9101;  // Exif sub-directory: a compressed stream's channels
+constexpr std::uint16_t kCompressedBitsPerPixel = 0x9102;   // and its bits per pixel
+constexpr std::uint16_t kInteropIndex = 0x0001;             // interoperability directory: "R98", a DCF JPEG's rule
 constexpr std::uint16_t kIptcNaa = 0x83BB;          // 33723, IFD0: IPTC data, a byte stream often typed LONG
 constexpr std::uint16_t kFirstWindowsXpTag = 0x9C9B;  // 40091 .. 40095: XPTitle, XPComment, XPAuthor,
 constexpr std::uint16_t kLastWindowsXpTag = 0x9C9F;   // XPKeywords, XPSubject
@@ -56,6 +59,28 @@ constexpr std::uint16_t kRawImageTags[] = {
     0x0145, 0x014A, 0x0152, 0x0153, 0x0201, 0x0202, 0x0212,          // sub-IFDs, samples, JPEG stream, subsampling
     0x011A, 0x011B, 0x0128, 0x0213,                                  // resolution, unit, YCbCr positioning
 };
+
+/// IFD0 tags of a TIFF export, beside those above, that describe its own pixels (their cells, colours,
+/// pages and the blocks its editor wrote): they stay the export's whatever the source holds.
+constexpr std::uint16_t kTiffImageTags[] = {
+    0x0107, 0x0108, 0x0109, 0x010A, 0x010D, 0x0118, 0x0119, 0x011D,  // thresholds, fill order, min/max, names
+    0x011E, 0x011F, 0x0120, 0x0121, 0x0122, 0x0123, 0x0124, 0x0125,  // positions, free blocks, units, options
+    0x0129, 0x012D, 0x013E, 0x013F, 0x0140, 0x0141, 0x0146, 0x0147,  // page, transfer, white point, colour map
+    0x014C, 0x014D, 0x014E, 0x0150, 0x0151, 0x0154, 0x0155, 0x0156,  // inks, dot range, sample range
+    0x015B, 0x0200, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209,  // JPEG tables and the old JPEG tags
+    0x0211, 0x0214, 0x02BC, 0x83BB, 0x8649, 0x8773, 0x935C,          // YCbCr, XMP, IPTC, Photoshop, ICC, layers
+};
+
+/// True for a tag of a TIFF's IFD0 that describes the file's own image.
+constexpr bool isOwnImageTag(std::uint16_t tag) {
+    for (std::uint16_t own : kRawImageTags) {
+        if (own == tag) return true;
+    }
+    for (std::uint16_t own : kTiffImageTags) {
+        if (own == tag) return true;
+    }
+    return false;
+}
 
 /// IFD0 tags of a raw source (of a kind only --all-formats reads) that take part in the merge; the
 /// rest describe the raw file's own image. The Exif and GPS pointers lead on.

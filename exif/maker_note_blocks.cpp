@@ -229,8 +229,9 @@ void MakerNoteReader::capturePreview(const MakerNoteKind& kind) {
     CExifEntry* start = image_.makerNote.findEntry(kind.previewStart);
     CExifEntry* length = image_.makerNote.findEntry(kind.previewLength);
     if (start == nullptr || length == nullptr || start->valueAsU32() == 0 || length->valueAsU32() == 0) return;
-    // A raw file's preview stays in the raw file: a JPEG gains no entries that lead to it.
-    if (image_.traits().previewsStay) {
+    // A raw file's preview stays in the raw file: a JPEG gains no entries that lead to it. A TIFF
+    // export that is rewritten carries its note's preview like a JPEG does.
+    if (image_.traits().previewsStay && (parser_.reading_.source || !image_.traits().ownImageInPlace)) {
         for (CExifEntry* entry : {start, length}) {
             image_.makerNote.entries.unlink(entry);
             delete entry;

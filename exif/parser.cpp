@@ -120,10 +120,12 @@ void CExifParser::readEntry(CExifDirectory& directory, std::uint64_t fieldAt) {
     const std::uint16_t type = field.type;
     const std::uint32_t count = field.count;
     // A raw file's IFD0 gives a JPEG only what describes the photo; its image layout stays unread. A
-    // TIFF export that is rewritten keeps its own image's entries where they lie: their value fields
-    // as stored, their values unread.
-    if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 && !tag::reachesJpegFromRaw(entryTag)) {
-        if (!image_.traits().ownImageInPlace || reading_.source) return;
+    // TIFF export that is rewritten keeps its own image's entries where they lie (and any that leads
+    // to a directory): their value fields as stored, their values unread. The rest is read in full.
+    const bool rewrittenTiff = image_.traits().ownImageInPlace && !reading_.source;
+    if (image_.ifd0ByAllowList() && &directory == &image_.ifd0 &&
+        (rewrittenTiff ? tag::isOwnImageTag(entryTag) || type == fieldType::kIfd : !tag::reachesJpegFromRaw(entryTag))) {
+        if (!rewrittenTiff) return;
         field.requireValue();
         auto kept = std::make_unique<CExifEntry>(&directory, entryTag, type, count, exif::kInlineValueSize);
         kept->inPlace = true;

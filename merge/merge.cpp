@@ -251,9 +251,9 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
         if ((top.isPointerValue && !plan.noteMerges) || plan.stays[i]) continue;
         mergeEntries(destination.*top.directory, source.*top.directory, options, plan.rules[i]);
     }
-    if (plan.noteStaysBehind) {
+    if (plan.noteStaysBehind != nullptr) {
         const CExifImage::LeftBehind left{CExifImage::LeftBehind::What::directory, &source.makerNote, 0, "MAK0",
-                                          "it would read as a directory in the other byte order"};
+                                          plan.noteStaysBehind};
         reporter.line("Tagloom: '%s' left behind: %s - %s\n", source.path.c_str(), left.part.c_str(), left.reason.c_str());
         destination.leftBehindByMerge.push_back(left);
     }
@@ -264,10 +264,10 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
         destination.mergeNotes.push_back(note);
         reporter.line("Tagloom: '%s' %s\n", destination.path.c_str(), note.c_str());
     }
-    // Its size is the frame's, wherever it has an Exif sub-directory.
+    // Its size is the frame's, wherever it has an Exif sub-directory (a TIFF's lies in its IFD0).
     const CExifEntry* exifPointer = destination.ifd0.findEntry(tag::kExifIfdPointer);
     const bool hasExifDirectory = (exifPointer != nullptr && !exifPointer->removed) || holdsLiveEntry(destination.subIfd);
-    if (plan.describesOwnPixels && destination.frameWidth != 0 && hasExifDirectory) {
+    if (plan.describesOwnPixels && !destination.traits().ownImageInPlace && destination.frameWidth != 0 && hasExifDirectory) {
         if (options.chooses(top::kExif, tag::kPixelXDimension))
             setNumber(destination, destination.subIfd, tag::kPixelXDimension, destination.frameWidth);
         if (options.chooses(top::kExif, tag::kPixelYDimension))

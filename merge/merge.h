@@ -45,7 +45,8 @@ struct MergePlan {
     MergeRules rules[top::kCount];  // of each top directory, in the order of kTopDirectories
     bool stays[top::kCount] = {};            // the source left it (or the directory it hangs from) behind: no merge
     bool noteMerges = false;       // the maker note (and its entry) takes part
-    bool noteStaysBehind = false;  // the source's note would not read back as it is: it stays, said in a line
+    /// Why the source's note would not read back as it is, where it would not: it stays, said in a line.
+    const char* noteStaysBehind = nullptr;
     bool takesNoteKind = false;    // a destination without a note takes the source's kind and header
     bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order
     /// An export whose editor turned its pixels upright keeps its own Orientation (1 where it has none).

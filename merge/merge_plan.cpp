@@ -72,12 +72,18 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     } else if (source.isRaw()) {
         ifd0Rules.leftAlone.insert(std::begin(tag::kRawImageTags), std::end(tag::kRawImageTags));
     }
-    // A TIFF export's IFD0 describes its own image too: only what describes the photo takes part.
+    // A TIFF export's IFD0 describes its own image too: those entries (and any that leads to a
+    // directory) are its own, never merged, and -o removes none of them.
     if (destination.traits().ownImageInPlace) {
-        const std::set<std::uint16_t> photo(std::begin(tag::kRawIfd0Tags), std::end(tag::kRawIfd0Tags));
-        if (!ifd0Rules.takingPart) ifd0Rules.takingPart = photo;
-        for (auto it = ifd0Rules.takingPart->begin(); it != ifd0Rules.takingPart->end();)
-            it = photo.count(*it) != 0 ? std::next(it) : ifd0Rules.takingPart->erase(it);
+        for (const CExifEntry* e = destination.ifd0.entries.first(); e != nullptr; e = destination.ifd0.entries.next(e))
+            if (e->inPlace) ifd0Rules.leftAlone.insert(e->tag);
+        for (const CExifEntry* e = source.ifd0.entries.first(); e != nullptr; e = source.ifd0.entries.next(e))
+            if (tag::isOwnImageTag(e->tag) || e->type == fieldType::kIfd) ifd0Rules.leftAlone.insert(e->tag);
+        // What describes a compressed stream (the camera's JPEG) says nothing true of an uncompressed
+        // image: a TIFF records its own size in IFD0, and no channel order, bit rate or DCF rule.
+        subRules.leftAlone.insert({tag::kComponentsConfiguration, tag::kCompressedBitsPerPixel,
+                                   tag::kPixelXDimension, tag::kPixelYDimension});
+        plan.rules[top::kInterop].leftAlone.insert(tag::kInteropIndex);
     }
     // A file whose pixels are turned by its container's own properties takes no Orientation.
     if (destination.traits().orientationApart) ifd0Rules.leftAlone.insert(tag::kOrientation);
@@ -96,9 +102,14 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
                               (kind->order != MakerNoteKind::Order::outer || kind->directory == MakerNoteKind::Directory::none));
     // A note that is a block only because no directory fits it in its file's order may fit one in
     // the other: the destination would read it back as a directory. It stays behind.
-    plan.noteStaysBehind = sameCamera && noteTravels && kind == &noteWithoutDirectory() &&
-                           destinationOrder != source.makerNoteOrder && fitsDirectory(source, destinationOrder);
-    plan.noteMerges = sameCamera && noteTravels && !plan.noteStaysBehind;
+    if (sameCamera && noteTravels && kind == &noteWithoutDirectory() && destinationOrder != source.makerNoteOrder &&
+        fitsDirectory(source, destinationOrder))
+        plan.noteStaysBehind = "it would read as a directory in the other byte order";
+    // An export read by --all-formats that has no note of its own and cannot take the source's order
+    // (a TIFF's, or Exif data already there) would silently lack it: the line says so.
+    if (sameCamera && !noteTravels && !destinationHasNote && destination.extended() && !source.makerNote.entries.empty())
+        plan.noteStaysBehind = "its directory is in the other byte order than this file's";
+    plan.noteMerges = sameCamera && noteTravels && plan.noteStaysBehind == nullptr;
     plan.takesNoteKind = plan.noteMerges && !destinationHasNote;
     const MakerNoteKind* noteKind = plan.takesNoteKind ? source.makerNoteKind : destination.makerNoteKind;
     const std::uint16_t previewHolder = plan.takesNoteKind ? source.previewHolder : destination.previewHolder;

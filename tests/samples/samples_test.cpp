@@ -169,40 +169,16 @@ TEST_F(CameraSamples, listEveryTagTheDestinationLacksAsAnAdd) {
     }
 }
 
-/// exiftool's values of a file's EXIF and maker-note tags (without `makerNotes`, its EXIF tags but
-/// the maker note), one "[group] name : value" line each, without the positions a rewrite moves, the
-/// tags `left` names, the thumbnail directory (IFD1), what exiftool counts with them but other
-/// segments hold (CIFF, Qualcomm), and the pixel size, which a JPEG that only --all-formats reads
-/// takes from its own frame (these samples' frames are cut down).
-std::string keptValues(const std::string& listing, const std::set<std::string>& left, bool makerNotes) {
-    std::set<std::string> skipped = {"ExifOffset", "GPSInfo", "InteropOffset", "ThumbnailOffset", "Software",
-                                     "ExifImageWidth", "ExifImageHeight", "[IFD1]", "[CIFF]", "[Qualcomm]"};
-    skipped.insert(left.begin(), left.end());
-    std::istringstream lines(listing);
-    std::string kept;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string group, name;
-        fields >> group >> name;
-        const bool note = !makerNotes && name.rfind("MakerNote", 0) == 0;
-        if (line.rfind('[', 0) != 0) continue;  // exiftool's count of files read
-        if (skipped.count(name) == 0 && skipped.count(group) == 0 && !note) kept += line + "\n";
-    }
-    return kept;
-}
-
-const char* valueGroups(bool makerNotes) { return makerNotes ? "-a -G1 -n -U -s -EXIF:all -MakerNotes:all" : "-a -G1 -n -U -s -EXIF:all"; }
-
 std::string exifValues(const std::string& path, const std::set<std::string>& left, bool makerNotes = true) {
-    return keptValues(fixture::exiftoolPerFile(valueGroups(makerNotes), {path}).at(path), left, makerNotes);
+    return fixture::keptValues(fixture::exiftoolPerFile(fixture::valueGroups(makerNotes), {path}).at(path), left, makerNotes);
 }
 
 /// The same for many files in one run of exiftool, keyed by path.
 std::map<std::string, std::string> exifValuesOf(const std::vector<std::string>& paths, const std::set<std::string>& left,
                                                 bool makerNotes = true) {
     std::map<std::string, std::string> values;
-    for (const auto& [path, listing] : fixture::exiftoolPerFile(valueGroups(makerNotes), paths))
-        values[path] = keptValues(listing, left, makerNotes);
+    for (const auto& [path, listing] : fixture::exiftoolPerFile(fixture::valueGroups(makerNotes), paths))
+        values[path] = fixture::keptValues(listing, left, makerNotes);
     return values;
 }
 
@@ -221,12 +197,7 @@ std::set<std::string> warnings(const std::string& path) {
 // the same run again finds nothing to do (a note carried as a block is read back as one).
 TEST_F(CameraSamples, withAllFormatsRestoreStrippedCopiesFromTheOriginal) {
     requireExiftool();
-    const std::vector<std::string> names = {
-        "Canon.jpg", "22-canon_tags.jpg", "canon-ixus.jpg", "GPS.jpg", "Nikon.jpg", "ExifTool.jpg", "Canon_40D.jpg",
-        "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg", "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg",
-        "Sigma.jpg", "DSCN0010.jpg", "87_OSError.jpg", "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg",
-        "Minolta.jpg", "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg",
-        "NikonCaptureNX.jpg", "GE.jpg", "GoPro.jpg", "JVC.jpg", "kodak-dc210.jpg", "OlympusE1.jpg"};
+    const std::vector<std::string>& names = fixture::kCameraPhotos;
     // exiftool's two strips, and an editor's export: re-encoded, and without its metadata. Each
     // strip in one run of a tool for all files.
     const std::vector<std::string> strips = {"-all=", "-exif:all=", "export"};

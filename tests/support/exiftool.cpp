@@ -138,6 +138,32 @@ std::map<std::string, std::string> binaryWithExiftool(const std::string& tag, co
     return values;
 }
 
+std::string keptValues(const std::string& listing, const std::set<std::string>& left, bool makerNotes) {
+    std::set<std::string> skipped = {"ExifOffset", "GPSInfo", "InteropOffset", "ThumbnailOffset", "Software",
+                                     "ExifImageWidth", "ExifImageHeight", "[IFD1]", "[CIFF]", "[Qualcomm]"};
+    skipped.insert(left.begin(), left.end());
+    std::istringstream lines(listing);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string group, name;
+        fields >> group >> name;
+        const bool note = !makerNotes && name.rfind("MakerNote", 0) == 0;
+        if (line.rfind('[', 0) != 0) continue;  // exiftool's count of files read
+        if (skipped.count(name) == 0 && skipped.count(group) == 0 && !note) kept += line + "\n";
+    }
+    return kept;
+}
+
+const char* valueGroups(bool makerNotes) { return makerNotes ? "-a -G1 -n -U -s -EXIF:all -MakerNotes:all" : "-a -G1 -n -U -s -EXIF:all"; }
+
+const std::vector<std::string> kCameraPhotos = {
+    "Canon.jpg", "22-canon_tags.jpg", "canon-ixus.jpg", "GPS.jpg", "Nikon.jpg", "ExifTool.jpg", "Canon_40D.jpg",
+    "FLIR.jpg", "XMP.jpg", "Olympus.jpg", "Olympus2.jpg", "FujiFilm.jpg", "Panasonic.jpg", "Sony.jpg", "Sanyo.jpg",
+    "Sigma.jpg", "DSCN0010.jpg", "87_OSError.jpg", "Apple.jpg", "Casio.jpg", "Casio2.jpg", "Kodak.jpg",
+    "Minolta.jpg", "Motorola.jpg", "NikonD70.jpg", "Pentax.jpg", "no_exif.jpg", "NikonD2Hs.jpg",
+    "NikonCaptureNX.jpg", "GE.jpg", "GoPro.jpg", "JVC.jpg", "kodak-dc210.jpg", "OlympusE1.jpg"};
+
 std::map<std::string, std::string> exiftoolPerFile(const std::string& options, const std::vector<std::string>& paths) {
     return perFile(paths, commandOutput("exiftool " + options + quotedList(paths) + " 2>&1"));
 }

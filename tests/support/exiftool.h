@@ -30,6 +30,17 @@ std::map<std::string, std::string> thumbnailsWithExiftool(const std::vector<std:
 /// Each file's value of a binary tag ("PreviewImage", "IFD1:ThumbnailImage") as exiftool extracts
 /// it (base64), keyed by path; "" when there is none. One run of exiftool for all.
 std::map<std::string, std::string> binaryWithExiftool(const std::string& tag, const std::vector<std::string>& paths);
+/// exiftool's values of a file's EXIF and maker-note tags (without `makerNotes`, its EXIF tags but
+/// the maker note) as `valueGroups` lists them, one "[group] name : value" line each, without the
+/// positions a rewrite moves, the tags `left` names, the thumbnail directory (IFD1), what exiftool
+/// counts with them but other segments hold (CIFF, Qualcomm), and the pixel size, which a file that
+/// only --all-formats reads takes from its own frame (the samples' frames are cut down).
+std::string keptValues(const std::string& listing, const std::set<std::string>& left, bool makerNotes);
+const char* valueGroups(bool makerNotes);
+
+/// The samples' camera JPEGs that the default reading takes, each a different camera or writer.
+extern const std::vector<std::string> kCameraPhotos;
+
 /// What one run of exiftool with `options` prints of each file, keyed by path.
 std::map<std::string, std::string> exiftoolPerFile(const std::string& options, const std::vector<std::string>& paths);
 
