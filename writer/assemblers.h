@@ -1,0 +1,35 @@
+// What the assemblers of each kind share: the old file with edits made, and the rows of the table.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "exif/tiff_view.h"
+#include "writer/assembler.h"
+
+namespace tagloom {
+
+void appendBigEndian32(std::vector<std::uint8_t>& bytes, std::uint64_t value);
+void appendLittleEndian32(std::vector<std::uint8_t>& bytes, std::uint64_t value);
+
+/// A replacement of the old file's bytes [at, end) by `bytes` (an insertion where at == end).
+struct Edit {
+    std::uint64_t at;
+    std::uint64_t end;
+    std::vector<std::uint8_t> bytes;
+};
+
+/// The new file: the old file's bytes with the edits made (in the order of their places, none
+/// overlapping), every other byte as it was.
+std::vector<platform::Piece> edited(const CExifImage& image, std::vector<Edit> edits);
+
+/// The old file, as the assemblers walk it.
+SourceBytes oldBytes(const CExifImage& image);
+
+extern const Assembler kJpeg;
+extern const Assembler kPng;
+extern const Assembler kWebp;
+extern const Assembler kJxl;
+extern const Assembler kTiff;
+
+}  // namespace tagloom
