@@ -1,7 +1,8 @@
 // Folder mode: every file of a folder whose extension names a kind of file this run reads (".jpg"
 // and ".cr2"; with --all-formats, every raw kind's, HEIF's, ".jpeg" and ".jpe" too:
 // exif/containers.cpp), paired with its ".jpg" under Dst (with --all-formats, ".jpeg" or ".jpe" where
-// that is what exists).
+// that is what exists). With --all-formats a file under Dst that found no source so is then paired by
+// its name: exports that editors renamed (IMG_0001-Edit.jpg) find their raw file (IMG_0001.CR2).
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -88,10 +89,15 @@ public:
                     continue;
                 }
             }
-            processPair(run_, sourcePath, destinationFor(folder, sourcePath, entry.name));
+            const std::string destination = destinationFor(folder, sourcePath, entry.name);
+            if (run_.config.Options.allFormats && destination == sourcePath) {
+                ownPairs_.insert(sourcePath);  // an export of another source's name, or else its own pair
+                continue;
+            }
+            pair(sourcePath, destination);
             // With --all-formats every export of that name is a destination too.
             if (run_.config.Options.allFormats) {
-                for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) processPair(run_, sourcePath, exported);
+                for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) pair(sourcePath, exported);
             }
         }
         if (!run_.config.Options.recurse) return;
@@ -100,7 +106,135 @@ public:
         }
     }
 
+    /// With --all-formats, after the walk: each file under Dst that a JPEG or export kind makes a
+    /// destination and that found no source at its own place is paired by name (`matchByName`) with
+    /// a source anywhere under Src (at any depth with -r). Each folder is listed once.
+    void pairByName() {
+        entered_.clear();
+        indexSources(run_.config.Src);
+        std::vector<std::string> destinations;
+        entered_.clear();
+        listDestinations(run_.config.Dst, destinations);
+        for (const std::string& path : destinations) {
+            const Match match = matchByName(path);
+            if (match.clash) {
+                run_.tally.filesFound++;
+                reportFile(run_, path, false, "skipped",
+                           "two sources of that name: '" + match.sources[0] + "', '" + match.sources[1] + "'");
+            } else if (!match.sources.empty()) {
+                pair(match.sources[0], path);
+            } else if (ownPairs_.count(path) != 0) {
+                processPair(run_, path, path);  // counted, as any file that is its own pair
+            } else {
+                unmatched_++;
+            }
+        }
+    }
+
+    /// Hints on standard error at the end of a folder run with --all-formats, where something found no pair.
+    void hint() const {
+        if (unmatched_ > 0)
+            std::fprintf(stderr,
+                         "tagloom: %d file%s under '%s' found no source; exports are matched to sources as "
+                         "IMG_0001-Edit.jpg to IMG_0001.CR2\n",
+                         unmatched_, unmatched_ == 1 ? "" : "s", run_.config.Dst.c_str());
+        if (!run_.config.Options.recurse && unmatched_ > 0 && sourcesAtTop_ == 0 && sourcesBelow_ > 0)
+            std::fprintf(stderr, "tagloom: '%s' holds its photos only in sub-folders: -r would take them\n",
+                         run_.config.Src.c_str());
+    }
+
 private:
+    struct Match {
+        std::vector<std::string> sources;  // the one source; both where two clash
+        bool clash = false;
+    };
+
+    void pair(const std::string& sourcePath, const std::string& destinationPath) {
+        if (isFile(destinationPath)) paired_.insert(destinationPath);
+        processPair(run_, sourcePath, destinationPath);
+    }
+
+    /// Every source under Src by its case-folded base name: of the files of one name in one folder the
+    /// one of the lowest rank (a raw file, then HEIF, then JPEG). Without -r only Src's own files, and
+    /// a count of those in its sub-folders.
+    void indexSources(const std::string& folder) {
+        const platform::FileStatus status = platform::statusOf(folder);
+        if (!status.exists || !entered_.insert({status.device, status.inode}).second) return;
+        const auto entries = platform::listDirectory(folder);
+        if (!entries) return;
+        std::unordered_map<std::string, std::pair<const platform::DirectoryEntry*, NameKind>> chosen;
+        for (const platform::DirectoryEntry& entry : *entries) {
+            const NameKind kind = kindOf(entry.name, true);
+            if (entry.isDirectory || !kind.candidate) continue;
+            auto& best = chosen[baseName(entry.name)];
+            if (best.first == nullptr || kind.rank < best.second.rank) best = {&entry, kind};
+        }
+        const bool top = folder == run_.config.Src;
+        for (const auto& [base, source] : chosen) sources_[base].push_back(joinPath(folder, source.first->name));
+        (top ? sourcesAtTop_ : sourcesBelow_) += chosen.size();
+        for (const platform::DirectoryEntry& entry : *entries) {
+            if (!entry.isDirectory) continue;
+            if (run_.config.Options.recurse) indexSources(joinPath(folder, entry.name));
+            else if (top) sourcesBelow_ += countSources(joinPath(folder, entry.name));
+        }
+    }
+
+    /// How many files of a source's kind a folder holds (not its sub-folders).
+    static std::size_t countSources(const std::string& folder) {
+        const auto entries = platform::listDirectory(folder);
+        std::size_t count = 0;
+        for (const platform::DirectoryEntry& entry : entries ? *entries : std::vector<platform::DirectoryEntry>()) {
+            if (!entry.isDirectory && kindOf(entry.name, true).candidate) count++;
+        }
+        return count;
+    }
+
+    /// The files under `folder` (and its sub-folders with -r) of a destination's kind that no pair took.
+    void listDestinations(const std::string& folder, std::vector<std::string>& found) {
+        const platform::FileStatus status = platform::statusOf(folder);
+        if (!status.exists || !entered_.insert({status.device, status.inode}).second) return;
+        auto entries = platform::listDirectory(folder);
+        if (!entries) return;
+        std::sort(entries->begin(), entries->end(),
+                  [](const platform::DirectoryEntry& a, const platform::DirectoryEntry& b) { return a.name < b.name; });
+        const std::vector<std::string>& exports = exportExtensions();
+        for (const platform::DirectoryEntry& entry : *entries) {
+            const std::string path = joinPath(folder, entry.name);
+            const std::string extension = foldAsciiCase(extensionOf(entry.name));
+            const bool destinationKind = kindOf(entry.name, true).jpeg ||
+                                         std::find(exports.begin(), exports.end(), extension) != exports.end();
+            if (!entry.isDirectory && destinationKind && paired_.count(path) == 0) found.push_back(path);
+        }
+        if (!run_.config.Options.recurse) return;
+        for (const platform::DirectoryEntry& entry : *entries) {
+            if (entry.isDirectory) listDestinations(joinPath(folder, entry.name), found);
+        }
+    }
+
+    /// The source of a destination's name: a source of the same base name; else the source whose base
+    /// name, followed by '-', '_', ' ', '(' or '.', begins the destination's (the longest such name).
+    /// Two sources of the matched name clash; the destination itself is never its source.
+    Match matchByName(const std::string& path) const {
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        const std::string base = baseName(name);
+        std::vector<std::size_t> lengths = {base.size()};
+        for (std::size_t i = base.size(); i-- > 1;) {
+            if (std::string("-_ (.").find(base[i]) != std::string::npos) lengths.push_back(i);
+        }
+        for (std::size_t length : lengths) {
+            const auto found = sources_.find(base.substr(0, length));
+            if (found == sources_.end()) continue;
+            Match match;
+            for (const std::string& source : found->second) {
+                if (source != path) match.sources.push_back(source);
+            }
+            if (match.sources.empty()) continue;
+            match.clash = match.sources.size() > 1;
+            return match;
+        }
+        return {};
+    }
+
     /// The name a source's destination has: the source's base name under Dst (or "..").
     std::string destinationBase(const std::string& folder, const std::string& sourcePath, const std::string& name) const {
         std::string path;
@@ -194,6 +328,11 @@ private:
 
     RunContext& run_;
     std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
+    std::set<std::string> paired_;    // destinations the walk paired
+    std::set<std::string> ownPairs_;  // files the walk found to be their own pair
+    std::unordered_map<std::string, std::vector<std::string>> sources_;  // by case-folded base name
+    std::size_t sourcesAtTop_ = 0, sourcesBelow_ = 0;
+    int unmatched_ = 0;
     std::string indexedFolder_;
     bool indexed_ = false;
     FolderIndex index_;
@@ -201,6 +340,12 @@ private:
 
 }  // namespace
 
-void walkFolder(RunContext& run, std::string folder) { FolderWalk(run).walk(folder); }
+void walkFolder(RunContext& run, std::string folder) {
+    FolderWalk walk(run);
+    walk.walk(folder);
+    if (!run.config.Options.allFormats || run.config.Dst == "..") return;  // ".." is each folder's own parent
+    walk.pairByName();
+    walk.hint();
+}
 
 }  // namespace tagloom

@@ -101,4 +101,60 @@ TEST_F(AFolderWalk, goesOnAfterAFailingPairAndCountsEach) {
         << "d.jpg has no destination: counted as found, nothing printed";
 }
 
+// With --all-formats a card's raw files (in 100CANON/ and 101CANON/) find their exports in one flat
+// folder by name, as editors rename them; a name two raw files share takes neither; what found no
+// source is counted in a hint, and so is a card whose photos -r would reach. Without --all-formats
+// the walk is as before.
+TEST_F(AFolderWalk, pairsRenamedExportsWithTheirRawFilesByName) {
+    const auto raw = [](int tags) {
+        std::vector<fixture::Entry> ifd0 = {ascii(0x010F, "Canon"), ascii(0x0110, "EOS"), ascii(0x013B, "Ann")};
+        ifd0.resize(tags, ascii(0x010F, ""));
+        return ExifBuilder::raw().ifd0(ifd0).subIfd({}).build();
+    };
+    folder.write("card/100CANON/IMG_0001.CR2", raw(1));
+    folder.write("card/100CANON/IMG_0001-2.CR2", raw(2));
+    folder.write("card/100CANON/IMG_0009.CR2", raw(1));
+    folder.write("card/101CANON/IMG_0009.CR2", raw(1));
+    folder.write("card/101CANON/IMG_0010.CR2", raw(3));
+    folder.write("card/101CANON/IMG_0010.JPG", sourceJpeg());  // the raw file is its name's source
+    for (const char* name : {"IMG_0001-Edit.jpg", "IMG_0001_01.jpg", "IMG_0001 (2).jpg", "IMG_0001-HDR.jpg",
+                             "IMG_0001-2-Edit.jpg", "IMG_00011.jpg", "IMG_0009.jpg", "IMG_0010.jpg", "notes.txt"})
+        folder.write(std::string("export/") + name, destinationJpeg());
+    const auto plain = run({"-r", "card", "export"});
+    EXPECT_EQ(plain.output, "Files found 6, checked 0, updated 0\n");
+    EXPECT_EQ(plain.errors, "");
+
+    const auto paired = run({"--all-formats", "-r", "card", "export"});
+    EXPECT_EQ(paired.output,
+              "Tagloom: 'card/101CANON/IMG_0010.JPG' skipped - another file of that name is the source\n"
+              "export/IMG_0001 (2).jpg - 1 diffs\n"
+              "export/IMG_0001-2-Edit.jpg - 2 diffs\n"
+              "export/IMG_0001-Edit.jpg - 1 diffs\n"
+              "export/IMG_0001-HDR.jpg - 1 diffs\n"
+              "export/IMG_0001_01.jpg - 1 diffs\n"
+              "Tagloom: 'export/IMG_0009.jpg' skipped - two sources of that name: 'card/100CANON/IMG_0009.CR2', "
+              "'card/101CANON/IMG_0009.CR2'\n"
+              "export/IMG_0010.jpg - 3 diffs\n"
+              "Files found 13, checked 6, updated 6\n");
+    EXPECT_EQ(paired.errors,
+              "tagloom: 1 file under 'export' found no source; exports are matched to sources as IMG_0001-Edit.jpg "
+              "to IMG_0001.CR2\n");
+    EXPECT_EQ(folder.read("export/IMG_00011.jpg"), destinationJpeg());
+
+    const auto again = run({"--all-formats", "card", "export"});  // no -r: the card's photos lie below
+    EXPECT_EQ(again.output, "Files found 0, checked 0, updated 0\n");
+    EXPECT_EQ(again.errors,
+              "tagloom: 8 files under 'export' found no source; exports are matched to sources as IMG_0001-Edit.jpg "
+              "to IMG_0001.CR2\n"
+              "tagloom: 'card' holds its photos only in sub-folders: -r would take them\n");
+
+    // One folder of raw files and their exports; a file that is its own pair stays so.
+    folder.write("shots/IMG_0001.CR2", raw(1));
+    folder.write("shots/IMG_0001-Edit.jpg", destinationJpeg());
+    folder.write("shots/other.jpg", sourceJpeg());
+    const auto one = run({"--all-formats", "shots", "shots"});
+    EXPECT_EQ(one.output, "shots/IMG_0001-Edit.jpg - 1 diffs\nFiles found 3, checked 1, updated 1\n");
+    EXPECT_EQ(one.errors, "");
+}
+
 }  // namespace
