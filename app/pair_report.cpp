@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/display.h"
 #include "exif/format.h"
 #include "exif/image.h"
 #include "exif/tag_names.h"
@@ -73,12 +74,12 @@ ShownValue text(const std::uint8_t* data, std::size_t size) {
     std::size_t length = 0;
     while (length < size && data[length] != 0) ++length;
     const std::string value(reinterpret_cast<const char*>(data), length);
-    return {quoted(value), losslessUtf8(value)};
+    return {quoted(value), losslessUtf8(value), ""};
 }
 
 ShownValue bytes(std::size_t size) {
     const std::string shown = "(" + std::to_string(size) + " bytes)";
-    return {shown, shown};
+    return {shown, shown, ""};
 }
 
 /// True for the entry of `directory` that leads to another top directory (or is the maker note).
@@ -90,9 +91,9 @@ bool leadsToDirectory(const CExifImage& image, const CExifDirectory& directory, 
 }
 
 /// The value of one entry's bytes in `order`.
-ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, const std::uint8_t* data,
-                     std::size_t size, ByteOrder order) {
-    if (pointer) return {"(directory)", "(directory)"};
+ShownValue storedValue(const CExifEntry& entry, bool pointer, std::uint16_t type, const std::uint8_t* data,
+                       std::size_t size, ByteOrder order) {
+    if (pointer) return {"(directory)", "(directory)", ""};
     if (entry.carried) return bytes(size);
     using namespace fieldType;
     if (type == kAscii) return text(data, size);
@@ -137,8 +138,18 @@ ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, 
     }
     if (values > kMostValuesShown) shown += " ... (" + std::to_string(values) + " values)";
     if (values == 0) return bytes(size);
-    if (values == 1 && !number.is_null()) return {shown, number};
-    return {shown, shown};
+    if (values == 1 && !number.is_null()) return {shown, number, ""};
+    return {shown, shown, ""};
+}
+
+/// The value of one entry's bytes in `order`, with its display.
+ShownValue showValue(const CExifEntry& entry, bool pointer, std::uint16_t type, const std::uint8_t* data,
+                     std::size_t size, ByteOrder order) {
+    ShownValue shown = storedValue(entry, pointer, type, data, size, order);
+    if (pointer || entry.carried) return shown;
+    const Display display = displayOf(*entry.directory, entry.tag, type, data, size, order);
+    shown.display = display.isText ? quoted(display.words) : display.words;
+    return shown;
 }
 
 std::string hex(std::uint16_t tag) {
@@ -192,9 +203,12 @@ bool printResultLine(const Reporter& report, const CExifImage& image) {
 
 void printDiffLines(const Reporter& reporter, const std::vector<DiffLine>& lines) {
     for (const DiffLine& line : lines) {
+        const auto withDisplay = [](const ShownValue& shown) {
+            return shown.display.empty() ? shown.text : shown.text + " (" + shown.display + ")";
+        };
         std::string value;
-        if (line.before && line.after) value = line.before->text + " -> " + line.after->text;
-        else value = line.after ? line.after->text : line.before ? line.before->text : "";
+        if (line.before && line.after) value = withDisplay(*line.before) + " -> " + withDisplay(*line.after);
+        else value = line.after ? withDisplay(*line.after) : line.before ? withDisplay(*line.before) : "";
         reporter.line("  %-7s %-5s %-21s %s\n", line.action.c_str(), line.directory.c_str(), line.name.c_str(),
                       value.c_str());
     }
@@ -233,6 +247,11 @@ std::string toJsonLine(const PairReport& report) {
                                    {"name", line.name},
                                    {"old", line.before ? line.before->json : nullptr},
                                    {"new", line.after ? line.after->json : nullptr}});
+        const bool before = line.before && !line.before->display.empty(), after = line.after && !line.after->display.empty();
+        if (before || after) {
+            object["diffs"].back()["display"] = {{"old", before ? nlohmann::json(losslessUtf8(line.before->display)) : nullptr},
+                                                 {"new", after ? nlohmann::json(losslessUtf8(line.after->display)) : nullptr}};
+        }
     }
     object["left_behind"] = nlohmann::json::array();
     for (const auto& [part, reason] : report.leftBehind) object["left_behind"].push_back({{"part", part}, {"reason", reason}});

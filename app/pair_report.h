@@ -20,6 +20,7 @@ class CExifImage;
 struct ShownValue {
     std::string text;
     nlohmann::json json;
+    std::string display;  // as people read it (f/2.8), where the tag has such a form; else empty
 };
 
 /// One difference of a merged destination.

@@ -50,16 +50,16 @@ TEST_F(AReport, explainsEachDifferenceInWordsAndPreviewsThemUnderX) {
     const std::string explained =
         "dst.jpg - 16 diffs\n"
         "  add     IFD0  Make                  \"Canon\"\n"
-        "  change  IFD0  Orientation           1 -> 6\n"
+        "  change  IFD0  Orientation           1 (upright) -> 6 (rotate 90° clockwise)\n"
         "  remove  IFD0  Software              \"GIMP 2.10\"\n"
         "  add     IFD0  GPSInfoIFDPointer     (directory)\n"
         "  add     IFD0  IFD0:0xc4a5           (3 bytes)\n"
         "  remove  IFD1  Compression           6\n"
         "  remove  IFD1  JPEGInterchangeFormat (" + std::to_string(fixture::tinyJpegScan().size()) + " bytes)\n"
         "  remove  IFD1  JPEGInterchangeFormatLength " + std::to_string(fixture::tinyJpegScan().size()) + "\n"
-        "  change  SUB0  ExposureTime          1/60 -> 1/250\n"
-        "  add     SUB0  ExifVersion           \"0232\"\n"
-        "  add     SUB0  ExposureBiasValue     -1/3\n"
+        "  change  SUB0  ExposureTime          1/60 (1/60 s) -> 1/250 (1/250 s)\n"
+        "  add     SUB0  ExifVersion           \"0232\" (2.32)\n"
+        "  add     SUB0  ExposureBiasValue     -1/3 (-1/3 EV)\n"
         "  add     SUB0  SubjectArea           1 2 3 4 5 6 7 8 ... (10 values)\n"
         "  add     SUB0  MakerNote             (directory)\n"
         "  add     SUB0  Temperature           -10\n"
@@ -80,6 +80,79 @@ TEST_F(AReport, explainsEachDifferenceInWordsAndPreviewsThemUnderX) {
               "link.jpg - 1 diffs\n"
               "  add     IFD0  Artist                \"Ann\"\n"
               "Tagloom: 'link.jpg' not done - 'link.jpg' is a symbolic link; name the file it points to\n");
+}
+
+// Values as a camera's display shows them, behind the stored ones, old and new; in JSON as each
+// difference's display. A zero denominator reads "unknown"; a coordinate without its reference says so.
+TEST_F(AReport, showsValuesAsACameraDisplaysThem) {
+    // little-endian, as Windows writes the XP tags; their count is one of UCS-2 units
+    const auto ucs2 = [](const std::string& text) {
+        Bytes bytes;
+        for (unsigned char c : text) bytes.insert(bytes.end(), {c, 0});
+        return bytes;
+    };
+    const auto rationals = [](std::vector<std::uint32_t> parts) {
+        Bytes bytes;
+        for (std::uint32_t part : parts)
+            for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(part >> shift));
+        return bytes;
+    };
+    folder.write("dst.jpg", ExifBuilder::jpeg()
+                                .ifd0({shortValue(kOrientation, 1)})
+                                .subIfd({rational(kExposureTime, 25, 10), rational(0x829D, 0, 0),
+                                         entry(0x9204, 10, 1, rationals({1, 3}))})
+                                .build());
+    folder.write("src.jpg",
+                 ExifBuilder::jpeg()
+                     .ifd0({shortValue(kOrientation, 6), shortValue(0x0128, 2), shortValue(0x0213, 1),
+                            entry(0x9C9B, 1, 6, ucs2("Gipfel"))})
+                     .subIfd({rational(kExposureTime, 5, 300), rational(0x829D, 28, 10), shortValue(0x8822, 3),
+                              shortValue(0x8827, 400), entry(0x9000, 7, 4, {'0', '2', '3', '2'}),
+                              entry(0x9204, 10, 1, rationals({0xFFFFFFFE, 3})), shortValue(0x9207, 5),
+                              shortValue(0x9208, 10), shortValue(0x9209, 0x59), rational(0x920A, 35, 1),
+                              entry(0x9286, 7, 14, {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'H', 'i', '!', ' ', ' ', 0}),
+                              entry(0xA000, 7, 4, {'0', '1', '0', '0'}), shortValue(0xA001, 0xFFFF),
+                              shortValue(0xA403, 0), shortValue(0xA405, 50), shortValue(0xA406, 2)})
+                     .gps({ascii(0x0001, "N"), entry(0x0002, 5, 3, rationals({34, 1, 3, 1, 3459, 100})),
+                           entry(0x0004, 5, 3, rationals({118, 1, 14, 1, 3712, 100})), entry(0x0005, 1, 1, {0}),
+                           rational(0x0006, 123, 10), entry(0x0007, 5, 3, rationals({14, 1, 5, 1, 9, 1}))})
+                     .build());
+    EXPECT_EQ(run({"--explain", "-x", "-u", "src.jpg", "dst.jpg"}).output,
+              "dst.jpg - 27 diffs\n"
+              "  change  IFD0  Orientation           1 (upright) -> 6 (rotate 90° clockwise)\n"
+              "  add     IFD0  ResolutionUnit        2 (inches)\n"
+              "  add     IFD0  YCbCrPositioning      1 (centred)\n"
+              "  add     IFD0  GPSInfoIFDPointer     (directory)\n"
+              "  add     IFD0  IFD0:0x9c9b           (12 bytes) (\"Gipfel\")\n"
+              "  change  SUB0  ExposureTime          25/10 (2.5 s) -> 5/300 (1/60 s)\n"
+              "  change  SUB0  FNumber               0/0 (unknown) -> 28/10 (f/2.8)\n"
+              "  add     SUB0  ExposureProgram       3 (aperture priority)\n"
+              "  add     SUB0  PhotographicSensitivity 400 (ISO 400)\n"
+              "  add     SUB0  ExifVersion           \"0232\" (2.32)\n"
+              "  change  SUB0  ExposureBiasValue     1/3 (+1/3 EV) -> -2/3 (-2/3 EV)\n"
+              "  add     SUB0  MeteringMode          5 (pattern)\n"
+              "  add     SUB0  LightSource           10 (cloudy)\n"
+              "  add     SUB0  Flash                 89 (fired, auto, red-eye reduction)\n"
+              "  add     SUB0  FocalLength           35/1 (35 mm)\n"
+              "  add     SUB0  UserComment           (14 bytes) (\"Hi!\")\n"
+              "  add     SUB0  FlashpixVersion       \"0100\" (1.0)\n"
+              "  add     SUB0  ColorSpace            65535 (uncalibrated)\n"
+              "  add     SUB0  WhiteBalance          0 (auto)\n"
+              "  add     SUB0  FocalLengthIn35mmFilm 50 (50 mm)\n"
+              "  add     SUB0  SceneCaptureType      2 (portrait)\n"
+              "  add     GPS0  GPSLatitudeRef        \"N\"\n"
+              "  add     GPS0  GPSLatitude           34/1 3/1 3459/100 (34° 3' 34.59\" N)\n"
+              "  add     GPS0  GPSLongitude          118/1 14/1 3712/100 (118° 14' 37.12\" (no reference))\n"
+              "  add     GPS0  GPSAltitudeRef        (1 bytes)\n"
+              "  add     GPS0  GPSAltitude           123/10 (12.3 m above sea level)\n"
+              "  add     GPS0  GPSTimeStamp          14/1 5/1 9/1 (14:05:09 UTC)\n");
+    const auto json = run({"--json", "-x", "-u", "src.jpg", "dst.jpg"});
+    folder.write("run.json", Bytes(json.output.begin(), json.output.end()));
+    EXPECT_EQ(fixture::commandOutput("python3 -c 'import json, sys\n"
+                                     "for d in json.loads(open(sys.argv[1]).readline())[\"diffs\"]:\n"
+                                     "    if d[\"name\"] in (\"FNumber\", \"GPSLongitude\"): print(d[\"display\"])\n' '" +
+                                     folder / "run.json" + "'"),
+              "{'new': 'f/2.8', 'old': 'unknown'}\n{'new': '118° 14\\' 37.12\" (no reference)', 'old': None}\n");
 }
 
 // One JSON object a line, which Python's json module reads whole: names and values not in UTF-8
