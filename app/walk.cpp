@@ -5,6 +5,7 @@
 // its name: exports that editors renamed (IMG_0001-Edit.jpg) find their raw file (IMG_0001.CR2).
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <unordered_map>
@@ -13,6 +14,7 @@
 
 #include "app/cli.h"
 #include "app/pair.h"
+#include "app/progress.h"
 #include "app/walk.h"
 #include "exif/containers.h"
 #include "exif/text.h"
@@ -41,9 +43,32 @@ std::string baseName(const std::string& name) { return foldAsciiCase(name.substr
 /// extension (".jpg" alone) is none.
 NameKind kindOf(const std::string& name, bool allFormats) { return kindOfName(extensionOf(name), allFormats); }
 
+/// What the walk found to do, in order: a pair, or a line about a file.
+struct Step {
+    bool isPair;
+    std::function<void()> run;
+};
+
+/// The walk finds every pair first and then processes them, so that the progress line knows how many
+/// there are.
 class FolderWalk {
 public:
     explicit FolderWalk(RunContext& run) : run_(run) {}
+
+    /// Processes what the walk found, in order, with the progress line on a terminal.
+    void run() {
+        std::size_t pairs = 0, done = 0;
+        for (const Step& step : steps_) pairs += step.isPair ? 1 : 0;
+        ProgressLine progress(stderr, platform::isTerminal(stderr) && !run_.config.Options.json);
+        const bool sharesScreen = platform::isTerminal(stdout);
+        for (const Step& step : steps_) {
+            if (sharesScreen) progress.clear();  // a line of the pair takes its place
+            step.run();
+            if (step.isPair) ++done;
+            progress.update(done, pairs, run_.tally.filesUpdated, run_.tally.refusals);
+        }
+        progress.clear();
+    }
 
     void walk(const std::string& folder) {
         const platform::FileStatus status = platform::statusOf(folder);
@@ -51,7 +76,8 @@ public:
         int error = 0;
         const auto entries = platform::listDirectory(folder, &error);
         if (!entries) {
-            reportFile(run_, folder, true, "refused", "cannot be read: " + platform::errorText(error));
+            const std::string text = "cannot be read: " + platform::errorText(error);
+            later([this, folder, text] { reportFile(run_, folder, true, "refused", text); });
             return;
         }
 
@@ -79,22 +105,24 @@ public:
                 if (source != &entry) {
                     const std::string sourceOf = joinPath(folder, source->name);
                     if (kind.jpeg && existingDestination(folder, sourceOf, source->name) == sourcePath) {
-                        processPair(run_, sourcePath, sourcePath);  // counted, as any file that is its own pair
+                        pair(sourcePath, sourcePath);  // counted, as any file that is its own pair
                         continue;
                     }
-                    run_.tally.filesFound++;
-                    reportFile(run_, sourcePath, true, "skipped",
-                               kind.raw && sourceKind.raw ? "another raw file of that name is the source"
-                                                          : "another file of that name is the source");
+                    const char* text = kind.raw && sourceKind.raw ? "another raw file of that name is the source"
+                                                                  : "another file of that name is the source";
+                    later([this, sourcePath, text] {
+                        run_.tally.filesFound++;
+                        reportFile(run_, sourcePath, true, "skipped", text);
+                    });
                     continue;
                 }
             }
-            const std::string destination = destinationFor(folder, sourcePath, entry.name);
-            if (run_.config.Options.allFormats && destination == sourcePath) {
+            const Destination destination = destinationFor(folder, sourcePath, entry.name);
+            if (run_.config.Options.allFormats && destination.path == sourcePath) {
                 ownPairs_.insert(sourcePath);  // an export of another source's name, or else its own pair
                 continue;
             }
-            pair(sourcePath, destination);
+            pair(sourcePath, destination.path, destination.backedUp);
             // With --all-formats every export of that name is a destination too.
             if (run_.config.Options.allFormats) {
                 for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) pair(sourcePath, exported);
@@ -118,13 +146,15 @@ public:
         for (const std::string& path : destinations) {
             const Match match = matchByName(path);
             if (match.clash) {
-                run_.tally.filesFound++;
-                reportFile(run_, path, false, "skipped",
-                           "two sources of that name: '" + match.sources[0] + "', '" + match.sources[1] + "'");
+                const std::string text = "two sources of that name: '" + match.sources[0] + "', '" + match.sources[1] + "'";
+                later([this, path, text] {
+                    run_.tally.filesFound++;
+                    reportFile(run_, path, false, "skipped", text);
+                });
             } else if (!match.sources.empty()) {
                 pair(match.sources[0], path);
             } else if (ownPairs_.count(path) != 0) {
-                processPair(run_, path, path);  // counted, as any file that is its own pair
+                pair(path, path);  // counted, as any file that is its own pair
             } else {
                 unmatched_++;
             }
@@ -149,10 +179,18 @@ private:
         bool clash = false;
     };
 
-    void pair(const std::string& sourcePath, const std::string& destinationPath) {
+    /// A pair, processed when the walk is done. Where the destination exists only as the backup that
+    /// an interrupted rewrite left (`backedUp`), the photo is put back first and then paired.
+    void pair(const std::string& sourcePath, const std::string& destinationPath, const std::string& backedUp = "") {
         if (isFile(destinationPath)) paired_.insert(destinationPath);
-        processPair(run_, sourcePath, destinationPath);
+        steps_.push_back({true, [this, sourcePath, destinationPath, backedUp] {
+                              const bool restored = !backedUp.empty() && restoreInterrupted(run_, backedUp) != Interrupted::none;
+                              processPair(run_, sourcePath, restored ? backedUp : destinationPath);
+                          }});
     }
+
+    /// A line said when the walk is done, in its place among the pairs.
+    void later(std::function<void()> step) { steps_.push_back({false, std::move(step)}); }
 
     /// Every source under Src by its case-folded base name: of the files of one name in one folder the
     /// one of the lowest rank (a raw file, then HEIF, then JPEG). Without -r only Src's own files, and
@@ -290,9 +328,14 @@ private:
         return found;
     }
 
-    std::string destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {
+    struct Destination {
+        std::string path;
+        std::string backedUp;  // the name of a photo that exists only as its backup, to be put back
+    };
+
+    Destination destinationFor(const std::string& folder, const std::string& sourcePath, const std::string& name) {
         const std::string found = existingDestination(folder, sourcePath, name);
-        if (!found.empty()) return found;
+        if (!found.empty()) return {found, ""};
         const std::string path = destinationBase(folder, sourcePath, name) + ".jpg";
 
         // No such file, but its backup: a rewrite was cut off between its two renames.
@@ -302,10 +345,9 @@ private:
         const FolderIndex& index = indexOf(destinationFolder);
         const auto backup = index.find(foldAsciiCase(wanted + ".old"));
         if (backup != index.end() && endsWith(backup->second, ".old")) {
-            const std::string restored = destinationFolder + backup->second.substr(0, backup->second.size() - 4);
-            if (restoreInterrupted(run_, restored) != Interrupted::none) return restored;
+            return {path, destinationFolder + backup->second.substr(0, backup->second.size() - 4)};
         }
-        return path;
+        return {path, ""};
     }
 
     /// File names of a folder by their case-folded name; the first in byte order where several fold alike.
@@ -327,6 +369,7 @@ private:
     }
 
     RunContext& run_;
+    std::vector<Step> steps_;
     std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
     std::set<std::string> paired_;    // destinations the walk paired
     std::set<std::string> ownPairs_;  // files the walk found to be their own pair
@@ -343,9 +386,10 @@ private:
 void walkFolder(RunContext& run, std::string folder) {
     FolderWalk walk(run);
     walk.walk(folder);
-    if (!run.config.Options.allFormats || run.config.Dst == "..") return;  // ".." is each folder's own parent
-    walk.pairByName();
-    walk.hint();
+    const bool byName = run.config.Options.allFormats && run.config.Dst != "..";  // ".." is each folder's own parent
+    if (byName) walk.pairByName();
+    walk.run();
+    if (byName) walk.hint();
 }
 
 }  // namespace tagloom

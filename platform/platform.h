@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -43,6 +44,8 @@ struct FileStatus {
 FileStatus statusOf(const std::string& path);
 /// True when the path itself is a symbolic link.
 bool isSymbolicLink(const std::string& path);
+/// True when the stream is a terminal (a person watches it).
+bool isTerminal(std::FILE* stream);
 
 /// A move-only open file. The destructor closes a file that is still open; paths that write
 /// call close() themselves so that a failing close is seen.

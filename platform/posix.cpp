@@ -65,6 +65,8 @@ FileStatus statusOf(const std::string& path) {
     return fromStat(info);
 }
 
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
 bool isSymbolicLink(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);

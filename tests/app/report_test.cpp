@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/progress.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/tags.h"
 
@@ -153,6 +154,35 @@ TEST_F(AReport, showsValuesAsACameraDisplaysThem) {
                                      "    if d[\"name\"] in (\"FNumber\", \"GPSLongitude\"): print(d[\"display\"])\n' '" +
                                      folder / "run.json" + "'"),
               "{'new': 'f/2.8', 'old': 'unknown'}\n{'new': '118° 14\\' 37.12\" (no reference)', 'old': None}\n");
+}
+
+// The progress line of a folder run: nothing in the first second, then pairs done of found, rewritten
+// and refused, redrawn in place at most ten times a second (at once where output cleared it), and
+// cleared at the end; nothing at all where nobody watches.
+TEST_F(AReport, drawsItsProgressLineInPlaceOnlyWhereSomeoneWatches) {
+    double now = 0;
+    const auto drawn = [&now](bool shown, const std::vector<std::pair<double, int>>& steps) {
+        std::FILE* out = std::tmpfile();
+        now = 10;
+        tagloom::ProgressLine progress(out, shown, [&now] { return now; });
+        for (const auto& [at, done] : steps) {
+            now = at;
+            if (done < 0) progress.clear();
+            else progress.update(std::size_t(done), 5, done, 0);
+        }
+        progress.clear();
+        std::rewind(out);
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;) text += char(c);
+        std::fclose(out);
+        return text;
+    };
+    const std::vector<std::pair<double, int>> steps = {{10.5, 1}, {11.2, 2}, {11.25, 3}, {11.26, -1}, {11.27, 4}, {11.5, 5}};
+    EXPECT_EQ(drawn(true, steps),
+              "\rtagloom: 2 of 5 pairs, 2 rewritten, 0 refused\x1b[K\r\x1b[K"
+              "\rtagloom: 4 of 5 pairs, 4 rewritten, 0 refused\x1b[K"
+              "\rtagloom: 5 of 5 pairs, 5 rewritten, 0 refused\x1b[K\r\x1b[K");
+    EXPECT_EQ(drawn(false, steps), "");
 }
 
 // One JSON object a line, which Python's json module reads whole: names and values not in UTF-8
