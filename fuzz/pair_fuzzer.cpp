@@ -3,7 +3,7 @@
 // from the input.
 //
 // Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats, 6 the destination is
-// named .tif), destination length
+// named .tif, 7 --explain: each difference in words, values as a camera shows them), destination length
 // (4, little-endian), the destination's bytes, then the source's bytes.
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.dropThumbnail = (flags >> 2) & 1;
     options.keepBackup = (flags >> 3) & 1;
     options.allFormats = ((flags >> 5) & 1) != 0;
+    options.explain = ((flags >> 7) & 1) != 0;
     CExifImage destination;
     CExifImage source;
     try {

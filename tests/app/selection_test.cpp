@@ -48,18 +48,18 @@ TEST_F(ASelection, bringsOnlyTheChosenTagsAndTheEntriesThatLeadToThem) {
               "  add     GPS0  GPSLongitudeRef       \"E\"\n");
     EXPECT_EQ(explain({"-uo", "--except", "GPS,dates,Make,MakerNote"}),
               "canon.jpg - 3 diffs\n"
-              "  change  IFD0  Orientation           1 -> 6\n"
+              "  change  IFD0  Orientation           1 (upright) -> 6 (rotate 90° clockwise)\n"
               "  remove  IFD0  Software              \"Editor\"\n"
-              "  change  SUB0  ExposureTime          1/60 -> 1/120\n");
+              "  change  SUB0  ExposureTime          1/60 (1/60 s) -> 1/120 (1/120 s)\n");
     EXPECT_EQ(explain({"-uo", "--only=dates,0x0112"}),
               "canon.jpg - 3 diffs\n"
-              "  change  IFD0  Orientation           1 -> 6\n"
+              "  change  IFD0  Orientation           1 (upright) -> 6 (rotate 90° clockwise)\n"
               "  add     IFD0  DateTime              \"2026:01:02 03:04:05\"\n"
               "  add     SUB0  DateTimeOriginal      \"2026:01:02 03:04:05\"\n");
     // Two lists add up; a maker-note tag selects nothing else, and between two cameras the note stays.
     EXPECT_EQ(explain({"-uo", "--only", "MAK0:0x0004", "--only", "orientation"}),
               "canon.jpg - 1 diffs\n"
-              "  change  IFD0  Orientation           1 -> 6\n");
+              "  change  IFD0  Orientation           1 (upright) -> 6 (rotate 90° clockwise)\n");
     const fixture::RunResult unknown = fixture::runTagloom({"--only", "GPS,Exposure", "phone.jpg", "canon.jpg"}, folder.path());
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.output.rfind("Unknown tag in --only: Exposure\n", 0), 0u);
@@ -80,7 +80,7 @@ TEST_F(ASelection, bringsADirectoryExactlyWithItsPointer) {
         {{"--except", "GPSInfoIFDPointer"},
          "  add     IFD0  Make                  \"Apple\"\n"
          "  add     IFD0  ExifIFDPointer        (directory)\n"
-         "  add     SUB0  ExposureTime          1/120\n"
+         "  add     SUB0  ExposureTime          1/120 (1/120 s)\n"
          "  add     SUB0  PixelXDimension       8\n"
          "  add     SUB0  PixelYDimension       8\n"},
         {{"--except", "ExifIFDPointer"},
@@ -127,7 +127,7 @@ TEST_F(ASelection, letsEditedExportsDescribeTheirOwnPixels) {
               rotated +
                   "40x60.jpg - 5 diffs\n"
                   "  add     IFD0  Make                  \"Canon\"\n"
-                  "  add     IFD0  Orientation           1\n"
+                  "  add     IFD0  Orientation           1 (upright)\n"
                   "  add     IFD0  ExifIFDPointer        (directory)\n"
                   "  add     SUB0  PixelXDimension       40\n"
                   "  add     SUB0  PixelYDimension       60\n");
@@ -137,14 +137,14 @@ TEST_F(ASelection, letsEditedExportsDescribeTheirOwnPixels) {
     EXPECT_EQ(run({"--all-formats", "IMG_1.CR2", "40x60.jpg"}), rotated + "40x60.jpg - no diffs\n");
     for (const char* name : {"60x40.jpg", "50x50.jpg"}) {
         const std::string output = run({"--all-formats", "--explain", "-x", "IMG_1.CR2", name});
-        EXPECT_NE(output.find("  add     IFD0  Orientation           6\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("  add     IFD0  Orientation           6 (rotate 90° clockwise)\n"), std::string::npos) << output;
         EXPECT_EQ(output.find("stays"), std::string::npos) << output;
     }
     folder.write("camera.jpg", ExifBuilder::jpeg().ifd0({}).subIfd({}).build());
     EXPECT_EQ(run({"--all-formats", "--explain", "-x", "IMG_1.CR2", "camera.jpg"}),
               "camera.jpg - 4 diffs\n"
               "  add     IFD0  Make                  \"Canon\"\n"
-              "  add     IFD0  Orientation           6\n"
+              "  add     IFD0  Orientation           6 (rotate 90° clockwise)\n"
               "  add     SUB0  PixelXDimension       60\n"
               "  add     SUB0  PixelYDimension       40\n");
 }
