@@ -108,7 +108,7 @@ TEST_F(AFolderWalk, goesOnAfterAFailingPairAndCountsEach) {
 TEST_F(AFolderWalk, pairsRenamedExportsWithTheirRawFilesByName) {
     const auto raw = [](int tags) {
         std::vector<fixture::Entry> ifd0 = {ascii(0x010F, "Canon"), ascii(0x0110, "EOS"), ascii(0x013B, "Ann")};
-        ifd0.resize(tags, ascii(0x010F, ""));
+        ifd0.resize(std::size_t(tags), ascii(0x010F, ""));
         return ExifBuilder::raw().ifd0(ifd0).subIfd({}).build();
     };
     folder.write("card/100CANON/IMG_0001.CR2", raw(1));

@@ -89,7 +89,7 @@ TEST_F(AReport, showsValuesAsACameraDisplaysThem) {
     // little-endian, as Windows writes the XP tags; their count is one of UCS-2 units
     const auto ucs2 = [](const std::string& text) {
         Bytes bytes;
-        for (unsigned char c : text) bytes.insert(bytes.end(), {c, 0});
+        for (char c : text) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), 0});
         return bytes;
     };
     const auto rationals = [](std::vector<std::uint32_t> parts) {
