@@ -9,6 +9,7 @@
 #include "exif/exception.h"
 #include "exif/image.h"
 #include "merge/merge.h"
+#include "pixels/judge.h"
 #include "platform/platform.h"
 #include "writer/rewrite.h"
 
@@ -74,6 +75,7 @@ void mergeAndRewrite(RunContext& run, CExifImage& destination, const CExifImage&
     const TagloomOptions& options = run.config.Options;
     const Reporter& console = run.console();
     run.tally.filesChecked++;
+    if (options.allFormats) judgeOrientation(destination, source);
     mergeFrom(destination, source, options, console);
     if (options.showOnly) {
         // --explain is the preview: the pair's line and its differences in words.

@@ -213,6 +213,9 @@ public:
     /// A JPEG's own pixel size, from its frame header (read by --all-formats); 0 x 0 when not known.
     std::uint32_t frameWidth = 0;
     std::uint32_t frameHeight = 0;
+    /// The Orientation that its own pixels call for, compared with its source's thumbnail (1 to 8); 0
+    /// where no comparison decided.
+    std::uint32_t orientationByPixels = 0;
     /// What a merge decided and says in a line of its own, which is no refusal ("Orientation stays 1 ...").
     std::vector<std::string> mergeNotes;
     /// A TIFF export's further pages: where its IFD0's next-directory offset leads; 0 for none.

@@ -260,9 +260,31 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
     if (plan.orientationStays) {
         const std::uint32_t kept = destination.numberIn(destination.ifd0, tag::kOrientation);
         if (kept == 0) setNumber(destination, destination.ifd0, tag::kOrientation, 1);
-        const std::string note = "Orientation stays " + std::to_string(kept == 0 ? 1 : kept) + " - its pixels are already upright";
+        const std::string note = "Orientation stays " + std::to_string(kept == 0 ? 1 : kept) +
+                                 " - its pixels are already upright (by its frame's aspect)";
         destination.mergeNotes.push_back(note);
         reporter.line("Tagloom: '%s' %s\n", destination.path.c_str(), note.c_str());
+    }
+    if (plan.orientationByPixels) {
+        // The value the pixels call for arrives where there is none, and replaces another under -u;
+        // without -u another stays, said to look wrong. Where it is the camera's own, it goes unsaid.
+        const std::uint32_t kept = destination.numberIn(destination.ifd0, tag::kOrientation);
+        const std::uint32_t wanted = destination.orientationByPixels;
+        const std::uint32_t camera = source.numberIn(source.ifd0, tag::kOrientation);
+        std::string note;
+        if (kept == 0 || (kept != wanted && options.copyMismatched != 0)) {
+            setNumber(destination, destination.ifd0, tag::kOrientation, wanted);
+            if (wanted != camera || kept != 0)
+                note = "Orientation " + std::to_string(wanted) +
+                       (wanted == 1 ? " - its pixels are already upright" : " - its pixels are turned from the camera's");
+        } else if (kept != wanted) {
+            note = "Orientation " + std::to_string(kept) + " looks wrong - its pixels call for " + std::to_string(wanted);
+        }
+        if (!note.empty()) {
+            note += " (matched against the camera's thumbnail)";
+            destination.mergeNotes.push_back(note);
+            reporter.line("Tagloom: '%s' %s\n", destination.path.c_str(), note.c_str());
+        }
     }
     // Its size is the frame's, wherever it has an Exif sub-directory (a TIFF's lies in its IFD0).
     const CExifEntry* exifPointer = destination.ifd0.findEntry(tag::kExifIfdPointer);
@@ -272,6 +294,16 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
             setNumber(destination, destination.subIfd, tag::kPixelXDimension, destination.frameWidth);
         if (options.chooses(top::kExif, tag::kPixelYDimension))
             setNumber(destination, destination.subIfd, tag::kPixelYDimension, destination.frameHeight);
+    }
+    // Where the source's IFD0 gives a pixel size, the export's own arrives in its place.
+    if (plan.describesOwnPixels && !destination.traits().ownImageInPlace && destination.frameWidth != 0) {
+        const std::pair<std::uint16_t, std::uint32_t> sides[] = {{tag::kImageWidth, destination.frameWidth},
+                                                                 {tag::kImageLength, destination.frameHeight}};
+        for (const auto& [side, size] : sides) {
+            const CExifEntry* given = source.ifd0.findEntry(side);
+            if (given != nullptr && !given->removed && options.chooses(top::kIfd0, side))
+                setNumber(destination, destination.ifd0, side, size);
+        }
     }
     settlePointers(destination, plan);
     if (destination.diffCount == 0) return;

@@ -51,6 +51,9 @@ struct MergePlan {
     bool takesSourceOrder = false;  // a destination without Exif data takes the source's byte order
     /// An export whose editor turned its pixels upright keeps its own Orientation (1 where it has none).
     bool orientationStays = false;
+    /// Its own pixels, compared with the source's thumbnail, decided its Orientation
+    /// (destination.orientationByPixels).
+    bool orientationByPixels = false;
     /// An export that only --all-formats reads: its PixelXDimension and PixelYDimension are its own.
     bool describesOwnPixels = false;
 };

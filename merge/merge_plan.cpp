@@ -130,13 +130,24 @@ MergePlan planMerge(const CExifImage& destination, const CExifImage& source, con
     // rewritten, it is read like a camera's JPEG: so wherever its frame is known (--all-formats), a
     // size that is its frame's stays, and so does an Orientation that its pixels no longer need, or a
     // second run would undo the first.
-    plan.describesOwnPixels = destination.traits().export_;
+    // So does one whose pixels show that an editor turned them.
+    const std::uint32_t cameraOrientation = source.numberIn(source.ifd0, tag::kOrientation);
+    plan.describesOwnPixels = destination.traits().export_ ||
+                              (destination.orientationByPixels != 0 && destination.orientationByPixels != cameraOrientation);
     const bool ownSize = destination.frameWidth != 0 &&
                          destination.numberIn(destination.subIfd, tag::kPixelXDimension) == destination.frameWidth &&
                          destination.numberIn(destination.subIfd, tag::kPixelYDimension) == destination.frameHeight;
-    if (plan.describesOwnPixels || ownSize) subRules.leftAlone.insert({tag::kPixelXDimension, tag::kPixelYDimension});
-    plan.orientationStays = options.chooses(top::kIfd0, tag::kOrientation) && pixelsTurnedUpright(destination, source);
-    if (plan.orientationStays) ifd0Rules.leftAlone.insert(tag::kOrientation);
+    if (plan.describesOwnPixels || ownSize) {
+        subRules.leftAlone.insert({tag::kPixelXDimension, tag::kPixelYDimension});
+        // A JPEG source's IFD0 ImageWidth and ImageLength describe its own pixels too (a TIFF's are its own).
+        if (!destination.traits().ownImageInPlace) ifd0Rules.leftAlone.insert({tag::kImageWidth, tag::kImageLength});
+    }
+    // Where the export's pixels, compared with the camera's thumbnail, decided its Orientation, that
+    // holds; else a frame whose sides are the source's swapped says it was turned upright.
+    const bool orientationChosen = options.chooses(top::kIfd0, tag::kOrientation);
+    plan.orientationByPixels = orientationChosen && destination.orientationByPixels != 0 && !destination.traits().orientationApart;
+    plan.orientationStays = orientationChosen && !plan.orientationByPixels && pixelsTurnedUpright(destination, source);
+    if (plan.orientationStays || plan.orientationByPixels) ifd0Rules.leftAlone.insert(tag::kOrientation);
 
     // A directory that a JPEG read by --all-formats lacks arrives as the source has it: readers decode
     // some maker-note tags by what came before them.

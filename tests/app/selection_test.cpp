@@ -122,7 +122,7 @@ TEST_F(ASelection, letsEditedExportsDescribeTheirOwnPixels) {
     for (const char* size : {"40x60", "60x40", "50x50"})
         fixture::commandOutput(std::string("/usr/bin/convert -size ") + size + " xc:gray '" + folder / size + ".jpg'");
     const auto run = [&](std::vector<std::string> args) { return fixture::runTagloom(args, folder.path()).output; };
-    const std::string rotated = "Tagloom: '40x60.jpg' Orientation stays 1 - its pixels are already upright\n";
+    const std::string rotated = "Tagloom: '40x60.jpg' Orientation stays 1 - its pixels are already upright (by its frame's aspect)\n";
     EXPECT_EQ(run({"--all-formats", "--explain", "-x", "IMG_1.CR2", "40x60.jpg"}),
               rotated +
                   "40x60.jpg - 5 diffs\n"
