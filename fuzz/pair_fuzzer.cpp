@@ -1,6 +1,6 @@
-// libFuzzer target for a whole pair: the pair pipeline of a run (checks, merge, rewrite) on a
-// destination written to a temporary folder and a source loaded from memory, under flags taken
-// from the input.
+// libFuzzer target for a whole pair: the pair pipeline of a run (checks, the comparison of pixels
+// that decides an export's Orientation, merge, rewrite) on a destination and a source written to a
+// temporary folder, under flags taken from the input.
 //
 // Input: flags (1 byte: bit 0 -u, 1 -o, 2 -t, 3 -s, 4 traces, 5 --all-formats, 6 the destination is
 // named .tif, 7 --explain: each difference in words, values as a camera shows them), destination length
@@ -30,10 +30,11 @@ struct Workspace {
         folder = ::mkdtemp(pattern);
         jpeg = folder + "/photo.jpg";
         tiff = folder + "/photo.tif";
+        source = folder + "/source.jpg";
         if (sink == nullptr) std::abort();
         run.copyBuffer.resize(kCopyBufferSize);
     }
-    std::string folder, jpeg, tiff, destination;
+    std::string folder, jpeg, tiff, source, destination;
     std::FILE* sink;
     RunContext run;
 };
@@ -60,6 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::ofstream file(space.destination, std::ios::binary);
         file.write(reinterpret_cast<const char*>(destinationBytes), static_cast<std::streamsize>(destinationSize));
+        // From a file, as a run reads it: its thumbnail is read from there when the pixels are compared.
+        std::ofstream from(space.source, std::ios::binary);
+        from.write(reinterpret_cast<const char*>(sourceBytes), static_cast<std::streamsize>(sourceSize));
     }
     RunContext& run = space.run;
     run.sink->setTraceMask((flags & 16) != 0 ? 7 : 0);
@@ -75,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CExifImage source;
     try {
         destination.load(space.destination, options.allFormats, run.console());
-        source.loadFromMemory("source.jpg", sourceBytes, sourceSize, options.allFormats, run.console(),
-                              CExifImage::Role::source);
+        source.load(space.source, options.allFormats, run.console(), CExifImage::Role::source);
     } catch (const CExifException&) {
         return 0;
     }

@@ -295,8 +295,9 @@ void mergeFrom(CExifImage& destination, const CExifImage& source, const MergeOpt
         if (options.chooses(top::kExif, tag::kPixelYDimension))
             setNumber(destination, destination.subIfd, tag::kPixelYDimension, destination.frameHeight);
     }
-    // Where the source's IFD0 gives a pixel size, the export's own arrives in its place.
-    if (plan.describesOwnPixels && !destination.traits().ownImageInPlace && destination.frameWidth != 0) {
+    // Where a JPEG source's IFD0 gives a pixel size, the export's own arrives in its place.
+    if (plan.describesOwnPixels && !destination.traits().ownImageInPlace && destination.frameWidth != 0 &&
+        !source.isRaw() && !source.ifd0ByAllowList()) {
         const std::pair<std::uint16_t, std::uint32_t> sides[] = {{tag::kImageWidth, destination.frameWidth},
                                                                  {tag::kImageLength, destination.frameHeight}};
         for (const auto& [side, size] : sides) {

@@ -150,7 +150,8 @@ std::string keptValues(const std::string& listing, const std::set<std::string>& 
         fields >> group >> name;
         const bool note = !makerNotes && name.rfind("MakerNote", 0) == 0;
         if (line.rfind('[', 0) != 0) continue;  // exiftool's count of files read
-        if (skipped.count(name) == 0 && skipped.count(group) == 0 && !note) kept += line + "\n";
+        const bool ownSize = group == "[IFD0]" && (name == "ImageWidth" || name == "ImageHeight");
+        if (skipped.count(name) == 0 && skipped.count(group) == 0 && !note && !ownSize) kept += line + "\n";
     }
     return kept;
 }

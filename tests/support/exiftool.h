@@ -33,8 +33,9 @@ std::map<std::string, std::string> binaryWithExiftool(const std::string& tag, co
 /// exiftool's values of a file's EXIF and maker-note tags (without `makerNotes`, its EXIF tags but
 /// the maker note) as `valueGroups` lists them, one "[group] name : value" line each, without the
 /// positions a rewrite moves, the tags `left` names, the thumbnail directory (IFD1), what exiftool
-/// counts with them but other segments hold (CIFF, Qualcomm), and the pixel size, which a file that
-/// only --all-formats reads takes from its own frame (the samples' frames are cut down).
+/// counts with them but other segments hold (CIFF, Qualcomm), and the pixel size (the Exif
+/// sub-directory's and IFD0's), which a file that only --all-formats reads takes from its own frame
+/// (the samples' frames are cut down).
 std::string keptValues(const std::string& listing, const std::set<std::string>& left, bool makerNotes);
 const char* valueGroups(bool makerNotes);
 

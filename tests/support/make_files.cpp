@@ -309,6 +309,10 @@ int main(int argc, char** argv) {
         pairs.emplace_back(canonMoved(64, true), demoJpeg().build());
         pairs.emplace_back(demoJpeg().build(), canonMoved(-1, true));
         for (const auto& [kind, file] : exportKinds()) pairs.emplace_back(file, demoJpeg().build());
+        // A turned photo with a thumbnail that decodes: the comparison of pixels runs.
+        Bytes thumbnail = {0xFF, 0xD8};
+        thumbnail.insert(thumbnail.end(), tinyJpegScan().begin(), tinyJpegScan().end());
+        pairs.emplace_back(demoJpeg().build(), ExifBuilder::jpeg().ifd0({shortValue(0x0112, 6)}).thumbnail(thumbnail).subIfd({}).build());
         if (argc == 4) {
             const std::filesystem::path samples = argv[3];
             for (const auto& [destination, source] : std::vector<std::pair<const char*, const char*>>{
@@ -321,7 +325,7 @@ int main(int argc, char** argv) {
         }
         int index = 0;
         for (const auto& [destination, source] : pairs) {
-            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17, 33, 35, 97}) {
+            for (const std::uint8_t flags : std::vector<std::uint8_t>{0, 1, 3, 7, 17, 33, 35, 97, 161}) {
                 Bytes framed = {flags, 0, 0, 0, 0};
                 putU32(framed, 1, static_cast<std::uint32_t>(destination.size()));
                 framed.insert(framed.end(), destination.begin(), destination.end());
