@@ -159,6 +159,26 @@ echo "one pair of 5,000 entries of one tag: $(median <"$out/repeats/times" | awk
 workload "$out/read-back" "$pairs" 2
 "$read_back_cost" "$out/read-back"
 
+# The comparison of an export's pixels with the camera's thumbnail (--all-formats, a camera's Orientation
+# 6): a 2 MB export against the same pair with Orientation 1, which compares nothing; -x, nothing written.
+turn="$out/turn" && rm -rf "$turn" && mkdir -p "$turn"
+convert "$(base_image 2)" -rotate -90 "$turn/camera.jpg" && convert "$turn/camera.jpg" -resize 160x160 "$turn/thumb.jpg"
+exiftool -q -overwrite_original -all= "$turn/camera.jpg"
+exiftool -q -overwrite_original -ExifByteOrder=II -Make=Bench "-ThumbnailImage<=$turn/thumb.jpg" "$turn/camera.jpg"
+cp "$turn/camera.jpg" "$turn/turned.jpg" && cp "$turn/camera.jpg" "$turn/upright.jpg"
+exiftool -q -overwrite_original -Orientation#=6 "$turn/turned.jpg" && exiftool -q -overwrite_original -Orientation#=1 "$turn/upright.jpg"
+convert "$(base_image 2)" -strip "$turn/export.jpg"
+for source in turned upright; do
+  for round in $(seq 1 20); do
+    start=$(now)
+    "$tagloom" --all-formats -x "$turn/$source.jpg" "$turn/export.jpg" >/dev/null
+    end=$(now)
+    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$turn/$source.times"
+  done
+done
+t=$(median <"$turn/turned.times") u=$(median <"$turn/upright.times")
+awk -v t="$t" -v u="$u" 'BEGIN { printf "a 2 MB export whose Orientation its pixels decide: %.1f ms, %.1f ms more than one that needs no decision\n", t * 1000, (t - u) * 1000 }'
+
 if [ "$scaling" -eq 1 ]; then
   echo "== scaling: tagloom -u, median of 3 runs"
   printf '%-22s %10s %10s\n' workload "ms/pair" "ms/MB"
