@@ -82,8 +82,8 @@ public:
         }
 
         // With --all-formats, of the files of one name the raw file is the source (the first in byte
-        // order of several), then a HEIF photo, then a JPEG; each other is named. A JPEG that is the
-        // source's destination (Src and Dst one folder) is no source.
+        // order of several), then a HEIF photo, then a JPEG; each other is named. A JPEG (or HEIF photo)
+        // that is the source's destination (Src and Dst one folder) is no source.
         std::unordered_map<std::string, std::pair<const platform::DirectoryEntry*, NameKind>> chosen;
         if (run_.config.Options.allFormats) {
             for (const platform::DirectoryEntry& entry : *entries) {
@@ -104,7 +104,9 @@ public:
                 const auto& [source, sourceKind] = chosen[baseName(entry.name)];
                 if (source != &entry) {
                     const std::string sourceOf = joinPath(folder, source->name);
-                    if (kind.jpeg && existingDestination(folder, sourceOf, source->name) == sourcePath) {
+                    const std::vector<std::string> exported = exportsOf(folder, sourceOf, source->name);
+                    if ((kind.jpeg && existingDestination(folder, sourceOf, source->name) == sourcePath) ||
+                        std::find(exported.begin(), exported.end(), sourcePath) != exported.end()) {
                         pair(sourcePath, sourcePath);  // counted, as any file that is its own pair
                         continue;
                     }
@@ -125,7 +127,9 @@ public:
             pair(sourcePath, destination.path, destination.backedUp);
             // With --all-formats every export of that name is a destination too.
             if (run_.config.Options.allFormats) {
-                for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) pair(sourcePath, exported);
+                for (const std::string& exported : exportsOf(folder, sourcePath, entry.name)) {
+                    if (exported != sourcePath) pair(sourcePath, exported);  // a HEIF photo is no export of itself
+                }
             }
         }
         if (!run_.config.Options.recurse) return;
@@ -208,7 +212,10 @@ private:
             if (best.first == nullptr || kind.rank < best.second.rank) best = {&entry, kind};
         }
         const bool top = folder == run_.config.Src;
-        for (const auto& [base, source] : chosen) sources_[base].push_back(joinPath(folder, source.first->name));
+        for (const auto& [base, source] : chosen) {
+            sources_[base].push_back(joinPath(folder, source.first->name));
+            if (!source.second.jpeg) sourcePaths_.insert(sources_[base].back());
+        }
         (top ? sourcesAtTop_ : sourcesBelow_) += chosen.size();
         for (const platform::DirectoryEntry& entry : *entries) {
             if (!entry.isDirectory) continue;
@@ -241,7 +248,9 @@ private:
             const std::string extension = foldAsciiCase(extensionOf(entry.name));
             const bool destinationKind = kindOf(entry.name, true).jpeg ||
                                          std::find(exports.begin(), exports.end(), extension) != exports.end();
-            if (!entry.isDirectory && destinationKind && paired_.count(path) == 0) found.push_back(path);
+            // A HEIF photo that is its name's source stays a source.
+            if (!entry.isDirectory && destinationKind && paired_.count(path) == 0 && sourcePaths_.count(path) == 0)
+                found.push_back(path);
         }
         if (!run_.config.Options.recurse) return;
         for (const platform::DirectoryEntry& entry : *entries) {
@@ -310,7 +319,7 @@ private:
         return "";
     }
 
-    /// The source's exports (PNG, WebP, TIFF, JPEG XL) under its base name, each extension in any letter case.
+    /// The source's exports (PNG, WebP, TIFF, JPEG XL, HEIF) under its base name, each extension in any letter case.
     std::vector<std::string> exportsOf(const std::string& folder, const std::string& sourcePath, const std::string& name) {
         const std::string base = destinationBase(folder, sourcePath, name);
         const auto slash = base.find_last_of('/');
@@ -373,6 +382,7 @@ private:
     std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
     std::set<std::string> paired_;    // destinations the walk paired
     std::set<std::string> ownPairs_;  // files the walk found to be their own pair
+    std::set<std::string> sourcePaths_;  // the sources under Src that are no JPEG
     std::unordered_map<std::string, std::vector<std::string>> sources_;  // by case-folded base name
     std::size_t sourcesAtTop_ = 0, sourcesBelow_ = 0;
     int unmatched_ = 0;

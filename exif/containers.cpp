@@ -37,8 +37,10 @@ constexpr LayoutTraits kLayouts[] = {
     /* jxlFile */                    {false, true,  false, true,  false, true,  true,  false, false, false, false},
     /* jxlWithoutExif */             {false, true,  false, false, false, true,  true,  false, false, false, false},
     /* tiffFile */                   {false, true,  false, true,  true,  false, true,  false, true,  false, true},
+    /* heifFile */                   {false, true,  false, true,  false, true,  true,  false, false, false, false},
+    /* heifWithoutExif */            {false, true,  false, false, false, true,  true,  false, false, false, false},
 };
-static_assert(std::size(kLayouts) == std::size_t(Layout::tiffFile) + 1, "one row per layout");
+static_assert(std::size(kLayouts) == std::size_t(Layout::heifWithoutExif) + 1, "one row per layout");
 
 bool startsWith(const std::uint8_t* head, const char* text, std::size_t n) { return std::memcmp(head, text, n) == 0; }
 
@@ -111,11 +113,11 @@ const FileKind kFileKinds[] = {
     {"RAF", true, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "FUJIFILMCCD-RAW ", 16); }, locateRaf,
      ".raf"},
     {"MRW", true, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "\0MRM", 4); }, locateMrw, ".mrw"},
-    // ISO base media files by their major brand: a CR3 (a raw file), a HEIF or AVIF photo (a source only).
+    // ISO base media files by their major brand: a CR3 (a raw file), a HEIF or AVIF photo.
     {"CR3", true, true, false, [](const std::uint8_t* head, const std::string&) { return isoMedia(head, "crx "); }, locateCr3, ".cr3"},
     {"HEIF", true, false, false,
      [](const std::uint8_t* head, const std::string&) { return isoMedia(head, "heicheixhevchevxheimheishevmhevsmif1msf1avifavis"); },
-     locateHeif, ".heic .heif .hif .avif"},
+     locateHeif, ".heic .heif .hif .avif", "", ".heic .heif .hif .avif"},
     // The default reading: any file that begins "II" is a raw file of the CR2 kind, and a JPEG.
     {"raw (CR2)", false, true, false, [](const std::uint8_t* head, const std::string&) { return startsWith(head, "II", 2); }, locateDefaultRaw,
      ".cr2"},

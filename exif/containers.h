@@ -36,6 +36,8 @@ enum class Layout : std::uint8_t {
     jxlFile,                     // a JPEG XL container whose Exif data lies in its Exif box
     jxlWithoutExif,              // a JPEG XL without (a bare codestream, or a container): a new box goes at the end
     tiffFile,                    // a TIFF export: its IFD0 describes its own image too; new directories go at the end
+    heifFile,                    // a HEIF or AVIF destination: its Exif item, read into memory
+    heifWithoutExif,             // one without: a new Exif item goes into meta, its data at the end
 };
 
 /// What a layout means for reading and writing, one row per layout.

@@ -57,6 +57,13 @@ enum class Fault : std::uint8_t {
     cr3OrdersDiffer,
     exifItemUnreadable,
     exifItemPastFile,
+    exifItemScattered,
+    heifSequence,
+    heifVersion,
+    heifItemInMeta,
+    heifFieldTooSmall,
+    heifNoRoom,
+    heifTooManyItems,
     // Editors' exports: PNG, WebP, JPEG XL, TIFF.
     chunkPastFile,
     pngWithoutHeader,

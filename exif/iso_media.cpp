@@ -9,6 +9,7 @@
 
 #include "exif/exception.h"
 #include "exif/format.h"
+#include "exif/heif.h"
 #include "exif/parser.h"
 
 namespace tagloom {
@@ -182,89 +183,250 @@ void CExifParser::readCanonBoxes() {
     }
 }
 
-// HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
-// begins with the offset of its TIFF header behind that field. The item is read into memory.
-Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
-    if (!reading.source) throw CExifException(Fault::onlyJpegRewritten);
-    const std::uint64_t length = bytes.length();
-    const Box meta = findBox(bytes, 0, length, "the file", "meta");
-    if (!meta.found || meta.end - meta.payload < 4) throw CExifException(Fault::noExifToCopy);
-    const std::uint64_t items = meta.payload + 4;  // a full box
-    const Box iinf = findBox(bytes, items, meta.end, "meta", "iinf");
-    const Box iloc = findBox(bytes, items, meta.end, "meta", "iloc");
-    if (!iinf.found) throw CExifException(Fault::noExifToCopy);
+bool HeifBox::is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
 
-    // The item of type "Exif" (infe versions 2 and 3 name their type).
-    std::uint8_t version = 0;
-    bytes.copy(iinf.payload, &version, 1);
-    const std::uint64_t infeFrom = iinf.payload + 4 + (version == 0 ? 2 : 4);
-    if (infeFrom > iinf.end) throw CExifException(Fault::boxPastItsEnd, {"iinf"});
-    std::uint32_t exifItem = 0;
-    const Box exif = findBox(bytes, infeFrom, iinf.end, "iinf", [&](const Box& box) {
-        // Version, flags, item id (2 bytes in version 2, else 4), protection index (2), item type (4).
-        if (std::memcmp(box.type, "infe", 4) != 0) return false;
-        std::uint8_t field[16] = {};
-        bytes.copy(box.payload, field, sizeof field);
-        if (field[0] < 2) return false;
-        const unsigned idSize = field[0] == 2 ? 2 : 4;
-        if (box.end - box.payload < 4 + idSize + 2 + 4 || std::memcmp(field + 4 + idSize + 2, "Exif", 4) != 0) return false;
-        exifItem = idSize == 2 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
-        return true;
+const IlocItem* Iloc::find(std::uint32_t id) const {
+    for (const IlocItem& item : items) {
+        if (item.id == id) return &item;
+    }
+    return nullptr;
+}
+
+std::vector<std::uint8_t> Iloc::payload() const {
+    std::vector<std::uint8_t> out;
+    const auto put = [&out](std::uint64_t value, unsigned size) {
+        if (size < 8 && value >> (8 * size) != 0) throw CExifException(Fault::heifFieldTooSmall, {std::to_string(size)});
+        for (unsigned i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    put(version, 1);
+    put(flags, 3);
+    put(offsetSize << 4 | lengthSize, 1);
+    put(baseSize << 4 | (version == 0 ? 0 : indexSize), 1);
+    const unsigned idSize = version < 2 ? 2 : 4;
+    put(items.size(), idSize);
+    for (const IlocItem& item : items) {
+        put(item.id, idSize);
+        if (version > 0) put(item.method, 2);
+        put(item.reference, 2);
+        put(item.base, baseSize);
+        put(item.extents.size(), 2);
+        for (const IlocExtent& extent : item.extents) {
+            if (version > 0) put(extent.index, indexSize);
+            put(extent.offset, offsetSize);
+            put(extent.length, lengthSize);
+        }
+    }
+    return out;
+}
+
+const HeifBox* HeifMeta::child(const char* type) const {
+    for (const HeifBox& box : children) {
+        if (box.is(type)) return &box;
+    }
+    return nullptr;
+}
+
+namespace {
+
+HeifBox spanOf(const Box& box, std::uint64_t start) {
+    HeifBox span;
+    std::memcpy(span.type, box.type, 4);
+    span.start = start;
+    span.payload = box.payload;
+    span.end = box.end;
+    return span;
+}
+
+/// The boxes in [from, to) of `parent`, in order.
+std::vector<HeifBox> boxesIn(const SourceBytes& bytes, std::uint64_t from, std::uint64_t to, const char* parent) {
+    std::vector<HeifBox> boxes;
+    std::uint64_t at = from;
+    findBox(bytes, from, to, parent, [&](const Box& box) {
+        boxes.push_back(spanOf(box, at));
+        at = box.end;
+        return false;
     });
-    if (!exif.found) throw CExifException(Fault::noExifToCopy);
-    if (!iloc.found) throw CExifException(Fault::exifItemUnreadable);
+    return boxes;
+}
 
-    // Where its bytes lie: iloc versions 0, 1 and 2.
-    Fields fields(payloadOf(bytes, iloc, kMostIlocBytes), "iloc");
-    const auto ilocVersion = static_cast<unsigned>(fields.read(1));
-    fields.skip(3);
+Iloc readIloc(const SourceBytes& bytes, const HeifBox& box) {
+    Fields fields(payloadOf(bytes, Box{{}, box.payload, box.end, {}, true}, kMostIlocBytes), "iloc");
+    Iloc iloc;
+    iloc.version = static_cast<std::uint8_t>(fields.read(1));
+    iloc.flags = static_cast<std::uint32_t>(fields.read(2) << 8 | fields.read(1));
     const auto sizes = static_cast<unsigned>(fields.read(1));
     const auto more = static_cast<unsigned>(fields.read(1));
-    const unsigned offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4;
-    const unsigned indexSize = ilocVersion == 0 ? 0 : more & 15;
-    if (ilocVersion > 2) throw CExifException(Fault::exifItemUnreadable);
-    const std::uint64_t count = fields.read(ilocVersion < 2 ? 2 : 4);
-    std::vector<Extent> extents;
-    unsigned method = 0;
-    bool located = false;
+    iloc.offsetSize = sizes >> 4, iloc.lengthSize = sizes & 15, iloc.baseSize = more >> 4;
+    iloc.indexSize = iloc.version == 0 ? 0 : more & 15;
+    if (iloc.version > 2) throw CExifException(Fault::heifVersion, {"iloc", std::to_string(iloc.version)});
+    const std::uint64_t count = fields.read(iloc.version < 2 ? 2 : 4);
     std::uint64_t listed = 0;  // items and extents walked: fields of no bytes cost nothing to list
-    for (std::uint64_t i = 0; i < count && !located; ++i) {
-        const std::uint64_t id = fields.read(ilocVersion < 2 ? 2 : 4);
-        if (ilocVersion > 0) method = static_cast<unsigned>(fields.read(2) & 15);
-        const std::uint64_t reference = fields.read(2);
-        const std::uint64_t base = fields.read(baseSize);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        IlocItem item;
+        item.id = static_cast<std::uint32_t>(fields.read(iloc.version < 2 ? 2 : 4));
+        if (iloc.version > 0) item.method = static_cast<std::uint16_t>(fields.read(2));
+        item.reference = static_cast<std::uint16_t>(fields.read(2));
+        item.base = fields.read(iloc.baseSize);
         const std::uint64_t extentCount = fields.read(2);
         listed += 1 + extentCount;
         if (listed > kMostExtents) throw CExifException(Fault::ilocTooLong);
-        located = id == exifItem;
-        if (located && (method > 1 || reference != 0)) throw CExifException(Fault::exifItemUnreadable);
         for (std::uint64_t e = 0; e < extentCount; ++e) {
-            fields.read(indexSize);
-            Extent extent;
-            extent.offset = base + fields.read(offsetSize);
-            extent.length = fields.read(lengthSize);
-            if (located) extents.push_back(extent);
+            IlocExtent extent;
+            extent.index = fields.read(iloc.indexSize);
+            extent.offset = fields.read(iloc.offsetSize);
+            extent.length = fields.read(iloc.lengthSize);
+            item.extents.push_back(extent);
+        }
+        iloc.items.push_back(std::move(item));
+    }
+    return iloc;
+}
+
+/// The primary item's size: the `ispe` property that `ipma` gives it in `iprp`.
+FrameSize primarySizeOf(const SourceBytes& bytes, const HeifMeta& heif) {
+    const HeifBox* iprp = heif.child("iprp");
+    if (iprp == nullptr) return {};
+    const Box ipco = findBox(bytes, iprp->payload, iprp->end, "iprp", "ipco");
+    const Box ipma = findBox(bytes, iprp->payload, iprp->end, "iprp", "ipma");
+    if (!ipco.found || !ipma.found) return {};
+    const std::vector<HeifBox> properties = boxesIn(bytes, ipco.payload, ipco.end, "ipco");
+    Fields fields(payloadOf(bytes, ipma, kMostIlocBytes), "ipma");
+    const auto version = fields.read(1);
+    const auto flags = fields.read(1) << 16 | fields.read(2);
+    const std::uint64_t count = fields.read(4);
+    for (std::uint64_t i = 0; i < count && i < kMostExtents; ++i) {
+        const std::uint64_t id = fields.read(version < 1 ? 2 : 4);
+        const std::uint64_t associations = fields.read(1);
+        for (std::uint64_t a = 0; a < associations; ++a) {
+            const std::uint64_t index = (flags & 1) != 0 ? fields.read(2) & 0x7FFF : fields.read(1) & 0x7F;
+            if (id != heif.primary || index == 0 || index > properties.size() || !properties[index - 1].is("ispe")) continue;
+            std::uint8_t size[12] = {};
+            const HeifBox& ispe = properties[index - 1];
+            if (ispe.end - ispe.payload < sizeof size) continue;
+            bytes.copy(ispe.payload, size, sizeof size);
+            return {getU32(size + 4, ByteOrder::bigEndian), getU32(size + 8, ByteOrder::bigEndian)};
         }
     }
-    if (!located || extents.empty()) throw CExifException(Fault::exifItemUnreadable);
+    return {};
+}
+
+}  // namespace
+
+HeifMeta readHeifMeta(const SourceBytes& bytes) {
+    const std::uint64_t length = bytes.length();
+    HeifMeta heif;
+    std::uint64_t at = 0;
+    const Box meta = findBox(bytes, 0, length, "the file", [&](const Box& box) {
+        if (std::memcmp(box.type, "moov", 4) == 0) heif.hasMovie = true;
+        if (std::memcmp(box.type, "meta", 4) == 0) return true;
+        at = box.end;
+        return false;
+    });
+    if (!meta.found || meta.end - meta.payload < 4) throw CExifException(Fault::noExifToCopy);
+    try {
+        if (findBox(bytes, meta.end, length, "the file", "moov").found) heif.hasMovie = true;
+    } catch (const CExifException&) {
+        // boxes behind meta that do not walk are copied as they are; a reader refuses them anyway
+    }
+    heif.meta = spanOf(meta, at);
+    heif.children = boxesIn(bytes, meta.payload + 4, meta.end, "meta");  // a full box
+
+    if (const HeifBox* pitm = heif.child("pitm")) {
+        std::uint8_t field[8] = {};
+        bytes.copy(pitm->payload, field, sizeof field);
+        heif.primary = field[0] == 0 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
+    }
+    if (const HeifBox* iinf = heif.child("iinf")) {
+        // Its entries: infe versions 2 and 3 name their type.
+        bytes.copy(iinf->payload, &heif.iinfVersion, 1);
+        const std::uint64_t infeFrom = iinf->payload + 4 + (heif.iinfVersion == 0 ? 2 : 4);
+        if (infeFrom > iinf->end) throw CExifException(Fault::boxPastItsEnd, {"iinf"});
+        for (const HeifBox& infe : boxesIn(bytes, infeFrom, iinf->end, "iinf")) {
+            if (!infe.is("infe")) continue;
+            std::uint8_t field[16] = {};
+            bytes.copy(infe.payload, field, sizeof field);
+            if (field[0] < 2) continue;
+            const unsigned idSize = field[0] == 2 ? 2 : 4;
+            if (infe.end - infe.payload < 4 + idSize + 2 + 4) continue;
+            const std::uint32_t id = idSize == 2 ? getU16(field + 4, ByteOrder::bigEndian) : getU32(field + 4, ByteOrder::bigEndian);
+            heif.itemIds.push_back(id);
+            if (std::memcmp(field + 4 + idSize + 2, "Exif", 4) == 0) heif.exifItems.push_back(id);
+        }
+    }
+    if (const HeifBox* iloc = heif.child("iloc")) {
+        heif.iloc = readIloc(bytes, *iloc);
+        heif.hasIloc = true;
+    }
+    heif.primarySize = primarySizeOf(bytes, heif);
+    return heif;
+}
+
+// HEIF and AVIF: `meta` lists the items (`iinf`) and where their bytes lie (`iloc`); the Exif item
+// begins with the offset of its TIFF header behind that field (phones write "Exif\0\0" there). The
+// item is read into memory. A destination (--all-formats) keeps the rest of its file as it is: one
+// whose items could not be moved safely is refused here.
+Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
+    const std::uint64_t length = bytes.length();
+    const HeifMeta heif = readHeifMeta(bytes);
+    if (!reading.source) {
+        if (heif.hasMovie) throw CExifException(Fault::heifSequence);
+        if (heif.iinfVersion > 1) throw CExifException(Fault::heifVersion, {"iinf", std::to_string(heif.iinfVersion)});
+        if (heif.exifItems.size() > 1) throw CExifException(Fault::twoExifParts, {"Exif items"});
+        for (const IlocItem& item : heif.iloc.items) {
+            for (const IlocExtent& extent : item.extents) {
+                const std::uint64_t at = item.base + extent.offset;
+                if (item.method == 0 && at >= heif.meta.start && at < heif.meta.end)
+                    throw CExifException(Fault::heifItemInMeta, {std::to_string(item.id)});
+            }
+        }
+    }
+    const auto withoutExif = [&heif] {
+        Located found;
+        found.layout = Layout::heifWithoutExif;
+        static const std::uint8_t kNewHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        std::copy(std::begin(kNewHeader), std::end(kNewHeader), found.header);
+        found.frame = heif.primarySize;
+        return found;
+    };
+    if (heif.exifItems.empty()) {
+        if (reading.source) throw CExifException(Fault::noExifToCopy);
+        return withoutExif();
+    }
+    const IlocItem* exif = heif.hasIloc ? heif.iloc.find(heif.exifItems.front()) : nullptr;
+    if (exif == nullptr || exif->extents.empty()) throw CExifException(Fault::exifItemUnreadable);
+    if ((exif->method & 15) > 1 || exif->reference != 0) throw CExifException(Fault::exifItemUnreadable);
+    if (!reading.source && exif->extents.size() > 1) throw CExifException(Fault::exifItemScattered);
+    // A stripped destination's item may be left with one extent of length 0 (exiftool's way of
+    // emptying it), which the standard reads as running to the end: where no Exif data begins
+    // there it is empty, and the new data goes elsewhere; where some does, its length is unknown.
+    if (!reading.source && exif->extents.front().length == 0 && (exif->method & 15) == 0) {
+        std::uint8_t head[12] = {};
+        const std::uint64_t at = exif->base + exif->extents.front().offset;
+        ByteOrder order;
+        const bool exifThere = bytes.copy(at, head, 4) == 4 && getU32(head, ByteOrder::bigEndian) <= 64 &&
+                               bytes.copy(at + 4 + getU32(head, ByteOrder::bigEndian), head + 4, 8) == 8 && orderOf(head + 4, order);
+        if (exifThere) throw CExifException(Fault::exifItemUnreadable);
+        return withoutExif();
+    }
 
     // Method 0: offsets in the file; 1: in the meta box's idat. A length of 0 runs to the end.
     std::uint64_t from = 0, to = length;
-    if (method == 1) {
-        const Box idat = findBox(bytes, items, meta.end, "meta", "idat");
-        if (!idat.found) throw CExifException(Fault::exifItemUnreadable);
-        from = idat.payload;
-        to = idat.end;
+    if ((exif->method & 15) == 1) {
+        const HeifBox* idat = heif.child("idat");
+        if (idat == nullptr) throw CExifException(Fault::exifItemUnreadable);
+        from = idat->payload;
+        to = idat->end;
     }
     std::vector<std::uint8_t> item;
-    for (const Extent& extent : extents) {
-        if (extent.offset > to - from) throw CExifException(Fault::exifItemPastFile);
-        const std::uint64_t piece = extent.length == 0 ? to - from - extent.offset : extent.length;
-        if (piece > to - from - extent.offset) throw CExifException(Fault::exifItemPastFile);
+    for (const IlocExtent& extent : exif->extents) {
+        const std::uint64_t offset = exif->base + extent.offset;
+        if (offset < exif->base || offset > to - from) throw CExifException(Fault::exifItemPastFile);
+        const std::uint64_t piece = extent.length == 0 ? to - from - offset : extent.length;
+        if (piece > to - from - offset) throw CExifException(Fault::exifItemPastFile);
         if (piece > exif::kMaxHeldBytes - item.size()) throw CExifException(Fault::tooMuchHeld);
         const std::size_t at = item.size();
         item.resize(at + static_cast<std::size_t>(piece));
-        bytes.copy(from + extent.offset, item.data() + at, piece);
+        bytes.copy(from + offset, item.data() + at, piece);
     }
     std::uint8_t field[4] = {};
     std::copy_n(item.begin(), std::min<std::size_t>(4, item.size()), field);
@@ -272,7 +434,12 @@ Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
     if (item.size() < 4 || tiff > item.size() || item.size() - tiff < 8)
         throw CExifException(Fault::exifItemUnreadable);
     auto inMemory = std::make_unique<SourceBytes>(item.data(), item.size());
-    Located found = takeTiff(*inMemory, Layout::heifItem, tiff, item.size());
+    Located found = takeTiff(*inMemory, reading.source ? Layout::heifItem : Layout::heifFile, tiff, item.size());
+    if (!reading.source) {
+        found.headerStart = found.segmentStart = tiff;
+        inMemory->copy(tiff, found.header, 8);
+        found.frame = heif.primarySize;
+    }
     found.item = std::move(inMemory);
     return found;
 }

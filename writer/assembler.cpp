@@ -165,6 +165,8 @@ const Assembler* assemblerFor(const CExifImage& image) {
         case Layout::jxlFile:
         case Layout::jxlWithoutExif: return &kJxl;
         case Layout::tiffFile: return &kTiff;
+        case Layout::heifFile:
+        case Layout::heifWithoutExif: return &kHeif;
         default: return nullptr;
     }
 }

@@ -31,5 +31,6 @@ extern const Assembler kPng;
 extern const Assembler kWebp;
 extern const Assembler kJxl;
 extern const Assembler kTiff;
+extern const Assembler kHeif;
 
 }  // namespace tagloom
