@@ -101,12 +101,12 @@ TEST(IsoMediaSources, giveTheirValuesOrOneLine) {
         EXPECT_NE(image.gpsIfd.findEntry(1), nullptr);
     }
 
-    // Sources only: a HEIF destination is refused as it is loaded, a CR3 one as a raw file.
+    // A HEIF photo is a destination too (its own tests are the exports'); a CR3 is refused as a raw file.
     folder.write("photo.heic", heif);
     folder.write("raw.cr3", cr3());
     folder.write("src.jpg", ExifBuilder::jpeg().ifd0({ascii(kArtist, "Bo")}).build());
-    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-x", "src.jpg", "photo.heic"}, folder.path()).output,
-              "Tagloom: 'photo.heic' not done - only JPEG files are rewritten\n");
+    EXPECT_EQ(fixture::runTagloom({"--all-formats", "-x", "-v1", "-u", "src.jpg", "photo.heic"}, folder.path()).output,
+              "photo.heic diffs:\n    01 IFD0:0x013b change   - 3 bytes\n\n");
     const std::string raw = fixture::runTagloom({"--all-formats", "-u", "src.jpg", "raw.cr3"}, folder.path()).output;
     EXPECT_NE(raw.find("Tagloom: 'raw.cr3' not done - a raw image cannot be rewritten\n"), std::string::npos) << raw;
     // A HEIF's Orientation never arrives: its pixels are turned by its own properties.

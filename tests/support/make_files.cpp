@@ -158,7 +158,43 @@ std::vector<std::pair<std::string, Bytes>> exportKinds() {
     const Bytes jxl = join({Bytes{0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
                             Bytes{0, 0, 0, 20, 'f', 't', 'y', 'p', 'j', 'x', 'l', ' ', 0, 0, 0, 0, 'j', 'x', 'l', ' '},
                             Bytes{0, 0, 0, 12, 'j', 'x', 'l', 'c', 0xFF, 0x0A, 0, 0}, exifBox});
-    return {{"png", png}, {"webp", webp}, {"jxl", jxl}, {"tif", tiff}};
+    // HEIF: ftyp, meta (hdlr, pitm, iinf, iloc of version 0 with 4-byte offsets and lengths), mdat; with an
+    // Exif item behind the image's bytes, and without one.
+    const auto box = [](const char* type, const Bytes& payload) {
+        Bytes out;
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>((payload.size() + 8) >> shift));
+        out.insert(out.end(), type, type + 4);
+        out.insert(out.end(), payload.begin(), payload.end());
+        return out;
+    };
+    const auto heif = [&](bool withExif) {
+        Bytes item = {0, 0, 0, 6, 'E', 'x', 'i', 'f', 0, 0};
+        item.insert(item.end(), tiff.begin(), tiff.end());
+        const Bytes infe1 = box("infe", {2, 0, 0, 0, 0, 1, 0, 0, 'h', 'v', 'c', '1', 0});
+        const Bytes infe2 = box("infe", {2, 0, 0, 0, 0, 2, 0, 0, 'E', 'x', 'i', 'f', 0});
+        const auto iloc = [&](std::uint32_t data) {  // the mdat payload's offset in the file
+            Bytes fields = {0, 0, 0, 0, 0x44, 0x00, 0, std::uint8_t(withExif ? 2 : 1), 0, 1, 0, 0, 0, 1};
+            for (int shift = 24; shift >= 0; shift -= 8) fields.push_back(static_cast<std::uint8_t>(data >> shift));
+            fields.insert(fields.end(), {0, 0, 0, 4});
+            if (withExif) {
+                fields.insert(fields.end(), {0, 2, 0, 0, 0, 1});
+                for (int shift = 24; shift >= 0; shift -= 8) fields.push_back(static_cast<std::uint8_t>((data + 4) >> shift));
+                for (int shift = 24; shift >= 0; shift -= 8) fields.push_back(static_cast<std::uint8_t>(item.size() >> shift));
+            }
+            return box("iloc", fields);
+        };
+        const auto file = [&](std::uint32_t data) {
+            const Bytes meta = box("meta", join({Bytes{0, 0, 0, 0}, box("hdlr", Bytes(25, 0)), box("pitm", {0, 0, 0, 0, 0, 1}),
+                                                 box("iinf", join({Bytes{0, 0, 0, 0, 0, std::uint8_t(withExif ? 2 : 1)}, infe1,
+                                                                   withExif ? infe2 : Bytes()})),
+                                                 iloc(data)}));
+            return join({box("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'}), meta,
+                         box("mdat", join({Bytes{1, 2, 3, 4}, withExif ? item : Bytes()}))});
+        };
+        const Bytes first = file(0);
+        return file(static_cast<std::uint32_t>(first.size() - (withExif ? item.size() : 0) - 4));
+    };
+    return {{"png", png}, {"webp", webp}, {"jxl", jxl}, {"tif", tiff}, {"heic", heif(true)}, {"heif", heif(false)}};
 }
 
 std::vector<Entry> cameraIfd0(int index, bool edited) {
