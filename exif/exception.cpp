@@ -59,6 +59,7 @@ const std::pair<Fault, const char*> kTexts[] = {
     {Fault::heifFieldTooSmall, "not done - box iloc's fields of %s bytes cannot hold the new offsets"},
     {Fault::heifNoRoom, "not done - the Exif item in box idat has no room for the new data"},
     {Fault::heifTooManyItems, "not done - box iinf has no room for another item"},
+    {Fault::heifOpenExtent, "not done - item %s runs to the end of the file, where new data would join it"},
     {Fault::chunkPastFile, "Parse error - chunk %s runs past the end of the file"},
     {Fault::pngWithoutHeader, "Parse error - PNG file without its IHDR chunk"},
     {Fault::pngWithoutEnd, "Parse error - PNG file without its IEND chunk"},

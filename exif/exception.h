@@ -64,6 +64,7 @@ enum class Fault : std::uint8_t {
     heifFieldTooSmall,
     heifNoRoom,
     heifTooManyItems,
+    heifOpenExtent,
     // Editors' exports: PNG, WebP, JPEG XL, TIFF.
     chunkPastFile,
     pngWithoutHeader,

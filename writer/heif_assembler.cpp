@@ -200,6 +200,14 @@ TiffPlacement placeInHeif(const CExifImage& image) {
 Assembly assembleHeif(const CExifImage& image, const EncodedTiff& tiff, const Reporter&) {
     const SourceBytes bytes = oldBytes(image);
     const HeifMeta heif = readHeifMeta(bytes);
+    // An extent of length 0 in the file runs to its end: data appended there would become part of it.
+    for (const IlocItem& item : heif.iloc.items) {
+        const bool emptied = !heif.exifItems.empty() && item.id == heif.exifItems.front();
+        for (const IlocExtent& extent : item.extents) {
+            if ((item.method & 15) == 0 && extent.length == 0 && !emptied)
+                throw CExifException(Fault::heifOpenExtent, {std::to_string(item.id)});
+        }
+    }
     const std::vector<std::uint8_t> payload = exifPayload(tiff);
     return heif.exifItems.empty() ? addItem(image, bytes, heif, payload) : replaceItem(image, bytes, heif, payload);
 }
