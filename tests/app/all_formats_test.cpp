@@ -351,8 +351,13 @@ TEST_F(AllFormats, pairsACardsFilesByTheirNameWithTheRawOrHeifAsSource) {
     folder.write("card/IMG_0002.cr3", fixture::cr3File({tiff("cr3")}));
     folder.write("card/IMG_0003.HEIC", fixture::heifFile(fixture::exifItem(tiff("heic"))));
     folder.write("card/IMG_0004.CR2", ExifBuilder::raw().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "cr2")}).build());
+    // A HEIF photo beside a raw file of its name is that file's destination, in the card and beside it.
+    folder.write("card/IMG_0005.CR2", ExifBuilder::raw().ifd0({ascii(kMake, "Canon"), ascii(kArtist, "cr2")}).build());
+    const Bytes makeOnly = ExifBuilder::raw().ifd0Offset(8).ifd0({ascii(kMake, "Canon")}).build();
+    folder.write("card/IMG_0005.HEIC", fixture::heifFile(fixture::exifItem(makeOnly)));
+    folder.write("edited/IMG_0005.heic", fixture::heifFile(fixture::exifItem(makeOnly)));
     // Without the option: the .cr2 files into the .jpg of their name, which are sources for themselves.
-    EXPECT_EQ(run({"card", "card"}).output, "card/IMG_0001.JPG - 1 diffs\nFiles found 5, checked 1, updated 1\n");
+    EXPECT_EQ(run({"card", "card"}).output, "card/IMG_0001.JPG - 1 diffs\nFiles found 6, checked 1, updated 1\n");
     EXPECT_EQ(run({"--all-formats", "card", "edited"}).output,
               "edited/IMG_0001.JPG - 1 diffs\n"
               "Tagloom: 'card/IMG_0001.JPG' skipped - another file of that name is the source\n"
@@ -362,13 +367,16 @@ TEST_F(AllFormats, pairsACardsFilesByTheirNameWithTheRawOrHeifAsSource) {
               "Tagloom: 'card/IMG_0003.JPG' skipped - another file of that name is the source\n"
               "edited/IMG_0004.jpeg - 1 diffs\n"
               "Tagloom: 'card/IMG_0004.jpeg' skipped - another file of that name is the source\n"
-              "Files found 8, checked 4, updated 4\n");
+              "edited/IMG_0005.heic - 1 diffs\n"
+              "Tagloom: 'card/IMG_0005.HEIC' skipped - another file of that name is the source\n"
+              "Files found 11, checked 5, updated 5\n");
     EXPECT_EQ(run({"--all-formats", "card", "card"}).output,
               "card/IMG_0001.JPG - no diffs\n"
               "card/IMG_0002.jpg - 1 diffs\n"
               "card/IMG_0003.JPG - 1 diffs\n"
               "card/IMG_0004.jpeg - 1 diffs\n"
-              "Files found 8, checked 4, updated 3\n");
+              "card/IMG_0005.HEIC - 1 diffs\n"
+              "Files found 11, checked 5, updated 4\n");
 }
 
 // A source's part that cannot be read or carried stays behind, said in one line; everything else
