@@ -113,6 +113,7 @@ Assembly addItem(const CExifImage& image, const SourceBytes& bytes, HeifMeta hei
     // iinf: one entry more, and an infe of version 2: id, protection 0, type "Exif", an empty name.
     std::vector<std::uint8_t> newIinf = bytesOf(bytes, iinf->payload, iinf->end);
     const std::size_t countSize = heif.iinfVersion == 0 ? 2 : 4;
+    if (newIinf.size() < 4 + countSize) throw CExifException(Fault::boxPastItsEnd, {"iinf"});
     std::uint64_t entries = 0;
     for (std::size_t i = 0; i < countSize; ++i) entries = entries << 8 | newIinf[4 + i];
     if (((entries + 1) >> (8 * countSize)) != 0) throw CExifException(Fault::heifTooManyItems);
@@ -124,6 +125,7 @@ Assembly addItem(const CExifImage& image, const SourceBytes& bytes, HeifMeta hei
     // iref: a cdsc reference from the new item to the primary one.
     std::vector<std::uint8_t> newIref = iref != nullptr ? bytesOf(bytes, iref->payload, iref->end)
                                                         : std::vector<std::uint8_t>{0, 0, 0, 0};
+    if (newIref.size() < 4) throw CExifException(Fault::boxPastItsEnd, {"iref"});
     const unsigned idSize = newIref[0] == 0 ? 2 : 4;
     if (idSize == 2 && heif.primary > 0xFFFF) throw CExifException(Fault::heifTooManyItems);
     std::vector<std::uint8_t> cdsc = boxHeader("cdsc", 2 * idSize + 2);
