@@ -246,6 +246,8 @@ std::string timeStamp(const Value& value) {
     for (std::size_t i = 0; i < 3; ++i) {
         if (!value.rational(i, parts[i])) return value.isRational() ? "unknown" : "";
     }
+    // A time of day: anything else stays as stored.
+    if (parts[0] < 0 || parts[0] >= 24 || parts[1] < 0 || parts[1] >= 60 || parts[2] < 0 || parts[2] >= 61) return "";
     char text[64];
     std::snprintf(text, sizeof text, "%02d:%02d:", int(parts[0]), int(parts[1]));
     const std::string seconds = decimal(parts[2], 2);
