@@ -147,6 +147,10 @@ TEST_F(AReport, showsValuesAsACameraDisplaysThem) {
               "  add     GPS0  GPSAltitudeRef        (1 bytes)\n"
               "  add     GPS0  GPSAltitude           123/10 (12.3 m above sea level)\n"
               "  add     GPS0  GPSTimeStamp          14/1 5/1 9/1 (14:05:09 UTC)\n");
+    // A time stamp that is no time of day stays as stored, without words.
+    folder.write("late.jpg", ExifBuilder::jpeg().ifd0({}).gps({entry(0x0007, 5, 3, rationals({0xFFFFFFFF, 1, 61, 1, 0, 1}))}).build());
+    const std::string late = run({"--explain", "-x", "late.jpg", "dst.jpg"}).output;
+    EXPECT_NE(late.find("  add     GPS0  GPSTimeStamp          4294967295/1 61/1 0/1\n"), std::string::npos) << late;
     const auto json = run({"--json", "-x", "-u", "src.jpg", "dst.jpg"});
     folder.write("run.json", Bytes(json.output.begin(), json.output.end()));
     EXPECT_EQ(fixture::commandOutput("python3 -c 'import json, sys\n"
