@@ -1,8 +1,8 @@
 // Folder mode: every file of a folder whose extension names a kind of file this run reads (".jpg"
 // and ".cr2"; with --all-formats, every raw kind's, HEIF's, ".jpeg" and ".jpe" too:
 // exif/containers.cpp), paired with its ".jpg" under Dst (with --all-formats, ".jpeg" or ".jpe" where
-// that is what exists). With --all-formats a file under Dst that found no source so is then paired by
-// its name: exports that editors renamed (IMG_0001-Edit.jpg) find their raw file (IMG_0001.CR2).
+// that is what exists). With --all-formats a file under Dst that no source found this way is then
+// paired by its name: exports that editors renamed (IMG_0001-Edit.jpg) find their raw file (IMG_0001.CR2).
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -120,7 +120,7 @@ public:
                 }
             }
             const Destination destination = destinationFor(folder, sourcePath, entry.name);
-            if (run_.config.Options.allFormats && destination.path == sourcePath) {
+            if (pairsByName() && destination.path == sourcePath) {
                 ownPairs_.insert(sourcePath);  // an export of another source's name, or else its own pair
                 continue;
             }
@@ -137,6 +137,10 @@ public:
             if (entry.isDirectory) walk(joinPath(folder, entry.name));
         }
     }
+
+    /// Whether files that found no source are paired by name after the walk: with --all-formats, but
+    /// for Dst "..", which is each folder's own parent.
+    bool pairsByName() const { return run_.config.Options.allFormats && run_.config.Dst != ".."; }
 
     /// With --all-formats, after the walk: each file under Dst that a JPEG or export kind makes a
     /// destination and that found no source at its own place is paired by name (`matchByName`) with
@@ -396,10 +400,9 @@ private:
 void walkFolder(RunContext& run, std::string folder) {
     FolderWalk walk(run);
     walk.walk(folder);
-    const bool byName = run.config.Options.allFormats && run.config.Dst != "..";  // ".." is each folder's own parent
-    if (byName) walk.pairByName();
+    if (walk.pairsByName()) walk.pairByName();
     walk.run();
-    if (byName) walk.hint();
+    if (walk.pairsByName()) walk.hint();
 }
 
 }  // namespace tagloom
