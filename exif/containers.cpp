@@ -276,6 +276,14 @@ Located locateRw2(const SourceBytes& bytes, const Reading&) {
 
 const LayoutTraits& traitsOf(Layout layout) { return kLayouts[static_cast<std::size_t>(layout)]; }
 
+Located withoutExif(Layout layout) {
+    Located found;
+    found.layout = layout;
+    static const std::uint8_t kNewHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    std::copy(std::begin(kNewHeader), std::end(kNewHeader), found.header);
+    return found;
+}
+
 Located takeTiff(const SourceBytes& bytes, Layout layout, std::uint64_t base, std::uint64_t limit) {
     Located found;
     found.layout = layout;

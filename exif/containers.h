@@ -105,6 +105,9 @@ const std::vector<std::string>& exportExtensions();
 /// The byte order that two bytes name, "II" or "MM"; false for anything else.
 bool orderOf(const std::uint8_t* mark, ByteOrder& order);
 
+/// A file without Exif data yet: its new TIFF data will be little-endian, IFD0 right behind the header.
+Located withoutExif(Layout layout);
+
 /// The TIFF data at `base` of `bytes` (its header says the order and IFD0), reads up to `limit`.
 Located takeTiff(const SourceBytes& bytes, Layout layout, std::uint64_t base, std::uint64_t limit);
 

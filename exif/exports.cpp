@@ -38,15 +38,6 @@ Located tiffIn(const SourceBytes& bytes, Layout layout, std::uint64_t base, std:
     return found;
 }
 
-/// A file without Exif data yet: its new TIFF data will be little-endian, IFD0 right behind the header.
-Located withoutExif(Layout layout) {
-    Located found;
-    found.layout = layout;
-    static const std::uint8_t kNewHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    std::copy(std::begin(kNewHeader), std::end(kNewHeader), found.header);
-    return found;
-}
-
 /// Exif data read into memory (from a text chunk): "Exif\0\0" in front is dropped.
 Located inMemory(Layout layout, std::vector<std::uint8_t> data) {
     static const std::uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};

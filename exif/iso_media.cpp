@@ -380,17 +380,14 @@ Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
             }
         }
     }
-    const auto withoutExif = [&heif] {
-        Located found;
-        found.layout = Layout::heifWithoutExif;
-        static const std::uint8_t kNewHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-        std::copy(std::begin(kNewHeader), std::end(kNewHeader), found.header);
+    const auto empty = [&heif] {
+        Located found = withoutExif(Layout::heifWithoutExif);
         found.frame = heif.primarySize;
         return found;
     };
     if (heif.exifItems.empty()) {
         if (reading.source) throw CExifException(Fault::noExifToCopy);
-        return withoutExif();
+        return empty();
     }
     const IlocItem* exif = heif.hasIloc ? heif.iloc.find(heif.exifItems.front()) : nullptr;
     if (exif == nullptr || exif->extents.empty()) throw CExifException(Fault::exifItemUnreadable);
@@ -406,7 +403,7 @@ Located locateHeif(const SourceBytes& bytes, const Reading& reading) {
         const bool exifThere = bytes.copy(at, head, 4) == 4 && getU32(head, ByteOrder::bigEndian) <= 64 &&
                                bytes.copy(at + 4 + getU32(head, ByteOrder::bigEndian), head + 4, 8) == 8 && orderOf(head + 4, order);
         if (exifThere) throw CExifException(Fault::exifItemUnreadable);
-        return withoutExif();
+        return empty();
     }
 
     // Method 0: offsets in the file; 1: in the meta box's idat. A length of 0 runs to the end.

@@ -34,6 +34,18 @@ std::vector<Piece> edited(const CExifImage& image, std::vector<Edit> edits) {
     return content;
 }
 
+std::vector<std::uint8_t> boxHeader(const char* type, std::uint64_t payload, bool large) {
+    std::vector<std::uint8_t> header;
+    large = large || payload + 8 > 0xFFFFFFFFu;
+    appendBigEndian32(header, large ? 1 : payload + 8);
+    header.insert(header.end(), type, type + 4);
+    if (large) {
+        appendBigEndian32(header, (payload + 16) >> 32);
+        appendBigEndian32(header, (payload + 16) & 0xFFFFFFFFu);
+    }
+    return header;
+}
+
 SourceBytes oldBytes(const CExifImage& image) { return SourceBytes(image.file, image.fileStatus.size, exif::kMaxSectionEnd); }
 
 namespace {

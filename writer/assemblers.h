@@ -12,6 +12,10 @@ namespace tagloom {
 void appendBigEndian32(std::vector<std::uint8_t>& bytes, std::uint64_t value);
 void appendLittleEndian32(std::vector<std::uint8_t>& bytes, std::uint64_t value);
 
+/// An ISO base media box's header (JPEG XL, HEIF) for a payload of that size: 8 bytes, or 16 with a
+/// 64-bit size where `large` or where the size needs it.
+std::vector<std::uint8_t> boxHeader(const char* type, std::uint64_t payload, bool large = false);
+
 /// A replacement of the old file's bytes [at, end) by `bytes` (an insertion where at == end).
 struct Edit {
     std::uint64_t at;

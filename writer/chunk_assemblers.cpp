@@ -180,18 +180,6 @@ std::uint64_t exifBoxAt(const SourceBytes& bytes, const std::vector<JxlBox>& box
 }
 
 /// The header of a box of `payload` bytes: a 64-bit size where 32 bits cannot hold it.
-std::vector<std::uint8_t> boxHeader(const char* type, std::uint64_t payload) {
-    std::vector<std::uint8_t> header;
-    const bool large = payload + 8 > 0xFFFFFFFFu;
-    appendBigEndian32(header, large ? 1 : payload + 8);
-    header.insert(header.end(), type, type + 4);
-    if (large) {
-        appendBigEndian32(header, (payload + 16) >> 32);
-        appendBigEndian32(header, (payload + 16) & 0xFFFFFFFFu);
-    }
-    return header;
-}
-
 const std::vector<std::uint8_t> kJxlPrologue = [] {
     std::vector<std::uint8_t> prologue(std::begin(kJxlSignature), std::end(kJxlSignature));
     const std::uint8_t ftyp[20] = {0, 0, 0, 20, 'f', 't', 'y', 'p', 'j', 'x', 'l', ' ', 0, 0, 0, 0, 'j', 'x', 'l', ' '};

@@ -21,20 +21,6 @@ using platform::Piece;
 
 namespace {
 
-std::vector<std::uint8_t> boxHeader(const char* type, std::uint64_t payload, bool large = false) {
-    std::vector<std::uint8_t> header;
-    if (large) {
-        appendBigEndian32(header, 1);
-        header.insert(header.end(), type, type + 4);
-        appendBigEndian32(header, (payload + 16) >> 32);
-        appendBigEndian32(header, (payload + 16) & 0xFFFFFFFFu);
-    } else {
-        appendBigEndian32(header, payload + 8);
-        header.insert(header.end(), type, type + 4);
-    }
-    return header;
-}
-
 std::vector<std::uint8_t> exifPayload(const EncodedTiff& tiff) {
     std::vector<std::uint8_t> payload = {0, 0, 0, 6, 'E', 'x', 'i', 'f', 0, 0};
     payload.insert(payload.end(), tiff.bytes.begin(), tiff.bytes.end());
